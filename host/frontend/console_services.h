@@ -1,0 +1,11 @@
+// Console services shared by every stage of a run.
+#pragma once
+
+// "(%4.1f%%)\r" for totals of 256 or more, at every 128th index.
+void show_progress(int index, int total);
+
+// Prints the key-wait prompt and waits for one key press.
+void wait_key();
+
+// Ends the process with the given exit code, after pushing out all console output.
+[[noreturn]] void end_run(int code);

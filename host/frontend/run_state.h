@@ -1,0 +1,22 @@
+// The state of the one run a process makes: written by the stage that settles it,
+// read by the later ones.
+#pragma once
+#include "platform/winapi.h"
+
+typedef int RunMode;  // the kind of run
+enum { RUN_READ = 0, RUN_WRITE = 1, RUN_ERASE = 2 };
+
+typedef int SaveType;  // the kind of save memory; 0 while nothing is settled
+enum { SAVE_EEPROM_9BIT = 1, SAVE_EEPROM_16BIT = 2, SAVE_FLASH = 3 };
+
+enum { BUFFER_SIZE = 0x40000, PATH_SIZE = 512 };
+
+extern unsigned char cart_buffer[BUFFER_SIZE];   // every read of the memory; address = offset
+extern unsigned char image_buffer[BUFFER_SIZE];  // the file image to write
+extern int data_length;                          // bytes of image_buffer the loaded file covers
+extern char input_path[PATH_SIZE];
+extern char backup_prefix[PATH_SIZE];            // directory part of input_path, or ""
+extern RunMode run_mode;
+extern SaveType save_type;
+extern int save_size;
+extern HANDLE adapter_handle;
