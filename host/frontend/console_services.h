@@ -9,3 +9,7 @@ void wait_key();
 
 // Ends the process with the given exit code, after pushing out all console output.
 [[noreturn]] void end_run(int code);
+
+// Ends the run after a fatal error whose message has been printed: closes the adapter
+// when the run is connected to it, waits for a key, exit code 1.
+[[noreturn]] void fail_run();

@@ -9,3 +9,4 @@ RunMode run_mode;
 SaveType save_type;
 int save_size;
 HANDLE adapter_handle = INVALID_HANDLE_VALUE;
+bool adapter_connected;

@@ -20,3 +20,4 @@ extern RunMode run_mode;
 extern SaveType save_type;
 extern int save_size;
 extern HANDLE adapter_handle;
+extern bool adapter_connected;                   // adapter_handle is open and must be closed

@@ -1,0 +1,81 @@
+#include "frontend/run_sequence.h"
+
+#include "firmware_image.h"
+#include "frontend/cmdline.h"
+#include "frontend/console_services.h"
+#include "frontend/image_files.h"
+#include "frontend/procedures.h"
+#include "frontend/run_state.h"
+#include "link/link.h"
+#include "platform/console.h"
+#include "savemem/bus.h"
+#include "savemem/identify.h"
+
+namespace {
+
+const char VERSION[] = "1.3";
+
+[[noreturn]] void refuse_usage() {
+    con_printf("Usage: pelkat       ... read\n");
+    con_printf("       pelkat file  ... write\n");
+    con_printf("       pelkat -e    ... erase\n");
+    wait_key();
+    end_run(1);
+}
+
+void check_file_name(const char* argument) {
+    switch (apply_file_name_rules(argument)) {
+        case NAME_OK:
+            return;
+        case NAME_TOO_LONG:
+            con_printf("Error: ファイル名が長すぎます\n");
+            break;
+        case NAME_BACKUP_TXT:
+            con_printf("Error: ファイル名backup.txtはリネームしてから使ってください\n");
+            break;
+        default:
+            con_printf("Error: ファイル名backup.savはリネームしてから使ってください\n");
+            break;
+    }
+    fail_run();
+}
+
+}  // namespace
+
+int pelkat_main(int argc, char** argv) {
+    con_printf("<<< Pelkat Ver%s by T.Quelm >>>\n", VERSION);
+    con_printf("\n");
+
+    int mode = classify_arguments(argc, argv);
+    if (mode < 0) refuse_usage();
+    run_mode = mode;
+
+    if (run_mode == RUN_WRITE) {
+        check_file_name(argv[1]);
+        load_image_file(input_path);
+    }
+
+    // Whatever a failed connection left open goes with the process.
+    if (connect_adapter(0, &adapter_handle, firmware_image, "ZEMA", "Z100") != 0) {
+        con_printf("Error: EZ-USBが見つかりませんでした\n");
+        wait_key();
+        end_run(0);
+    }
+    adapter_connected = true;
+
+    identify_save_memory(run_mode, data_length);
+    if (run_mode == RUN_READ) {
+        read_run();
+    } else if (run_mode == RUN_WRITE) {
+        write_run();
+    } else {
+        erase_run();
+    }
+
+    bus_release();
+    adapter_connected = false;
+    close_adapter(&adapter_handle);
+    con_printf("終了しました。\n");
+    wait_key();
+    end_run(0);
+}

@@ -1,0 +1,121 @@
+// Every end of a run that needs no adapter, checked on the program's exact output bytes
+// and exit code.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string BANNER = "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n";
+const std::string PROMPT = "[ 何かキーを押して下さい ]\n";
+const std::string NOT_FOUND = "Error: ファイルが見つかりません(";
+const std::string NO_ADAPTER = "Error: EZ-USBが見つかりませんでした\n";
+
+std::string reading_text(const std::string& name) { return "テキストファイル(" + name + ")を読み込みます\n"; }
+std::string reading_binary(const std::string& name) { return "バイナリファイル(" + name + ")を読み込みます\n"; }
+std::string loaded(const std::string& name) { return "ファイル(" + name + ")を読み込みました\n"; }
+
+std::string row(const std::string& address) {
+    return address + " 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n";
+}
+
+void expect_run(const std::string& folder, const std::vector<std::string>& arguments,
+                const std::string& output, int exit_code) {
+    ProcessResult result = run_pelkat(folder, arguments);
+    std::string shown;
+    for (const std::string& a : arguments) shown += "[" + a + "]";
+    EXPECT_EQ(result.output, BANNER + output) << shown;
+    EXPECT_EQ(result.exit_code, exit_code) << shown;
+}
+
+}  // namespace
+
+TEST(PelkatProcess, WrongArgumentCountPrintsTheUsage) {
+    const std::string usage =
+        "Usage: pelkat       ... read\n"
+        "       pelkat file  ... write\n"
+        "       pelkat -e    ... erase\n";
+    expect_run(scratch_folder(), {"a", "b"}, usage + PROMPT, 1);
+    expect_run(scratch_folder(), {"-e", "x", "y"}, usage + PROMPT, 1);
+}
+
+TEST(PelkatProcess, WithoutAnAdapterEveryRunEndsAfterItsFileStage) {
+    std::string dir = scratch_folder();
+    write_file(dir + "game.txt", row("0000") + "\r\n");
+    write_file(dir + "game.sav", std::string(512, '\0'));
+    expect_run(dir, {}, NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"-e"}, NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"-E"}, NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"game.txt"}, reading_text("game.txt") + loaded("game.txt") + NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"game.sav"}, reading_binary("game.sav") + loaded("game.sav") + NO_ADAPTER + PROMPT, 0);
+    // A backslash is an ordinary character on POSIX; a slash leads into a folder.
+    write_file(dir + "a\\backup.txt", row("0000"));
+    expect_run(dir, {"a\\backup.txt"},
+               reading_text("a\\backup.txt") + loaded("a\\backup.txt") + NO_ADAPTER + PROMPT, 0);
+    make_folder(dir + "saves");
+    write_file(dir + "saves/BACKUP.TXT", row("0000"));
+    expect_run(dir, {"saves/BACKUP.TXT"},
+               reading_text("saves/BACKUP.TXT") + loaded("saves/BACKUP.TXT") + NO_ADAPTER + PROMPT, 0);
+}
+
+TEST(PelkatProcess, RefusesNamesTheBackupWouldOverwrite) {
+    std::string dir = scratch_folder();
+    const std::string txt = "Error: ファイル名backup.txtはリネームしてから使ってください\n" + PROMPT;
+    const std::string sav = "Error: ファイル名backup.savはリネームしてから使ってください\n" + PROMPT;
+    expect_run(dir, {"backup.txt"}, txt, 1);
+    expect_run(dir, {"backup.sav"}, sav, 1);
+    expect_run(dir, {"saves/backup.txt"}, txt, 1);
+    expect_run(dir, {"./backup.sav"}, sav, 1);
+    expect_run(dir, {"/backup.txt"}, txt, 1);
+
+    const std::string too_long = "Error: ファイル名が長すぎます\n" + PROMPT;
+    expect_run(dir, {std::string(512, 'n')}, too_long, 1);
+    expect_run(dir, {std::string(502, 'd') + "/x.sav"}, too_long, 1);
+}
+
+TEST(PelkatProcess, ReportsInputFilesThatCannotBeRead) {
+    std::string dir = scratch_folder();
+    make_folder(dir + "folder.sav");
+    expect_run(dir, {"missing.txt"}, reading_text("missing.txt") + NOT_FOUND + "missing.txt)\n" + PROMPT, 1);
+    expect_run(dir, {"missing.sav"}, reading_binary("missing.sav") + NOT_FOUND + "missing.sav)\n" + PROMPT, 1);
+    // Other names are opened first to look at their content.
+    expect_run(dir, {"-erase"}, NOT_FOUND + "-erase)\n" + PROMPT, 1);
+    expect_run(dir, {""}, NOT_FOUND + ")\n" + PROMPT, 1);
+    expect_run(dir, {"folder.sav"}, reading_binary("folder.sav") + NOT_FOUND + "folder.sav)\n" + PROMPT, 1);
+    expect_run(dir, {"saves"}, NOT_FOUND + "saves)\n" + PROMPT, 1);
+
+    write_file(dir + "big.sav", std::string(0x40001, '\0'));
+    expect_run(dir, {"big.sav"}, reading_binary("big.sav") + "Error: ファイルが大き過ぎです(262145)\n" + PROMPT, 1);
+}
+
+TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
+    std::string dir = scratch_folder();
+    const std::string good = row("0000");
+    const std::string body = good.substr(0, good.size() - 2);  // without its line end
+    struct Case {
+        std::string content;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"0000 01\r\n", "ファイルの形式が違います(2)"},
+        {good + " " + good, "ファイルの形式が違います(18)"},
+        {"0010  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(18)"},
+        {body + " \r\n", "ファイルの形式が違います(18)"},
+        {good + body, "ファイルの形式が違います(16)"},
+        {good + "\r\n   \r\n", "ファイルの形式が違います(4)"},
+        {"0000 ZZ 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(17)"},
+        {good + row("3FFF1"), "アドレスが大き過ぎです(262129)"},
+        {row("40000"), "アドレスが大き過ぎです(262144)"},
+        {row("FFFFFFFF"), "アドレスが大き過ぎです(-1)"},
+    };
+    for (const Case& c : cases) {
+        write_file(dir + "bad.txt", c.content);
+        expect_run(dir, {"bad.txt"}, reading_text("bad.txt") + "Error: " + c.message + "\n" + PROMPT, 1);
+    }
+    write_file(dir + "edge.txt", row("3FFF0"));
+    expect_run(dir, {"edge.txt"}, reading_text("edge.txt") + loaded("edge.txt") + NO_ADAPTER + PROMPT, 0);
+}
