@@ -1,0 +1,138 @@
+// The EZ-USB driver's requests served through libusb-1.0, for Linux and macOS.
+// Adapter N is the N-th attached EZ-USB AN21xx device, counted in libusb's device
+// order: the bare chip under its default identity, or the chip running the firmware.
+#include <libusb.h>
+
+#include "platform/driver_device.h"
+
+enum {
+    VENDOR_ANCHOR = 0x0547,
+    PRODUCT_FIRMWARE = 0x1002,     // the adapter with its firmware running
+    MAX_ENDPOINTS = 32,
+    TRANSFER_TIMEOUT_MS = 10000,   // far beyond any reply the firmware owes
+};
+
+// The bare chip's default product ids (AN2131 and its relatives).
+static const uint16_t chip_products[] = {0x2131, 0x2135, 0x2136};
+
+struct UsbDevice {
+    libusb_device_handle* handle;
+    int endpoint_count;
+    DeviceEndpoint endpoints[MAX_ENDPOINTS];
+};
+
+static libusb_context* context;
+static UsbDevice usb_devices[DRIVER_MAX_OPEN];
+
+static bool is_adapter(const libusb_device_descriptor& descriptor) {
+    if (descriptor.idVendor != VENDOR_ANCHOR) return false;
+    if (descriptor.idProduct == PRODUCT_FIRMWARE) return true;
+    for (uint16_t product : chip_products) {
+        if (descriptor.idProduct == product) return true;
+    }
+    return false;
+}
+
+static libusb_device_handle* open_nth_adapter(int index) {
+    libusb_device** list = nullptr;
+    ssize_t count = libusb_get_device_list(context, &list);
+    libusb_device_handle* handle = nullptr;
+    int seen = 0;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || !is_adapter(descriptor)) continue;
+        if (seen++ == index) {
+            if (libusb_open(list[i], &handle) != 0) handle = nullptr;
+            break;
+        }
+    }
+    if (list != nullptr) libusb_free_device_list(list, 1);
+    return handle;
+}
+
+// Pipes are the endpoints of interface 0, alternate setting 0, in descriptor order.
+static void read_endpoints(UsbDevice* device) {
+    device->endpoint_count = 0;
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(libusb_get_device(device->handle), &config) != 0) return;
+    if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
+        const libusb_interface_descriptor& setting = config->interface[0].altsetting[0];
+        for (int i = 0; i < setting.bNumEndpoints && i < MAX_ENDPOINTS; ++i) {
+            device->endpoints[i].address = setting.endpoint[i].bEndpointAddress;
+            device->endpoints[i].attributes = setting.endpoint[i].bmAttributes;
+            device->endpoint_count = i + 1;
+        }
+    }
+    libusb_free_config_descriptor(config);
+}
+
+void* device_open(int index) {
+    if (context == nullptr && libusb_init(&context) != 0) {
+        context = nullptr;
+        return nullptr;
+    }
+    UsbDevice* device = nullptr;
+    for (UsbDevice& slot : usb_devices) {
+        if (slot.handle == nullptr) {
+            device = &slot;
+            break;
+        }
+    }
+    if (device == nullptr) return nullptr;
+    libusb_device_handle* handle = open_nth_adapter(index);
+    if (handle == nullptr) return nullptr;
+    // A kernel driver bound to the bare chip (usbtest, say) steps aside while the
+    // interface is claimed and gets it back on release; not supported off Linux.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    if (libusb_claim_interface(handle, 0) != 0) {
+        libusb_close(handle);
+        return nullptr;
+    }
+    device->handle = handle;
+    read_endpoints(device);
+    return device;
+}
+
+void device_close(void* opened) {
+    UsbDevice* device = static_cast<UsbDevice*>(opened);
+    libusb_release_interface(device->handle, 0);
+    libusb_close(device->handle);
+    device->handle = nullptr;
+}
+
+int device_control(void* opened, uint8_t request_type, uint8_t request, uint16_t value,
+                   uint16_t index, uint8_t* data, uint16_t length) {
+    UsbDevice* device = static_cast<UsbDevice*>(opened);
+    int moved = libusb_control_transfer(device->handle, request_type, request, value, index, data,
+                                        length, TRANSFER_TIMEOUT_MS);
+    return moved < 0 ? -1 : moved;
+}
+
+int device_endpoint(void* opened, uint32_t pipe, DeviceEndpoint* endpoint) {
+    UsbDevice* device = static_cast<UsbDevice*>(opened);
+    if (pipe >= static_cast<uint32_t>(device->endpoint_count)) return -1;
+    *endpoint = device->endpoints[pipe];
+    return 0;
+}
+
+int device_transfer(void* opened, const DeviceEndpoint& endpoint, uint8_t* data, int length) {
+    UsbDevice* device = static_cast<UsbDevice*>(opened);
+    int moved = 0;
+    int result = (endpoint.attributes & 3) == LIBUSB_TRANSFER_TYPE_INTERRUPT
+                     ? libusb_interrupt_transfer(device->handle, endpoint.address, data, length,
+                                                 &moved, TRANSFER_TIMEOUT_MS)
+                     : libusb_bulk_transfer(device->handle, endpoint.address, data, length, &moved,
+                                            TRANSFER_TIMEOUT_MS);
+    return result != 0 ? -1 : moved;
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    return ezusb_create(name);
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                     DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
+    return ezusb_ioctl(device, code, in, in_size, out, out_size, returned);
+}
+
+BOOL CloseHandle(HANDLE handle) { return ezusb_close(handle); }
