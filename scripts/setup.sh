@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   libusb-1.0-0-dev umockdev libumockdev-dev
   clang libclang-rt-14-dev
+  tshark
 )
 
 missing=()

@@ -1,0 +1,41 @@
+// A cartridge in the adapter's slot, seen from its four save-memory bus lines.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace emu {
+
+enum class ChipKind { le25fw203, m45pe20, m95040, m95640, m95512, none };
+
+// Levels of PB2 (select, low = selected), PB1 (clock) and PB0 (data to the chip).
+struct BusLines {
+    bool select;
+    bool clock;
+    bool data;
+};
+
+class Cartridge {
+public:
+    virtual ~Cartridge() = default;
+    // Called on every change of any of the three lines, in time order.
+    virtual void drive(BusLines lines, uint64_t now_ns) = 0;
+    // Level on the chip's data output (wired to PC0): 0 or 1, or -1 when the chip does not
+    // drive it (the adapter's pull-up then makes the line read 1).
+    virtual int output(uint64_t now_ns) = 0;
+};
+
+// The chip's name as the command line spells it ("le25fw203", ..., "none").
+const char* chip_kind_name(ChipKind kind);
+// False when the name is none of the above.
+bool parse_chip_kind(const std::string& name, ChipKind& kind);
+// Memory size in bytes; 0 for none.
+uint32_t chip_size(ChipKind kind);
+
+// A blank (all 0xFF) chip of that kind, or for ChipKind::none a slot holding a cartridge
+// without a save chip, which never drives the data line. The concrete chips, with memory
+// access, files, records and faults, are made with make_save_chip (save_chip.h).
+std::unique_ptr<Cartridge> make_cartridge(ChipKind kind);
+
+}  // namespace emu

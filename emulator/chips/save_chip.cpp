@@ -1,0 +1,366 @@
+#include "chips/save_chip.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace emu {
+
+namespace {
+
+constexpr uint64_t kUs = 1000;
+constexpr uint64_t kMs = 1000 * kUs;
+constexpr uint64_t kNever = UINT64_MAX;
+
+constexpr uint8_t WRITE = 0x02;  // page program on the FLASH chips
+constexpr uint8_t READ = 0x03;
+constexpr uint8_t WRDI = 0x04;
+constexpr uint8_t RDSR = 0x05;
+constexpr uint8_t WREN = 0x06;
+constexpr uint8_t RDID = 0x9F;
+constexpr uint8_t SE = 0xD8;
+constexpr uint8_t CE = 0xC7;
+
+std::string errno_text() { return std::strerror(errno); }
+
+}  // namespace
+
+// Typical figures from the makers' data sheets: LE25FW family 1.5 ms per 256-byte page
+// program, sector erase 25 ms, chip erase 250 ms; M45PE20 page program 0.8 ms, sector
+// erase 1 s (it has no bulk erase of its own; C7h is served as four sector erases' time);
+// M95xxx pages of 16, 32 and 128 bytes, write cycle "within 5 ms". That is the guaranteed
+// worst case; parts finish well within it, and the host's byte-by-byte EEPROM write sends
+// its next write enable about 2.5 ms after a write starts (two 1 ms USB frames) without
+// polling the status, which real cartridges evidently satisfy. The model takes 2 ms;
+// set_program_time_us(5000) gives the worst case.
+SaveChip::Params SaveChip::params_of(ChipKind kind) {
+    switch (kind) {
+    case ChipKind::le25fw203:
+        return {0x40000, 256, 3, true, 0x621600, 1500 * kUs, 25 * kMs, 250 * kMs};
+    case ChipKind::m45pe20:
+        return {0x40000, 256, 3, true, 0x204012, 800 * kUs, 1000 * kMs, 4000 * kMs};
+    case ChipKind::m95040:
+        return {0x200, 16, 1, false, 0, 2 * kMs, 0, 0};
+    case ChipKind::m95640:
+        return {0x2000, 32, 2, false, 0, 2 * kMs, 0, 0};
+    case ChipKind::m95512:
+        return {0x10000, 128, 2, false, 0, 2 * kMs, 0, 0};
+    case ChipKind::none:
+        break;
+    }
+    throw std::invalid_argument("a save chip needs a chip kind other than none");
+}
+
+SaveChip::SaveChip(ChipKind kind)
+    : kind_(kind),
+      params_(params_of(kind)),
+      memory_(params_.size, 0xFF),
+      program_ns_(params_.program_ns),
+      latch_(params_.page, 0xFF),
+      latch_loaded_(params_.page, false) {}
+
+void SaveChip::fill(const std::vector<uint8_t>& contents) {
+    if (contents.size() != memory_.size())
+        throw std::invalid_argument(std::string("contents of ") + std::to_string(contents.size()) +
+                                    " bytes for a " + chip_kind_name(kind_) + " of " +
+                                    std::to_string(memory_.size()) + " bytes");
+    memory_ = contents;
+}
+
+void SaveChip::load_file(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        if (errno == ENOENT) {
+            std::fill(memory_.begin(), memory_.end(), 0xFF);
+            return;
+        }
+        throw std::runtime_error("cannot read cartridge file " + path + ": " + errno_text());
+    }
+    std::vector<uint8_t> contents(memory_.size() + 1);
+    size_t got = std::fread(contents.data(), 1, contents.size(), f);
+    bool failed = std::ferror(f);
+    std::fclose(f);
+    if (failed) throw std::runtime_error("cannot read cartridge file " + path + ": read error");
+    if (got != memory_.size())
+        throw std::runtime_error("cartridge file " + path + " is not the size of a " +
+                                 chip_kind_name(kind_) + " (" + std::to_string(memory_.size()) +
+                                 " bytes)" + (got > memory_.size() ? ": it is larger" : ": it holds " + std::to_string(got)));
+    contents.pop_back();
+    memory_ = std::move(contents);
+}
+
+void SaveChip::save_file(const std::string& path) {
+    finish();
+    // Written beside the target and renamed over it: the old file stays whole until the
+    // new one is complete.
+    std::string temp = path + ".tmp";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot write cartridge file " + temp + ": " + errno_text());
+    bool ok = std::fwrite(memory_.data(), 1, memory_.size(), f) == memory_.size();
+    ok = (std::fflush(f) == 0) && ok;
+    std::string reason = ok ? "" : errno_text();
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        if (reason.empty()) reason = errno_text();
+        std::remove(temp.c_str());
+        throw std::runtime_error("cannot write cartridge file " + path + ": " + reason);
+    }
+}
+
+void SaveChip::pull_at(uint64_t time_ns) { pull_ns_ = time_ns; }
+
+void SaveChip::add_stuck_bits(uint32_t address, uint8_t mask) {
+    if (address >= memory_.size())
+        throw std::invalid_argument("stuck-bit address " + std::to_string(address) +
+                                    " is beyond the " + std::to_string(memory_.size()) +
+                                    "-byte memory");
+    if (stuck_mask_.empty()) stuck_mask_.assign(memory_.size(), 0);
+    stuck_mask_[address] |= mask;
+}
+
+void SaveChip::set_erase_hang(bool hang) { erase_hang_ = hang; }
+
+void SaveChip::set_program_time_us(uint32_t us) { program_ns_ = uint64_t{us} * kUs; }
+
+uint8_t SaveChip::status(uint64_t now_ns) {
+    return static_cast<uint8_t>((busy(now_ns) ? 0x01 : 0) | (wel_ ? 0x02 : 0));
+}
+
+bool SaveChip::busy(uint64_t now_ns) {
+    settle(now_ns);
+    return cycle_open_;
+}
+
+void SaveChip::store(uint32_t address, uint8_t value) {
+    uint8_t keep = stuck_mask_.empty() ? 0 : stuck_mask_[address];
+    memory_[address] = static_cast<uint8_t>((memory_[address] & keep) | (value & ~keep));
+}
+
+// Applies the running cycle once its time is over. A cartridge pulled before the end of a
+// cycle lost its power: the cycle never completes and the memory is left as it was.
+void SaveChip::settle(uint64_t now_ns) {
+    if (!cycle_open_) return;
+    if (cycle_end_ns_ > pull_ns_ && now_ns >= pull_ns_) {
+        cycle_open_ = false;
+        return;
+    }
+    if (cycle_end_ns_ == kNever || now_ns < cycle_end_ns_) return;
+    cycle_open_ = false;
+    wel_ = false;
+    switch (cycle_kind_) {
+    case ChipCycle::Kind::page_program:
+    case ChipCycle::Kind::eeprom_write:
+        for (uint32_t i = 0; i < params_.page; ++i) {
+            if (!latch_loaded_[i]) continue;
+            uint32_t address = cycle_address_ + i;
+            // FLASH programming can only clear bits; an EEPROM write sets the byte.
+            uint8_t value = params_.flash ? (memory_[address] & latch_[i]) : latch_[i];
+            store(address, value);
+        }
+        break;
+    case ChipCycle::Kind::sector_erase:
+    case ChipCycle::Kind::chip_erase:
+        for (uint32_t i = 0; i < cycle_count_; ++i) store(cycle_address_ + i, 0xFF);
+        break;
+    }
+}
+
+void SaveChip::finish() {
+    if (cycle_open_ && cycle_end_ns_ != kNever) settle(cycle_end_ns_);
+}
+
+void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count,
+                           uint64_t now_ns) {
+    uint64_t duration = 0;
+    switch (kind) {
+    case ChipCycle::Kind::page_program:
+    case ChipCycle::Kind::eeprom_write: duration = program_ns_; break;
+    case ChipCycle::Kind::sector_erase: duration = params_.sector_erase_ns; break;
+    case ChipCycle::Kind::chip_erase: duration = params_.chip_erase_ns; break;
+    }
+    bool erase = kind == ChipCycle::Kind::sector_erase || kind == ChipCycle::Kind::chip_erase;
+    cycle_open_ = true;
+    cycle_kind_ = kind;
+    cycle_end_ns_ = (erase && erase_hang_) ? kNever : now_ns + duration;
+    if (erase) {
+        cycle_address_ = address;
+        cycle_count_ = count;
+    }
+    cycles_.push_back({kind, address, count, now_ns, cycle_end_ns_});
+}
+
+void SaveChip::drive(BusLines lines, uint64_t now_ns) {
+    settle(now_ns);
+    BusLines prev = lines_;
+    lines_ = lines;
+    if (pulled(now_ns)) {
+        phase_ = Phase::idle;
+        out_level_ = -1;
+        return;
+    }
+    if (prev.select && !lines.select) {
+        phase_ = Phase::opcode;
+        op_ = Op::none;
+        bits_ = 0;
+        out_bits_left_ = 0;
+        out_level_ = -1;
+    } else if (!prev.select && lines.select) {
+        end_command(now_ns);
+        return;
+    }
+    if (lines.select) return;
+    if (!prev.clock && lines.clock) {
+        in_byte_ = static_cast<uint8_t>((in_byte_ << 1) | (lines.data ? 1 : 0));
+        if (++bits_ % 8 == 0) take_byte(in_byte_, now_ns);
+    } else if (prev.clock && !lines.clock && phase_ == Phase::output) {
+        if (out_bits_left_ == 0) {
+            if (op_ == Op::rdid && id_index_ == 3) {
+                // Nothing follows the three identification bytes: the output floats.
+                phase_ = Phase::ignore;
+                out_level_ = -1;
+                return;
+            }
+            out_byte_ = next_output_byte(now_ns);
+            out_bits_left_ = 8;
+        } else if (op_ == Op::rdsr) {
+            // The status register is shifted out as it stands at each bit, so a poll
+            // sees write-in-progress drop the moment the cycle ends.
+            out_byte_ = status(now_ns);
+        }
+        --out_bits_left_;
+        out_level_ = (out_byte_ >> out_bits_left_) & 1;
+    }
+}
+
+int SaveChip::output(uint64_t now_ns) {
+    settle(now_ns);
+    if (pulled(now_ns) || lines_.select) return -1;
+    return out_level_;
+}
+
+void SaveChip::take_byte(uint8_t byte, uint64_t now_ns) {
+    switch (phase_) {
+    case Phase::opcode: {
+        uint8_t code = byte;
+        uint32_t high_address = 0;
+        if (kind_ == ChipKind::m95040) {
+            // Address bit 8 travels in bit 3 of the instruction; the bit is "don't care"
+            // in the instructions that take no address.
+            high_address = (byte >> 3) & 1;
+            code = static_cast<uint8_t>(byte & ~0x08);
+        }
+        phase_ = Phase::ignore;
+        if (busy(now_ns) && code != RDSR) return;
+        switch (code) {
+        case WREN: op_ = Op::wren; break;
+        case WRDI: op_ = Op::wrdi; break;
+        case RDSR:
+            op_ = Op::rdsr;
+            phase_ = Phase::output;
+            break;
+        case RDID:
+            if (!params_.flash) break;
+            op_ = Op::rdid;
+            id_index_ = 0;
+            phase_ = Phase::output;
+            break;
+        case READ:
+        case WRITE:
+            if (code == WRITE && !wel_) break;
+            op_ = code == READ ? Op::read : Op::write;
+            address_ = high_address;
+            address_left_ = params_.address_bytes;
+            phase_ = Phase::address;
+            break;
+        case SE:
+            if (!params_.flash || !wel_) break;
+            op_ = Op::sector_erase;
+            address_ = 0;
+            address_left_ = 3;
+            phase_ = Phase::address;
+            break;
+        case CE:
+            if (params_.flash && wel_) op_ = Op::chip_erase;
+            break;
+        default: break;
+        }
+        break;
+    }
+    case Phase::address:
+        address_ = (address_ << 8) | byte;
+        if (--address_left_ > 0) break;
+        address_ %= params_.size;
+        if (op_ == Op::read) {
+            phase_ = Phase::output;
+        } else if (op_ == Op::write) {
+            phase_ = Phase::data;
+            cycle_address_ = address_ & ~(params_.page - 1);
+            data_start_ = address_ & (params_.page - 1);
+            data_bytes_ = 0;
+            std::fill(latch_loaded_.begin(), latch_loaded_.end(), false);
+        } else {
+            phase_ = Phase::ignore;
+        }
+        break;
+    case Phase::data: {
+        // The address wraps inside the page; a later byte for the same place replaces
+        // the earlier one.
+        uint32_t offset = (data_start_ + data_bytes_) % params_.page;
+        latch_[offset] = byte;
+        latch_loaded_[offset] = true;
+        ++data_bytes_;
+        break;
+    }
+    case Phase::idle:
+    case Phase::output:
+    case Phase::ignore: break;
+    }
+}
+
+uint8_t SaveChip::next_output_byte(uint64_t now_ns) {
+    switch (op_) {
+    case Op::read: {
+        uint8_t value = memory_[address_];
+        address_ = (address_ + 1) % params_.size;
+        return value;
+    }
+    case Op::rdsr: return status(now_ns);
+    case Op::rdid: return static_cast<uint8_t>(params_.id >> (8 * (2 - id_index_++)));
+    default: return 0xFF;
+    }
+}
+
+// Select rose: commands that change the chip act now, and only when select rose on a byte
+// boundary right after the last byte they take.
+void SaveChip::end_command(uint64_t now_ns) {
+    bool whole = bits_ % 8 == 0;
+    uint32_t bytes = bits_ / 8;
+    switch (op_) {
+    case Op::wren:
+        if (whole && bytes == 1) wel_ = true;
+        break;
+    case Op::wrdi:
+        if (whole && bytes == 1) wel_ = false;
+        break;
+    case Op::write:
+        if (whole && phase_ == Phase::data && data_bytes_ > 0)
+            start_cycle(params_.flash ? ChipCycle::Kind::page_program : ChipCycle::Kind::eeprom_write,
+                        cycle_address_ + data_start_, data_bytes_, now_ns);
+        break;
+    case Op::sector_erase:
+        if (whole && bytes == 4)
+            start_cycle(ChipCycle::Kind::sector_erase, address_ & ~0xFFFFu, 0x10000, now_ns);
+        break;
+    case Op::chip_erase:
+        if (whole && bytes == 1) start_cycle(ChipCycle::Kind::chip_erase, 0, params_.size, now_ns);
+        break;
+    default: break;
+    }
+    phase_ = Phase::idle;
+    op_ = Op::none;
+    out_level_ = -1;
+}
+
+}  // namespace emu

@@ -1,0 +1,104 @@
+#include "launcher/faults.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace emu_launcher {
+
+namespace {
+
+// A whole decimal number, or hexadecimal after 0x; nothing else, no sign.
+bool parse_number(const std::string& text, uint64_t max, uint64_t& value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* start = text.c_str() + (hex ? 2 : 0);
+    if (*start == '\0' || *start == '-' || *start == '+' || *start == ' ') return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(start, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0' || v > max) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+const char* fault_help() {
+    return "  usb-fail=N         the N-th USB transfer (from 1) and every later one fail\n"
+           "  usb-fail-once=N    only the N-th USB transfer fails\n"
+           "  no-return          after the firmware download the adapter never comes back\n"
+           "  unplug=N           the adapter vanishes after N transfers (0: not plugged in)\n"
+           "  data-in=0|1        the data-in line is stuck low or high\n"
+           "  pull=MS            the cartridge is pulled after MS ms of virtual time\n"
+           "  stuck-bits=ADDR:MASK  bits of MASK at ADDR never change on write or erase\n"
+           "  erase-hang         an erase never finishes (write-in-progress stays set)\n"
+           "  slow-program=US    page programs and EEPROM writes take US microseconds\n"
+           "  (numbers are decimal or 0x-prefixed hexadecimal)\n";
+}
+
+bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) {
+    size_t eq = spec.find('=');
+    std::string name = spec.substr(0, eq);
+    std::string arg = eq == std::string::npos ? "" : spec.substr(eq + 1);
+    bool has_arg = eq != std::string::npos;
+    uint64_t n = 0;
+    auto bad = [&](const char* what) {
+        error = "bad fault '" + spec + "': " + what;
+        return false;
+    };
+
+    if (name == "no-return" || name == "erase-hang") {
+        if (has_arg) return bad("takes no value");
+        if (name == "no-return") faults.usb.no_reattach = true;
+        else faults.erase_hang = true;
+        return true;
+    }
+    if (!has_arg) {
+        if (name == "usb-fail" || name == "usb-fail-once" || name == "unplug" || name == "data-in" ||
+            name == "pull" || name == "stuck-bits" || name == "slow-program")
+            return bad("needs a value after '='");
+        error = "unknown fault '" + spec + "' (see --help)";
+        return false;
+    }
+    if (name == "usb-fail" || name == "usb-fail-once") {
+        if (!parse_number(arg, UINT32_MAX, n) || n == 0) return bad("N must be a transfer number from 1");
+        (name == "usb-fail" ? faults.usb.fail_from : faults.usb.fail_once) = n;
+        return true;
+    }
+    if (name == "unplug") {
+        if (!parse_number(arg, UINT32_MAX, n)) return bad("N must be a number of transfers");
+        if (n == 0) faults.unplugged_from_start = true;
+        else faults.usb.vanish_after = n;
+        return true;
+    }
+    if (name == "data-in") {
+        if (arg != "0" && arg != "1") return bad("the level is 0 or 1");
+        faults.data_in = arg[0] - '0';
+        return true;
+    }
+    if (name == "pull") {
+        if (!parse_number(arg, UINT64_MAX / 1000000, n)) return bad("MS must be a number of milliseconds");
+        faults.pull = true;
+        faults.pull_ms = n;
+        return true;
+    }
+    if (name == "stuck-bits") {
+        size_t colon = arg.find(':');
+        uint64_t address = 0, mask = 0;
+        if (colon == std::string::npos || !parse_number(arg.substr(0, colon), 0xFFFFFF, address) ||
+            !parse_number(arg.substr(colon + 1), 0xFF, mask) || mask == 0)
+            return bad("expected ADDR:MASK with an address below 0x1000000 and a mask of 1 to 0xFF");
+        faults.stuck_bits.emplace_back(static_cast<uint32_t>(address), static_cast<uint8_t>(mask));
+        return true;
+    }
+    if (name == "slow-program") {
+        if (!parse_number(arg, 60000000, n) || n == 0) return bad("US must be 1 to 60000000 microseconds");
+        faults.slow_program = true;
+        faults.program_us = static_cast<uint32_t>(n);
+        return true;
+    }
+    error = "unknown fault '" + spec + "' (see --help)";
+    return false;
+}
+
+}  // namespace emu_launcher

@@ -1,0 +1,117 @@
+#include "launcher/options.h"
+
+namespace emu_launcher {
+
+std::string usage_text() {
+    return std::string(
+               "usage: pelkat-emu [options] [-- tool arguments]\n"
+               "Runs pelkat against an emulated EZ-USB adapter holding a virtual cartridge.\n"
+               "The adapter starts without firmware, as a freshly plugged one.\n"
+               "\n"
+               "  --chip NAME       le25fw203 (default), m45pe20, m95040, m95640, m95512, none\n"
+               "  --cart FILE       the cartridge memory as a raw image of the chip's size; read at\n"
+               "                    start (missing: a blank chip, all 0xFF) and written back at exit.\n"
+               "                    Without it the cartridge holds a demonstration save.\n"
+               "  --trace-bus FILE  VCD trace of the four bus lines\n"
+               "  --trace-usb FILE  pcap trace (Linux usbmon) of all USB traffic\n"
+               "  --stats           on standard error at exit: transfers per pipe, bytes,\n"
+               "                    modeled hardware time\n"
+               "  --realtime        pace virtual time to the wall clock\n"
+               "  --fault SPEC      inject a fault; may be repeated. SPEC is one of:\n") +
+           fault_help() +
+           "  --help            this text\n"
+           "\n"
+           "Everything after -- is the tool's command line: no argument reads the cartridge,\n"
+           "a file name writes it, -e erases it. Examples:\n"
+           "  pelkat-emu\n"
+           "  pelkat-emu --chip m95640 --cart cart.bin -- game.sav\n"
+           "  pelkat-emu --fault stuck-bits=0x100:0x01 -- -e\n"
+           "\n"
+           "Standard output is the tool's own; exit code the tool's (0 or 1), or 2 when\n"
+           "pelkat-emu itself cannot run (bad options, unusable files).\n";
+}
+
+bool parse_options(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            for (++i; i < argc; ++i) options.tool_args.push_back(argv[i]);
+            break;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--stats") {
+            options.stats = true;
+            continue;
+        }
+        if (arg == "--realtime") {
+            options.realtime = true;
+            continue;
+        }
+        // Options with a value: "--name value" or "--name=value".
+        std::string name = arg, value;
+        bool inline_value = false;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inline_value = true;
+        }
+        if (name != "--chip" && name != "--cart" && name != "--trace-bus" && name != "--trace-usb" &&
+            name != "--fault") {
+            if (arg.rfind("-", 0) == 0)
+                error = "unknown option '" + arg + "' (see --help)";
+            else
+                error = "unexpected argument '" + arg + "' (the tool's arguments go after --)";
+            return false;
+        }
+        if (!inline_value) {
+            if (i + 1 >= argc) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (value.empty()) {
+            error = "option " + name + " needs a non-empty value";
+            return false;
+        }
+        if (name == "--chip") {
+            if (!emu::parse_chip_kind(value, options.chip)) {
+                error = "unknown chip '" + value +
+                        "' (le25fw203, m45pe20, m95040, m95640, m95512 or none)";
+                return false;
+            }
+        } else if (name == "--cart") {
+            options.cart = value;
+        } else if (name == "--trace-bus") {
+            options.trace_bus = value;
+        } else if (name == "--trace-usb") {
+            options.trace_usb = value;
+        } else if (!parse_fault(value, options.faults, error)) {
+            return false;
+        }
+    }
+    if (options.chip == emu::ChipKind::none) {
+        if (!options.cart.empty()) {
+            error = "--cart needs a save chip (--chip none has no memory)";
+            return false;
+        }
+        if (options.faults.needs_save_chip()) {
+            error = "faults pull, stuck-bits, erase-hang and slow-program need a save chip";
+            return false;
+        }
+    }
+    for (const auto& stuck : options.faults.stuck_bits) {
+        if (stuck.first >= emu::chip_size(options.chip)) {
+            error = "stuck-bits address beyond the " + std::to_string(emu::chip_size(options.chip)) +
+                    "-byte memory of the " + emu::chip_kind_name(options.chip);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace emu_launcher

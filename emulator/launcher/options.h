@@ -1,0 +1,30 @@
+// The command line of pelkat-emu: its own options, then after "--" the tool's.
+#pragma once
+
+#include "chips/cartridge.h"
+#include "launcher/faults.h"
+
+#include <string>
+#include <vector>
+
+namespace emu_launcher {
+
+struct Options {
+    emu::ChipKind chip = emu::ChipKind::le25fw203;
+    std::string cart;        // empty: the built-in demonstration save
+    std::string trace_bus;
+    std::string trace_usb;
+    bool stats = false;
+    bool realtime = false;
+    bool help = false;
+    FaultSet faults;
+    std::vector<std::string> tool_args;  // after "--"
+};
+
+// False with a message when the command line is not usable.
+bool parse_options(int argc, char** argv, Options& options, std::string& error);
+
+// The --help text.
+std::string usage_text();
+
+}  // namespace emu_launcher

@@ -1,0 +1,226 @@
+/* EP1 OUT: the command interpreter and the streamed-write engine.
+ * EP1 IN: the streamed-read refill. */
+#include "ezusb_regs.h"
+#include "stream_state.h"
+
+#define OP_WRITE_REG 0x02
+#define OP_READ_REG 0x03
+#define OP_STREAM_WRITE 0x04
+#define OP_STREAM_READ 0x05
+#define OP_STREAM_END 0x06
+#define OP_CHIP_ERASE 0x09
+
+/* Serial FLASH instructions. */
+#define READ 0x03
+#define WREN 0x06
+#define WRDI 0x04
+#define PP 0x02
+#define CE 0xC7
+
+#define PACKET_SIZE 64
+
+struct StreamState stream;
+xreg_ptr out_reg_ptr;
+xreg_ptr in_reg_ptr;
+
+static unsigned char reply_len;
+
+/* Deselect: the memory's select line high, clock and data low. */
+static void bus_deselect(void)
+{
+    *out_reg_ptr = PIN_DESELECT;
+}
+
+static xreg_ptr register_at(unsigned char reg)
+{
+    return (xreg_ptr)(REG_PAGE + reg);
+}
+
+/* IN1BUF holds one packet: reply bytes beyond it are dropped. */
+static void add_reply(unsigned char value)
+{
+    if (reply_len < PACKET_SIZE)
+        IN1BUF[reply_len++] = value;
+}
+
+static unsigned long address_at(unsigned char p)
+{
+    return ((unsigned long)OUT1BUF[p] << 16) | ((unsigned int)OUT1BUF[p + 1] << 8) | OUT1BUF[p + 2];
+}
+
+static void send_address(unsigned long x)
+{
+    bus_shift_out((unsigned char)(x >> 16));
+    bus_shift_out((unsigned char)(x >> 8));
+    bus_shift_out((unsigned char)x);
+}
+
+/* A command of its own: deselect, then the instruction. */
+static void bus_command(unsigned char instruction)
+{
+    bus_deselect();
+    bus_shift_out(instruction);
+}
+
+/* Pause after the deselect that starts a page program: 1000 turns of an
+ * empty 16-bit counting loop, about 3.7 ms on the EZ-USB core at 24 MHz, more
+ * than the typical page program time of the FLASH memories in use. The
+ * memory's status register is not read; this pause and the time until the
+ * next data packet are the only pacing between page programs. */
+static void page_close_delay(void)
+{
+    volatile unsigned int i;
+    for (i = 0; i != 1000; i++)
+        ;
+}
+
+/* Bytes of each operation, code included. */
+static unsigned char operation_size(unsigned char code)
+{
+    switch (code) {
+    case OP_WRITE_REG:
+        return 3;
+    case OP_STREAM_WRITE:
+        return 9;
+    case OP_STREAM_READ:
+        return 7;
+    case OP_READ_REG:
+    case OP_CHIP_ERASE:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+/* Executes the operations of one command packet. An operation cut off by the
+ * end of the packet is not executed: its missing parameters would be stale
+ * bytes of an earlier packet. The byte after OP_STREAM_END is skipped
+ * whatever it holds, so a one-byte OP_STREAM_END packet is whole. */
+static void execute_operations(void)
+{
+    unsigned char p = 0, count = OUT1BC, code, i;
+    while (p < count) {
+        code = OUT1BUF[p];
+        if (operation_size(code) > (unsigned char)(count - p))
+            break;
+        switch (code) {
+        case OP_WRITE_REG:
+            *register_at(OUT1BUF[p + 1]) = OUT1BUF[p + 2];
+            p += 3;
+            break;
+        case OP_READ_REG:
+            add_reply(*register_at(OUT1BUF[p + 1]));
+            p += 2;
+            break;
+        case OP_STREAM_WRITE:
+            out_reg_ptr = register_at(OUT1BUF[p + 1]);
+            in_reg_ptr = register_at(OUT1BUF[p + 2]);
+            stream.stream_base = address_at(p + 3);
+            stream.stream_length = address_at(p + 6);
+            stream.page_fill = 0;
+            stream.stream_done = 0;
+            /* Nothing to send for length 0: the next packet is operations again. */
+            stream.write_active = stream.stream_length != 0;
+            p += 9;
+            break;
+        case OP_STREAM_READ:
+            out_reg_ptr = register_at(OUT1BUF[p + 1]);
+            in_reg_ptr = register_at(OUT1BUF[p + 2]);
+            bus_command(READ);
+            bus_shift_out(OUT1BUF[p + 3]);
+            bus_shift_out(OUT1BUF[p + 4]);
+            bus_shift_out(OUT1BUF[p + 5]);
+            for (i = 0; i < PACKET_SIZE; i++)
+                add_reply(bus_shift_in());
+            if (OUT1BUF[p + 6])
+                stream.read_active = 1;
+            else
+                bus_deselect();
+            p += 7;
+            break;
+        case OP_STREAM_END:
+            stream.read_active = 0;
+            /* Before any operation has named the bus output register, the
+             * deselect goes to OUTB, never to address 0 of the data space. */
+            if (!out_reg_ptr)
+                out_reg_ptr = &OUTB;
+            bus_deselect();
+            p += 2;
+            break;
+        case OP_CHIP_ERASE:
+            out_reg_ptr = register_at(OUT1BUF[p + 1]);
+            bus_command(WREN);
+            bus_command(CE);
+            bus_command(WRDI);
+            bus_deselect();
+            p += 2;
+            break;
+        default:
+            p += 1;
+        }
+    }
+}
+
+/* The bytes of one data packet of an open streamed write, as page programs.
+ * A page program opens before the first byte and after every close, and
+ * closes after the last byte of a 256-byte page of the address or after the
+ * last byte of the stream, so no page program crosses a page of the memory
+ * whatever the start address. Bytes after the last one are discarded. */
+static void stream_write_data(void)
+{
+    unsigned char p = 0, count = OUT1BC, last, next_low;
+    while (p < count) {
+        if (stream.page_fill == 0) {
+            bus_command(WREN);
+            bus_command(PP);
+            send_address(stream.stream_base + stream.stream_done);
+        }
+        bus_shift_out(OUT1BUF[p]);
+        p++;
+        stream.page_fill++;
+        stream.stream_done++;
+        last = stream.stream_done == stream.stream_length;
+        /* Low byte of the next byte's address: 0 where a new page starts. */
+        next_low = (unsigned char)stream.stream_base + (unsigned char)stream.stream_done;
+        if (next_low == 0 || last) {
+            bus_deselect(); /* the memory starts programming */
+            page_close_delay();
+            bus_shift_out(WRDI);
+            bus_deselect();
+            stream.page_fill = 0;
+        }
+        if (last) {
+            stream.write_active = 0;
+            break;
+        }
+    }
+}
+
+void ep1_out_isr(void) __interrupt
+{
+    reply_len = 0;
+    if (stream.write_active)
+        stream_write_data();
+    else
+        execute_operations();
+    /* Fixed order: hand over the reply, re-arm EP1 OUT, then clear the
+     * requests. The host cannot send the next packet before OUT1BC is
+     * written, so the packet is never overwritten while it is executed. */
+    if (reply_len)
+        IN1BC = reply_len;
+    OUT1BC = 0;
+    EXIF &= ~bmUSBINT;
+    OUT07IRQ = bmEP1;
+}
+
+void ep1_in_isr(void) __interrupt
+{
+    unsigned char i;
+    if (stream.read_active) {
+        for (i = 0; i < PACKET_SIZE; i++)
+            IN1BUF[i] = bus_shift_in();
+        IN1BC = PACKET_SIZE;
+    }
+    EXIF &= ~bmUSBINT;
+    IN07IRQ = bmEP1;
+}

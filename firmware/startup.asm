@@ -1,0 +1,132 @@
+; Fixed placement of the adapter firmware: the vectors the chip jumps to, the
+; start-up code, the descriptor block and the USB autovector table.
+;
+; Map of the first 0x158 bytes (the C code follows from 0x0158 on):
+;   0x0000  reset vector            0x0033  resume interrupt vector
+;   0x0043  USB interrupt vector    0x0046  start-up code, then the descriptors
+;   0x0100  autovector table, 22 slots of 4 bytes
+	.module startup
+
+	.globl _firmware_main
+	.globl _resume_isr
+	.globl _sudav_isr
+	.globl _sof_isr
+	.globl _sutok_isr
+	.globl _suspend_isr
+	.globl _usb_reset_isr
+	.globl _ep1_in_isr
+	.globl _ep1_out_isr
+	.globl _idle_endpoint_isr
+	.globl _device_descriptor
+	.globl _config_descriptor
+	.globl _string_descriptor0
+	.globl __start__stack
+
+	.area VECTORS (ABS,CODE)
+
+	.org 0x0000
+	ljmp startup
+
+	.org 0x0033
+	ljmp _resume_isr
+
+	; With autovectoring on, the chip replaces the low byte of this jump's
+	; target (0x0045) with the slot offset of the interrupting source.
+	.org 0x0043
+	ljmp autovector_table
+
+; Clear internal RAM 0x7F down to 0x01 (R0 itself ends at 0), put the stack
+; right above the last variable and enter the framework.
+startup:
+	mov r0,#0x7f
+	clr a
+clear_ram:
+	mov @r0,a
+	djnz r0,clear_ram
+	mov sp,#(__start__stack - 1)
+	ljmp _firmware_main
+
+; Target of the reserved autovector slot.
+reserved_isr:
+	reti
+
+; Descriptor block: device, configuration block, strings 0-2, end marker.
+_device_descriptor:
+	.db 0x12, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40
+	.db 0x47, 0x05, 0x02, 0x10, 0x01, 0x00, 0x01, 0x02, 0x00, 0x01
+_config_descriptor:
+	.db 0x09, 0x02, 0x74, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x00
+	.db 0x09, 0x04, 0x00, 0x00, 0x0E, 0xFF, 0x00, 0x00, 0x00
+	.db 0x07, 0x05, 0x01, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x02, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x03, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x04, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x05, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x06, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x07, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x81, 0x03, 0x40, 0x00, 0x01
+	.db 0x07, 0x05, 0x82, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x83, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x84, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x85, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x86, 0x02, 0x40, 0x00, 0x00
+	.db 0x07, 0x05, 0x87, 0x02, 0x40, 0x00, 0x00
+_string_descriptor0:
+	.db 0x04, 0x03, 0x09, 0x04
+	.db 0x0A, 0x03, 0x5A, 0x00, 0x45, 0x00, 0x4D, 0x00, 0x41, 0x00   ; "ZEMA"
+	.db 0x0A, 0x03, 0x5A, 0x00, 0x31, 0x00, 0x30, 0x00, 0x30, 0x00   ; "Z100"
+	.db 0x00, 0x00
+
+; One slot per USB interrupt source, in the chip's order: LJMP handler, 0x00.
+	.org 0x0100
+autovector_table:
+	ljmp _sudav_isr            ; 0x00 setup data available
+	.db 0
+	ljmp _sof_isr              ; 0x04 start of frame
+	.db 0
+	ljmp _sutok_isr            ; 0x08 setup token
+	.db 0
+	ljmp _suspend_isr          ; 0x0C suspend
+	.db 0
+	ljmp _usb_reset_isr        ; 0x10 bus reset
+	.db 0
+	ljmp reserved_isr          ; 0x14 reserved
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x18 EP0 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x1C EP0 OUT
+	.db 0
+	ljmp _ep1_in_isr           ; 0x20 EP1 IN
+	.db 0
+	ljmp _ep1_out_isr          ; 0x24 EP1 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x28 EP2 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x2C EP2 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x30 EP3 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x34 EP3 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x38 EP4 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x3C EP4 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x40 EP5 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x44 EP5 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x48 EP6 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x4C EP6 OUT
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x50 EP7 IN
+	.db 0
+	ljmp _idle_endpoint_isr    ; 0x54 EP7 OUT
+	.db 0
+
+; The stack begins right after the last variable; the linker places this area
+; above all data, overlay and bit-addressable bytes.
+	.area SSEG
+__start__stack:
+	.ds 1

@@ -1,0 +1,123 @@
+// pelkat-emu as a process: its own options and errors, the cartridge file, the traces.
+#include "launcher/demo_save.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<uint8_t> slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+std::string text(const std::string& path) {
+    auto b = slurp(path);
+    return std::string(b.begin(), b.end());
+}
+void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+class Launcher : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string out, err;
+
+    void SetUp() override {
+        char templ[] = "/tmp/pelkat_launcher_XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        dir = templ;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    // Runs in the test's folder with no input (the tool's key wait then returns at once).
+    int run(const std::string& args) {
+        std::string cmd = "cd '" + dir + "' && '" PELKAT_EMU "' " + args +
+                          " > stdout.txt 2> stderr.txt < /dev/null";
+        int status = std::system(cmd.c_str());
+        out = text(dir + "/stdout.txt");
+        err = text(dir + "/stderr.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(Launcher, HelpAndUsageErrors) {
+    EXPECT_EQ(run("--help"), 0);
+    for (const char* word : {"--chip", "--cart", "--trace-bus", "--trace-usb", "--stats", "--realtime",
+                             "usb-fail=N", "usb-fail-once=N", "no-return", "unplug=N", "data-in=0|1",
+                             "pull=MS", "stuck-bits=ADDR:MASK", "erase-hang", "slow-program=US"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+
+    EXPECT_EQ(run("--fault usb-fail=x"), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("pelkat-emu: bad fault 'usb-fail=x'"), std::string::npos) << err;
+    EXPECT_EQ(run("--chip flash"), 2);
+    EXPECT_NE(err.find("unknown chip 'flash'"), std::string::npos) << err;
+
+    // A cartridge file of the wrong size is refused and left alone.
+    spit(dir + "/cart.bin", std::vector<uint8_t>(100, 0x42));
+    EXPECT_EQ(run("--chip m95040 --cart cart.bin"), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("cart.bin"), std::string::npos) << err;
+    EXPECT_EQ(slurp(dir + "/cart.bin"), std::vector<uint8_t>(100, 0x42));
+    // So is a trace that cannot be created, before anything runs.
+    EXPECT_EQ(run("--trace-usb no/such/dir.pcap"), 2);
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(Launcher, ReadsTheDemoSaveWithTracesAndStatistics) {
+    EXPECT_EQ(run("--chip m95040 --stats --trace-bus bus.vcd --trace-usb usb.pcap"), 0) << out << err;
+    EXPECT_EQ(slurp(dir + "/savedata.sav"), emu_launcher::demo_save(emu::ChipKind::m95040));
+    EXPECT_NE(err.find("modeled hardware time"), std::string::npos) << err;
+    EXPECT_NE(err.find("EP1 OUT"), std::string::npos) << err;
+    EXPECT_EQ(out.find("pelkat-emu"), std::string::npos);  // standard output is the tool's alone
+    auto pcap = slurp(dir + "/usb.pcap");
+    ASSERT_GT(pcap.size(), 24u);
+    EXPECT_EQ(pcap[0] | pcap[1] << 8 | pcap[2] << 16 | uint32_t(pcap[3]) << 24, 0xA1B23C4Du);
+    std::string vcd = text(dir + "/bus.vcd");
+    EXPECT_NE(vcd.find("$enddefinitions"), std::string::npos);
+    EXPECT_GT(vcd.size(), 10000u);  // every bit of the 512-byte read is in it
+}
+
+TEST_F(Launcher, EraseWritesTheCartridgeFileBackAfterABackup) {
+    auto original = emu_launcher::demo_save(emu::ChipKind::m95040);
+    original[0x1FF] = 0x5A;
+    spit(dir + "/cart.bin", original);
+    EXPECT_EQ(run("--chip m95040 --cart cart.bin -- -e"), 0) << out << err;
+    EXPECT_EQ(slurp(dir + "/backup.sav"), original);
+    EXPECT_EQ(slurp(dir + "/cart.bin"), std::vector<uint8_t>(0x200, 0xFF));
+    EXPECT_FALSE(std::ifstream(dir + "/cart.bin.tmp").good());
+
+    // A missing cartridge file is a blank chip; a failing run still writes it back.
+    EXPECT_EQ(run("--chip m95040 --cart new.bin"), 1) << out;
+    EXPECT_EQ(slurp(dir + "/new.bin"), std::vector<uint8_t>(0x200, 0xFF));
+}
+
+TEST_F(Launcher, FaultsReachTheirTargets) {
+    // A data-in line stuck low reads as a memory full of zeros.
+    EXPECT_EQ(run("--chip m95040 --fault data-in=0"), 0);
+    EXPECT_NE(out.find("ID=000000"), std::string::npos);
+    EXPECT_EQ(slurp(dir + "/savedata.sav"), std::vector<uint8_t>(0x200, 0x00));
+    std::remove((dir + "/savedata.sav").c_str());
+
+    spit(dir + "/cart.bin", std::vector<uint8_t>(0x200, 0x00));
+    EXPECT_EQ(run("--chip m95040 --cart cart.bin --fault stuck-bits=0x10:0x0F -- -e"), 0) << out;
+    auto cart = slurp(dir + "/cart.bin");
+    ASSERT_EQ(cart.size(), 0x200u);
+    EXPECT_EQ(cart[0x10], 0xF0);
+    cart[0x10] = 0xFF;
+    EXPECT_EQ(cart, std::vector<uint8_t>(0x200, 0xFF));
+
+    // No adapter on the bus: the tool's adapter-not-found end, and no file written.
+    EXPECT_EQ(run("--fault unplug=0"), 0);
+    EXPECT_FALSE(std::ifstream(dir + "/savedata.sav").good());
+}
+
+}  // namespace
