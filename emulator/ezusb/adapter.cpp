@@ -87,6 +87,15 @@ int Adapter::bulk_in(uint8_t endpoint, uint8_t* data, int length) {
 const std::vector<EndpointInfo>& Adapter::endpoints() const { return impl_->endpoints; }
 const std::vector<uint8_t>& Adapter::device_descriptor() const { return impl_->device_descriptor; }
 
+void Adapter::bus_reset() {
+    Impl& m = *impl_;
+    if (!m.present || m.suspended) return;
+    uint8_t address = m.address;
+    m.bus_reset();
+    m.control_stage({0x00, 0x05, address, 0, 0}, nullptr);
+    m.pace();
+}
+
 void Adapter::suspend() {
     Impl& m = *impl_;
     if (!m.present || m.suspended) return;

@@ -100,6 +100,10 @@ public:
     // The device descriptor read during the current enumeration (18 bytes).
     const std::vector<uint8_t>& device_descriptor() const;
 
+    // The host resets the bus and gives the device its address again, without a new
+    // enumeration: whatever the firmware set up for itself survives.
+    void bus_reset();
+
     // The bus goes idle (the chip reports SUSPEND after 3 ms), or the host resumes it
     // (20 ms of resume signalling, then the chip's resume interrupt). Transfers fail
     // while suspended. A device that signals remote wake-up resumes the bus by itself.

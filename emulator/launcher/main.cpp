@@ -155,6 +155,7 @@ void set_up(Session& s) {
     s.adapter.plug();
     if (o.faults.unplugged_from_start) s.adapter.unplug();
     s.adapter.set_faults(o.faults.usb);
+    emu_driver::set_recording(false);
     emu_driver::register_adapter(&s.adapter);
 }
 

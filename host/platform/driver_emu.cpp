@@ -17,6 +17,7 @@ std::vector<emu::Adapter*> adapters;
 std::vector<emu_driver::Request> request_record;
 std::vector<emu_driver::Open> open_record;
 emu_driver::Faults faults;
+bool recording = true;
 EmuDevice emu_devices[DRIVER_MAX_OPEN];
 
 // The adapter behind an open device, or nullptr once it has left the bus or come back
@@ -52,6 +53,8 @@ void clear_record() {
 }
 
 void set_faults(const Faults& new_faults) { faults = new_faults; }
+
+void set_recording(bool on) { recording = on; }
 
 }  // namespace emu_driver
 
@@ -99,16 +102,15 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     } else {
         handle = ezusb_create(name);
     }
-    open_record.push_back({name != nullptr ? name : "", access, share, disposition, flags,
-                           handle != INVALID_HANDLE_VALUE});
+    if (recording) {
+        open_record.push_back({name != nullptr ? name : "", access, share, disposition, flags,
+                               handle != INVALID_HANDLE_VALUE});
+    }
     return handle;
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                      DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(in);
-    std::vector<uint8_t> input;
-    if (bytes != nullptr) input.assign(bytes, bytes + in_size);
     BOOL result = FALSE;
     if (faults.fail_count > 0 && code == faults.fail_code) {
         --faults.fail_count;
@@ -116,6 +118,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID
     } else {
         result = ezusb_ioctl(device, code, in, in_size, out, out_size, returned);
     }
+    if (!recording) return result;
+    std::vector<uint8_t> input;
+    const uint8_t* bytes = static_cast<const uint8_t*>(in);
+    if (bytes != nullptr) input.assign(bytes, bytes + in_size);
     std::vector<uint8_t> data;
     const uint8_t* moved = static_cast<const uint8_t*>(out);
     if (code == EZUSB_PIPE_WRITE && moved != nullptr) data.assign(moved, moved + out_size);

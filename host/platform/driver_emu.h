@@ -2,7 +2,8 @@
 // through their USB side, for tests and for the pelkat-emu launcher. The device path
 // "\\.\ezusb-N" opens the N-th registered adapter while it is attached and enumerated;
 // a handle from before a re-enumeration fails every request. Sleep lets the virtual
-// time of every registered adapter pass. Every request is recorded.
+// time of every registered adapter pass. Every request is recorded unless recording
+// is switched off.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -43,6 +44,8 @@ void reset();
 const std::vector<Request>& requests();
 const std::vector<Open>& opens();
 void clear_record();
+// Long runs (the launcher) switch the record off: it grows with every request.
+void set_recording(bool on);
 
 void set_faults(const Faults& faults);
 
