@@ -1,0 +1,86 @@
+// Times whole runs of the tool against the emulated adapter: a read of each chip, and a
+// write with verification of the 256 KiB FLASH and of the 64 KiB EEPROM. Each run's wall
+// time is set against the hardware time the emulator modeled (from --stats).
+//
+// Usage: bench_runs [folder]   (default: a fresh folder under /tmp)
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Run {
+    const char* name;
+    const char* chip;
+    unsigned size;
+    bool write;
+    double goal_s;  // wall-time goal, 0: none
+};
+
+std::string folder;
+
+void put(const std::string& name, unsigned size, unsigned seed) {
+    std::vector<char> bytes(size);
+    for (unsigned a = 0; a < size; a++) bytes[a] = static_cast<char>(a * 7 + (a >> 8) + seed);
+    std::ofstream(folder + "/" + name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+}
+
+double modeled_seconds(const std::string& stats) {
+    const char* key = "modeled hardware time ";
+    size_t at = stats.find(key);
+    return at == std::string::npos ? -1 : std::atof(stats.c_str() + at + std::strlen(key));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        folder = argv[1];
+    } else {
+        char name[] = "/tmp/pelkat_bench_XXXXXX";
+        if (mkdtemp(name) == nullptr) return 1;
+        folder = name;
+    }
+    const Run runs[] = {
+        {"read LE25FW203 (256 KiB)", "le25fw203", 0x40000, false, 0},
+        {"read M45PE20 (256 KiB)", "m45pe20", 0x40000, false, 0},
+        {"read M95040 (512 B)", "m95040", 0x200, false, 0},
+        {"read M95640 (8 KiB)", "m95640", 0x2000, false, 0},
+        {"read M95512 (64 KiB)", "m95512", 0x10000, false, 0},
+        {"write+verify LE25FW203 (256 KiB)", "le25fw203", 0x40000, true, 2.0},
+        {"write+verify M95512 (64 KiB)", "m95512", 0x10000, true, 30.0},
+    };
+    int missed = 0;
+    std::printf("%-34s %10s %12s  %s\n", "run", "wall s", "modeled s", "goal");
+    for (const Run& run : runs) {
+        put("cart.bin", run.size, 1);
+        if (run.write) put("game.sav", run.size, 9);
+        std::string command = "cd '" + folder + "' && '" PELKAT_EMU "' --stats --chip " + run.chip +
+                              " --cart cart.bin -- " + (run.write ? "game.sav" : "") +
+                              " > stdout.bin 2> stats.txt < /dev/null";
+        auto start = std::chrono::steady_clock::now();
+        int status = std::system(command.c_str());
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::ifstream in(folder + "/stats.txt");
+        std::string stats((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        std::string goal = "-";
+        if (run.goal_s > 0) {
+            bool met = ok && wall < run.goal_s;
+            missed += !met;
+            char text[32];
+            std::snprintf(text, sizeof text, "< %.0f s %s", run.goal_s, met ? "met" : "MISSED");
+            goal = text;
+        }
+        std::printf("%-34s %10.2f %12.3f  %s%s\n", run.name, wall, modeled_seconds(stats), goal.c_str(),
+                    ok ? "" : "  (run failed)");
+    }
+    return missed == 0 ? 0 : 1;
+}

@@ -1,0 +1,106 @@
+#include "frontend/procedures.h"
+
+#include <cstdio>
+
+#include "frontend/console_services.h"
+#include "frontend/image_files.h"
+#include "frontend/run_state.h"
+#include "platform/console.h"
+#include "platform/winapi.h"
+#include "savemem/memory.h"
+#include "savemem/stream.h"
+
+enum {
+    WRITE_SETTLE_MS = 3000,  // after the streamed write or the EEPROM byte loop
+    ERASE_SETTLE_MS = 1000,  // after the EEPROM's 0xFF loop
+};
+
+static bool is_eeprom() { return save_type == SAVE_EEPROM_9BIT || save_type == SAVE_EEPROM_16BIT; }
+
+void read_save_memory() {
+    if (is_eeprom())
+        read_block(save_type, 0, cart_buffer, save_size);
+    else
+        stream_read(0, save_size, DISPLAY_PERCENT);
+}
+
+void take_backup() {
+    static char name[PATH_SIZE + 16];  // the prefix plus the bare name always fits
+    con_printf("カートリッジデータ読み込み中です...\n");
+    read_save_memory();
+    // Both writers end the run themselves when a file cannot be written completely,
+    // so nothing after the backup touches the memory unless both files are on disk.
+    std::snprintf(name, sizeof name, "%s%s", backup_prefix, "backup.txt");
+    write_text_dump(name, cart_buffer, save_size);
+    std::snprintf(name, sizeof name, "%s%s", backup_prefix, "backup.sav");
+    write_binary_file(name, cart_buffer, save_size);
+    con_printf("バックアップしました(backup.txt, backup.sav)\n");
+}
+
+void read_run() {
+    con_printf("カートリッジデータの読み込み中です...\n");
+    read_save_memory();
+    write_text_dump("savedata.txt", cart_buffer, save_size);
+    write_binary_file("savedata.sav", cart_buffer, save_size);
+    con_printf("保存しました(savedata.txt, savedata.sav)\n");
+}
+
+// Every EEPROM byte gets its own write enable; the memory's write cycle runs while
+// the next enable is being sent, so no status poll is needed between bytes.
+static void fill_eeprom(const unsigned char* source, int value) {
+    for (int a = 0; a < save_size; a++) {
+        show_progress(a, save_size);
+        write_enable();
+        write_byte(save_type, a, source ? source[a] : value);
+    }
+}
+
+static void verify() {
+    con_printf("書き込み結果をベリファイします\n");
+    con_printf("カートリッジデータ読み込み中です...\n");
+    read_save_memory();
+    for (int a = 0; a < save_size; a++) {
+        if (cart_buffer[a] != image_buffer[a]) {
+            con_printf("Error: 正しく書き込まれていません(adr=%04X)\n", a);
+            con_printf("(もう一度、書き込みを試みて下さい)\n");
+            fail_run();
+        }
+    }
+    con_printf("正しく書き込まれています\n");
+}
+
+void write_run() {
+    if (save_size != data_length) {
+        con_printf("Error: カートリッジと書き込みするファイルのサイズが異なる\n");
+        con_printf("(cart=%d,file=%d)\n", save_size, data_length);
+        fail_run();
+    }
+    con_printf("カートリッジに書き込みする前にバックアップします\n");
+    take_backup();
+    if (save_type == SAVE_FLASH) {
+        con_printf("書き込み前に、フラッシュメモリの消去を行います\n");
+        con_printf("カートリッジデータ消去中です...\n");
+        erase_flash();
+        con_printf("データ消去完了、書き込みを開始します\n");
+        stream_write(0, save_size, 0, DISPLAY_PERCENT);
+        Sleep(WRITE_SETTLE_MS);
+        con_printf("書き込み完了\n");
+    } else {
+        con_printf("カートリッジデータ書き込み中です...\n");
+        fill_eeprom(image_buffer, 0);
+        Sleep(WRITE_SETTLE_MS);
+    }
+    verify();
+}
+
+void erase_run() {
+    con_printf("カートリッジデータを消去する前にバックアップします\n");
+    take_backup();
+    con_printf("カートリッジデータ消去中です...\n");
+    if (save_type == SAVE_FLASH) {
+        erase_flash();
+    } else {
+        fill_eeprom(nullptr, 0xFF);
+        Sleep(ERASE_SETTLE_MS);
+    }
+}

@@ -1,0 +1,62 @@
+#include "savemem/bus.h"
+
+#include "savemem/batch.h"
+
+void set_pins(int deselect, int clock, int data) {
+    int value = 0;
+    if (deselect > 0) value |= PIN_DESELECT;
+    if (clock > 0) value |= PIN_CLOCK;
+    if (data > 0) value |= PIN_DATA_OUT;
+    queue_outb(value);
+}
+
+void bus_select() {
+    set_pins(0, 0, 0);
+    batch_flush();
+}
+
+void bus_deselect() {
+    set_pins(1, 0, 0);
+    batch_flush();
+}
+
+void shift_out(unsigned int value, int n) {
+    if (n > 32) n = 32;
+    for (int i = 0; i < n; i++) {
+        int bit = (int)((value >> (n - 1 - i)) & 1);
+        set_pins(0, 0, bit);  // data set while the clock is low
+        set_pins(0, 1, bit);  // taken on the rising edge
+        if (i % 8 == 7) batch_flush();  // 8 bits = 16 pin writes = 48 bytes
+    }
+    set_pins(0, 0, 0);
+    batch_flush();
+}
+
+int shift_in(int n) {
+    if (n < 1) n = 1;
+    if (n > 8) n = 8;  // 8 bits of 8 bytes each fill the packet
+    for (int i = 0; i < n; i++) {
+        set_pins(0, 1, 0);  // sampled while the clock is high
+        queue_read_pinsc();
+        set_pins(0, 0, 0);  // the memory presents the next bit after the falling edge
+    }
+    batch_flush();
+    read_results(n);
+    int value = 0;
+    for (int i = 0; i < n; i++) value = (value << 1) | (result_bytes[i] & PIN_DATA_IN);
+    return value;
+}
+
+void bus_open() {
+    batch_reset();
+    configure_port_b(1);
+    configure_port_c(0);
+    set_pins(1, 0, 0);
+    batch_flush();
+}
+
+void bus_release() {
+    configure_port_b(0);
+    configure_port_c(0);
+    batch_flush();
+}

@@ -1,0 +1,29 @@
+// The serial memory instructions on the bus: framed single accesses, identification
+// and the sector erase of a serial FLASH memory. `type` is a SaveType value.
+#pragma once
+
+enum {
+    CMD_WRITE = 0x02,
+    CMD_READ = 0x03,
+    CMD_RDSR = 0x05,
+    CMD_WREN = 0x06,
+    CMD_RDID = 0x9F,
+    CMD_SE = 0xD8,
+};
+
+// Instruction byte and address part; neither selects nor deselects.
+void send_read_header(int type, int address);
+void send_write_header(int type, int address);
+int read_byte(int type, int address);
+// Reads count bytes into buffer[address] .. buffer[address + count - 1].
+void read_block(int type, int address, unsigned char* buffer, int count);
+// Writes the low 8 bits of value; the caller enables writing before each call.
+void write_byte(int type, int address, int value);
+void write_enable();
+// The three identification bytes, first in bits 23-16.
+int read_id();
+// Erases the four 64 KiB sectors of a serial FLASH memory with progress lines.
+// Ends the run when a sector has not finished erasing within 60 seconds.
+void erase_flash();
+// 0 when the two 16-byte areas are equal, -1 otherwise.
+int compare16(const unsigned char* a, const unsigned char* b);

@@ -1,0 +1,86 @@
+#include "savemem/stream.h"
+
+#include <cstring>
+
+#include "frontend/console_services.h"
+#include "frontend/run_state.h"
+#include "link/link.h"
+#include "platform/console.h"
+#include "savemem/batch.h"
+
+// Streams build their headers and stage their data in the batch's packet storage;
+// the batch is empty between bus operations, so nothing queued is overwritten.
+static unsigned char* const packet = command_batch.packet;
+
+static void put24(unsigned char* at, unsigned int value) {
+    at[0] = (unsigned char)(value >> 16);
+    at[1] = (unsigned char)(value >> 8);
+    at[2] = (unsigned char)value;
+}
+
+static void show_read_byte(int display, int position, int count, int address, int value) {
+    switch (display) {
+    case DISPLAY_HEX:
+        if (position % 16 == 0) con_printf("\n%2.6X ", address);
+        con_printf("%2.2X ", value);
+        break;
+    case DISPLAY_ADDRESS:
+        con_printf("READ : %2.6X\r ", address);
+        break;
+    case DISPLAY_PERCENT:
+        show_progress(position, count);
+        break;
+    default:
+        break;
+    }
+}
+
+void stream_read(int address, int count, int display) {
+    unsigned int total = (unsigned int)count;
+    if (total > BUFFER_SIZE) total = BUFFER_SIZE;  // cart_buffer is the destination
+
+    packet[0] = OP_STREAM_READ;
+    packet[1] = OUTB;
+    packet[2] = PINSC;
+    put24(packet + 3, (unsigned int)address);
+    packet[6] = 1;  // keep the stream open after the first 64 bytes
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 7);
+
+    for (unsigned int i = 0; i < total; i += PACKET_SIZE) {
+        bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
+        for (unsigned int j = 0; j < PACKET_SIZE && i + j < total; j++) {
+            cart_buffer[i + j] = packet[j];
+            show_read_byte(display, (int)(i + j), count, address + (int)(i + j), packet[j]);
+        }
+    }
+
+    packet[0] = OP_STREAM_END;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 1);
+    // The adapter refilled EP1 IN when the last needed packet was taken; that packet
+    // must be drained before any later reply can be read.
+    bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
+}
+
+void stream_write(int address, int count, int offset, int display) {
+    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
+    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
+
+    packet[0] = OP_STREAM_WRITE;
+    packet[1] = OUTB;
+    packet[2] = PINSC;
+    put24(packet + 3, (unsigned int)address);
+    put24(packet + 6, (unsigned int)count);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 9);
+
+    // The adapter leaves the stream by itself after the count-th byte: no end packet.
+    for (int sent = 0; sent < count;) {
+        int n = count - sent < PACKET_SIZE ? count - sent : PACKET_SIZE;
+        std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
+        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
+        sent += n;
+        if (display == DISPLAY_ADDRESS)
+            con_printf("WRITE : %2.6X \r ", address + sent);
+        else if (display == DISPLAY_PERCENT)
+            show_progress(sent, count);
+    }
+}

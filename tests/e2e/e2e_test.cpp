@@ -1,0 +1,376 @@
+// pelkat-emu as a process for every chip and every way of identifying it, and read,
+// write and erase runs: standard output byte for byte, exit code, the files written,
+// and the cartridge afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kBanner = "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n";
+const std::string kKey = "[ 何かキーを押して下さい ]\n";
+const std::string kEnd = "終了しました。\n" + kKey;
+const std::string kNoId = "メモリIDをチェックします\nメモリID=FFFFFF\n";
+const std::string kProbe = "セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n";
+const std::string kBlank =
+    "このカートリッジはおそらく未フォーマットです\n"
+    "形式が判別できないため、正しく読み書きできないかもしれない\n"
+    "(あるいはカートリッジがちゃんと挿さっていません)\n";
+const std::string kUnknown = "未知の方式なので、処理できませんでした\n" + kKey;
+const std::string kBackup = "カートリッジデータ読み込み中です...\n";
+const std::string kBackedUp = "バックアップしました(backup.txt, backup.sav)\n";
+const std::string kVerify = "書き込み結果をベリファイします\n" + kBackup;
+const std::string kGood = "正しく書き込まれています\n";
+const char kDots = '\x01';  // in an expected text: one or more progress dots
+
+struct Chip {
+    const char* name;
+    uint32_t size;
+    std::string identified;  // the identification lines of a chip holding data at 0
+};
+
+const Chip kLe25 = {"le25fw203", 0x40000,
+                    "メモリIDをチェックします\nメモリID=621600\nシリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n"};
+const Chip kM45 = {"m45pe20", 0x40000,
+                   "メモリIDをチェックします\nメモリID=204012\n"
+                   "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n"};
+const Chip kM95040 = {"m95040", 0x200, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n"};
+const Chip kM95640 = {"m95640", 0x2000, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n"};
+const Chip kM95512 = {"m95512", 0x10000, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n"};
+
+std::string format(const char* spec, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, spec, value);
+    return text;
+}
+
+// The percentage lines of a byte loop over positions 0 .. total - 1.
+std::string progress(uint32_t total) {
+    std::string text;
+    for (uint32_t i = 0; total >= 256 && i < total; i += 128) text += format("(%4.1f%%)\r", i * 100.0 / total);
+    return text;
+}
+
+// The percentage lines of a streamed write, after each 64-byte packet.
+std::string write_progress(uint32_t total) {
+    std::string text;
+    for (uint32_t sent = 128; sent <= total; sent += 128) text += format("(%4.1f%%)\r", sent * 100.0 / total);
+    return text;
+}
+
+std::string erase_lines() {
+    std::string text = "フラッシュメモリの消去を開始します\n";
+    for (int s = 0; s < 4; s++) text += "Sector " + std::to_string(s) + " erase " + kDots + "\n";
+    return text;
+}
+
+Bytes pattern(uint32_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (uint32_t a = 0; a < size; a++) bytes[a] = static_cast<uint8_t>(a * 7 + (a >> 8) + seed);
+    return bytes;
+}
+
+// The text dump of the bytes: rows of 16 with CR LF, then one more line end.
+std::string dump(const Bytes& bytes) {
+    std::string text;
+    char field[16];
+    for (size_t i = 0; i < bytes.size(); i++) {
+        if (i % 16 == 0) {
+            std::snprintf(field, sizeof field, "%04X", static_cast<unsigned>(i));
+            text += field;
+        }
+        std::snprintf(field, sizeof field, " %02X", bytes[i]);
+        text += field;
+        if (i % 16 == 15) text += "\r\n";
+    }
+    return text + "\r\n";
+}
+
+// Compares an expected text in which kDots stands for a run of one or more dots.
+::testing::AssertionResult same_output(const std::string& expected, const std::string& actual) {
+    size_t e = 0, a = 0;
+    while (e < expected.size() && a < actual.size()) {
+        if (expected[e] == kDots) {
+            if (actual[a] != '.') break;
+            while (a < actual.size() && actual[a] == '.') a++;
+            e++;
+        } else if (expected[e] == actual[a]) {
+            e++;
+            a++;
+        } else {
+            break;
+        }
+    }
+    if (e == expected.size() && a == actual.size()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "output differs at byte " << a << "\n  expected from there: "
+                                         << ::testing::PrintToString(expected.substr(e, 120))
+                                         << "\n  actual from there:   " << ::testing::PrintToString(actual.substr(a, 120));
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string out, err;
+
+    void SetUp() override {
+        char name[] = "/tmp/pelkat_e2e_XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        if (!HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    Bytes file(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string text(const std::string& name) const {
+        Bytes bytes = file(name);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    void put(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                           static_cast<std::streamsize>(bytes.size()));
+    }
+    void put(const std::string& name, const std::string& bytes) const { put(name, Bytes(bytes.begin(), bytes.end())); }
+    bool exists(const std::string& name) const {
+        struct stat info;
+        return stat(path(name).c_str(), &info) == 0;
+    }
+
+    // Runs pelkat-emu in the test's folder on a cartridge file holding contents, no key input.
+    int run(const char* chip, const Bytes& contents, const std::string& tool_args, const std::string& options = "") {
+        std::string cart;
+        if (!contents.empty()) {  // an empty slot has no memory to keep
+            put("cart.bin", contents);
+            cart = " --cart cart.bin ";
+        }
+        std::string command = "cd '" + dir + "' && '" PELKAT_EMU "' --chip " + chip + cart + options +
+                              " -- " + tool_args + " > stdout.bin 2> stderr.txt < /dev/null";
+        int status = std::system(command.c_str());
+        out = text("stdout.bin");
+        err = text("stderr.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string read_run(uint32_t size) const {
+        return "カートリッジデータの読み込み中です...\n" + progress(size) + "保存しました(savedata.txt, savedata.sav)\n";
+    }
+
+    void expect_saved(const std::string& stem, const Bytes& contents) {
+        EXPECT_TRUE(file(stem + ".sav") == contents) << stem << ".sav differs";
+        EXPECT_TRUE(text(stem + ".txt") == dump(contents)) << stem << ".txt differs";
+    }
+};
+
+TEST_F(EndToEnd, ReadOfEveryChip) {
+    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640, &kM95512}) {
+        Bytes contents = pattern(chip->size, 1);
+        EXPECT_EQ(run(chip->name, contents, ""), 0) << chip->name << err;
+        EXPECT_TRUE(same_output(kBanner + chip->identified + read_run(chip->size) + kEnd, out)) << chip->name;
+        expect_saved("savedata", contents);
+        EXPECT_TRUE(file("cart.bin") == contents) << chip->name;
+    }
+}
+
+// Each case runs a write of a 512-byte file: the size test stops the run right after
+// identification, which the error line then reports.
+TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
+    struct Case {
+        const Chip* chip;
+        uint32_t address;
+        const char* message;
+        uint32_t size;
+    } cases[] = {
+        {&kM95640, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
+        {&kM95512, 0x0100, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
+        {&kM95512, 0x3000, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
+        // A 4 Kbit EEPROM with a blank start repeats itself through the streamed read and
+        // passes for the 64 Kbit one.
+        {&kM95040, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
+    };
+    put("game.sav", pattern(0x200, 2));
+    for (const Case& c : cases) {
+        Bytes contents(c.chip->size, 0xFF);
+        for (uint32_t a = c.address; a < c.address + 0x20; a++) contents[a] = static_cast<uint8_t>(a);
+        EXPECT_EQ(run(c.chip->name, contents, "game.sav"), 1) << c.chip->name << err;
+        EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+                                    kNoId + kProbe + c.message +
+                                    "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=" +
+                                    std::to_string(c.size) + ",file=512)\n" + kKey,
+                                out))
+            << c.chip->name << " " << c.address;
+        EXPECT_TRUE(file("cart.bin") == contents) << c.chip->name;
+    }
+    // The 16-bit EEPROM found by its data reads whole like one found by the probe.
+    Bytes contents(0x2000, 0xFF);
+    contents[0x1234] = 0x00;
+    EXPECT_EQ(run("m95640", contents, ""), 0) << err;
+    EXPECT_TRUE(same_output(kBanner + kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n" +
+                                read_run(0x2000) + kEnd,
+                            out));
+    expect_saved("savedata", contents);
+}
+
+TEST_F(EndToEnd, AnUnknownIdLeavesItToTheProbes) {
+    Bytes contents = pattern(0x2000, 1);
+    EXPECT_EQ(run("m95640", contents, "", "--fault data-in=0"), 0) << err;
+    EXPECT_TRUE(same_output(kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe +
+                                "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n" + read_run(0x200) + kEnd,
+                            out));
+    EXPECT_TRUE(file("savedata.sav") == Bytes(0x200, 0x00));
+}
+
+TEST_F(EndToEnd, ABlankChipCannotBeReadOrErased) {
+    for (const char* args : {"", "-e"}) {
+        EXPECT_EQ(run("m95640", Bytes(0x2000, 0xFF), args), 1) << args << err;
+        EXPECT_TRUE(same_output(kBanner + kNoId + kProbe + kBlank + kUnknown, out)) << args;
+        EXPECT_FALSE(exists("savedata.sav"));
+        EXPECT_FALSE(exists("backup.sav"));
+    }
+}
+
+TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
+    struct Case {
+        const Chip* chip;
+        const char* assumed;
+    } cases[] = {
+        {&kM95040, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n"},
+        {&kM95640, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n"},
+    };
+    for (const Case& c : cases) {
+        Bytes image = pattern(c.chip->size, 3);
+        put("game.sav", image);
+        EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0) << c.chip->name << err;
+        std::string expected = kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+                               kNoId + kProbe + kBlank + c.assumed +
+                               "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(c.chip->size) +
+                               kBackedUp + "カートリッジデータ書き込み中です...\n" + progress(c.chip->size) + kVerify +
+                               progress(c.chip->size) + kGood + kEnd;
+        EXPECT_TRUE(same_output(expected, out)) << c.chip->name;
+        EXPECT_TRUE(file("cart.bin") == image) << c.chip->name;
+        expect_saved("backup", Bytes(c.chip->size, 0xFF));
+    }
+
+    // A 64 KiB file suggests nothing.
+    std::remove(path("backup.sav").c_str());
+    std::remove(path("backup.txt").c_str());
+    put("game.sav", pattern(0x10000, 3));
+    EXPECT_EQ(run("m95512", Bytes(0x10000, 0xFF), "game.sav"), 1) << err;
+    EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+                                kNoId + kProbe + kBlank + kUnknown,
+                            out));
+    EXPECT_FALSE(exists("backup.sav"));
+    EXPECT_FALSE(exists("backup.txt"));
+    EXPECT_TRUE(file("cart.bin") == Bytes(0x10000, 0xFF));
+}
+
+TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
+    put("game.sav", pattern(0x40000, 3));
+    EXPECT_EQ(run("none", Bytes(), "game.sav"), 1) << err;
+    std::string expected = kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" + kNoId +
+                           kProbe + kBlank + "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n" +
+                           "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(0x40000) +
+                           kBackedUp + "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n"
+                           "フラッシュメモリの消去を開始します\nSector 0 erase " + std::string(200, '.') +
+                           "\nError: フラッシュメモリの消去が終わりませんでした\n" + kKey;
+    EXPECT_TRUE(same_output(expected, out));
+    expect_saved("backup", Bytes(0x40000, 0xFF));
+}
+
+TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
+    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        Bytes before = pattern(chip->size, 1);
+        Bytes image = pattern(chip->size, 9);
+        bool flash = chip->size == 0x40000;
+        bool text_file = chip == &kM45 || chip == &kM95640;
+        mkdir(path("saves").c_str(), 0755);
+        std::string name = text_file ? "saves/game.txt" : "saves/game.sav";
+        if (text_file)
+            put(name, dump(image));
+        else
+            put(name, image);
+        EXPECT_EQ(run(chip->name, before, name), 0) << chip->name << err;
+        std::string expected = kBanner +
+                               (text_file ? "テキストファイル(" + name + ")を読み込みます\n"
+                                          : "バイナリファイル(" + name + ")を読み込みます\n") +
+                               "ファイル(" + name + ")を読み込みました\n" + chip->identified +
+                               "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(chip->size) +
+                               kBackedUp;
+        if (flash)
+            expected += "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n" + erase_lines() +
+                        "データ消去完了、書き込みを開始します\n" + write_progress(chip->size) + "書き込み完了\n";
+        else
+            expected += "カートリッジデータ書き込み中です...\n" + progress(chip->size);
+        expected += kVerify + progress(chip->size) + kGood + kEnd;
+        EXPECT_TRUE(same_output(expected, out)) << chip->name;
+        EXPECT_TRUE(file("cart.bin") == image) << chip->name;
+        expect_saved("saves/backup", before);
+        EXPECT_FALSE(exists("backup.sav"));
+    }
+}
+
+TEST_F(EndToEnd, AWriteOfTheWrongSizeStopsBeforeTheBackup) {
+    Bytes before = pattern(0x2000, 1);
+    put("game.sav", pattern(0x200, 2));
+    EXPECT_EQ(run("m95640", before, "game.sav"), 1) << err;
+    EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+                                kM95640.identified +
+                                "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=8192,file=512)\n" + kKey,
+                            out));
+    EXPECT_FALSE(exists("backup.txt"));
+    EXPECT_FALSE(exists("backup.sav"));
+    EXPECT_TRUE(file("cart.bin") == before);
+}
+
+TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
+    struct Case {
+        const Chip* chip;
+        uint32_t address;
+        const char* report;
+    } cases[] = {{&kM95040, 0x1A2, "adr=01A2"}, {&kLe25, 0x1A2B3, "adr=1A2B3"}};
+    for (const Case& c : cases) {
+        Bytes before = pattern(c.chip->size, 1);
+        Bytes image = pattern(c.chip->size, 9);
+        before[c.address] = 0xFF;
+        image[c.address] = 0x00;
+        put("game.sav", image);
+        char fault[64];
+        std::snprintf(fault, sizeof fault, "--fault stuck-bits=0x%X:0x80", c.address);
+        EXPECT_EQ(run(c.chip->name, before, "game.sav", fault), 1) << c.chip->name << err;
+        std::string tail = kVerify + progress(c.chip->size) + "Error: 正しく書き込まれていません(" + c.report +
+                           ")\n(もう一度、書き込みを試みて下さい)\n" + kKey;
+        ASSERT_GE(out.size(), tail.size());
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << c.chip->name;
+        expect_saved("backup", before);
+    }
+}
+
+TEST_F(EndToEnd, EraseOfEveryChip) {
+    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        Bytes before = pattern(chip->size, 1);
+        EXPECT_EQ(run(chip->name, before, "-E"), 0) << chip->name << err;
+        std::string expected = kBanner + chip->identified + "カートリッジデータを消去する前にバックアップします\n" + kBackup +
+                               progress(chip->size) + kBackedUp + "カートリッジデータ消去中です...\n" +
+                               (chip->size == 0x40000 ? erase_lines() : progress(chip->size)) + kEnd;
+        EXPECT_TRUE(same_output(expected, out)) << chip->name;
+        EXPECT_TRUE(file("cart.bin") == Bytes(chip->size, 0xFF)) << chip->name;
+        expect_saved("backup", before);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// The read, write and erase runs on identified memories, in-process: the waits in virtual
+// time, the files, and the runs that must stop before touching the memory. The whole tool's
+// runs on every chip are compared byte for byte by the end-to-end tests.
+#include "rig.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "frontend/procedures.h"
+#include "frontend/run_state.h"
+
+namespace {
+
+const std::string kBackingUp = "カートリッジデータ読み込み中です...\n";
+const std::string kBackedUp = "バックアップしました(backup.txt, backup.sav)\n";
+const std::string kVerify = "書き込み結果をベリファイします\nカートリッジデータ読み込み中です...\n";
+
+std::string progress(int total) {
+    std::string text;
+    char line[32];
+    for (int i = 0; i < total && total >= 256; i += 128) {
+        std::snprintf(line, sizeof line, "(%4.1f%%)\r", i * 100.0 / total);
+        text += line;
+    }
+    return text;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+class Procedures : public Rig {
+protected:
+    void SetUp() override {
+        Rig::SetUp();
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::string("procedures_") + test->name();
+        std::system(("rm -rf " + folder_).c_str());
+        mkdir(folder_.c_str(), 0755);
+        ASSERT_EQ(chdir(folder_.c_str()), 0);
+        backup_prefix[0] = '\0';
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(".."), 0);
+        if (!HasFailure()) std::system(("rm -rf " + folder_).c_str());  // kept for a look when failed
+        Rig::TearDown();
+    }
+
+    // A chip of that kind holding the pattern, taken as identified.
+    void identified(emu::ChipKind kind, SaveType type) {
+        insert_pattern(kind);
+        save_type = type;
+        save_size = static_cast<int>(chip_->size());
+    }
+
+    // The file to write: the pattern's complement.
+    void load_image(int length) {
+        std::memset(image_buffer, 0xFF, BUFFER_SIZE);
+        for (int a = 0; a < length; a++) image_buffer[a] = static_cast<unsigned char>(~pattern(static_cast<uint32_t>(a)));
+        data_length = length;
+    }
+
+    Bytes patterned() const {
+        Bytes bytes(chip_->size());
+        for (uint32_t a = 0; a < bytes.size(); a++) bytes[a] = pattern(a);
+        return bytes;
+    }
+
+    void expect_files(const std::string& text, const std::string& binary, const Bytes& contents) {
+        std::string raw = slurp(binary);
+        EXPECT_EQ(Bytes(raw.begin(), raw.end()), contents) << binary;
+        std::string dump = slurp(text);
+        EXPECT_EQ(dump.size(), contents.size() / 16 * (contents.size() > 0xFFFF ? 55 : 54) -
+                                   (contents.size() > 0xFFFF ? 0x1000 : 0) + 2)
+            << text;
+        char first[64];
+        std::snprintf(first, sizeof first, "0000 %02X %02X", contents[0], contents[1]);
+        EXPECT_EQ(dump.compare(0, std::strlen(first), first), 0) << text;
+    }
+
+    std::string folder_;
+};
+
+TEST_F(Procedures, ReadRunSavesTheWholeMemory) {
+    for (auto kind : {std::make_pair(emu::ChipKind::m95040, SAVE_EEPROM_9BIT),
+                      std::make_pair(emu::ChipKind::m45pe20, SAVE_FLASH)}) {
+        identified(kind.first, kind.second);
+        Console console;
+        read_run();
+        EXPECT_EQ(console.text(), "カートリッジデータの読み込み中です...\n" + progress(save_size) +
+                                      "保存しました(savedata.txt, savedata.sav)\n");
+        expect_files("savedata.txt", "savedata.sav", patterned());
+    }
+}
+
+TEST_F(Procedures, ReadRunStopsWhenTheFilesCannotBeWritten) {
+    identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
+    mkdir("savedata.sav", 0755);  // a folder where the binary file should go
+    Ending ending = run_to_exit([] { read_run(); });
+    EXPECT_EQ(ending.code, 1);
+    EXPECT_EQ(ending.output.find("保存しました"), std::string::npos);
+    EXPECT_NE(ending.output.find("Error: "), std::string::npos);
+}
+
+TEST_F(Procedures, EepromWriteRunBacksUpWritesAndVerifies) {
+    identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
+    load_image(0x200);
+    mkdir("saves", 0755);
+    std::strcpy(backup_prefix, "saves/");
+    uint64_t start = adapter().now_ns();
+    Console console;
+    write_run();
+    EXPECT_EQ(console.text(), "カートリッジに書き込みする前にバックアップします\n" + kBackingUp + progress(0x200) +
+                                  kBackedUp + "カートリッジデータ書き込み中です...\n" + progress(0x200) + kVerify +
+                                  progress(0x200) + "正しく書き込まれています\n");
+    EXPECT_EQ(Bytes(memory().begin(), memory().end()), Bytes(image_buffer, image_buffer + 0x200));
+    expect_files("saves/backup.txt", "saves/backup.sav", patterned());
+    EXPECT_FALSE(exists("backup.sav"));
+    EXPECT_GE(adapter().now_ns() - start, 3000000000u);
+}
+
+TEST_F(Procedures, WriteRunWithoutACompleteBackupLeavesTheMemoryAlone) {
+    for (auto kind : {std::make_pair(emu::ChipKind::m95040, SAVE_EEPROM_9BIT),
+                      std::make_pair(emu::ChipKind::le25fw203, SAVE_FLASH)}) {
+        identified(kind.first, kind.second);
+        load_image(save_size);
+        std::strcpy(backup_prefix, "missing/");
+        Ending ending = run_to_exit([] { write_run(); });
+        EXPECT_EQ(ending.code, 1);
+        EXPECT_EQ(ending.output.find("書き込み中"), std::string::npos);
+        EXPECT_EQ(ending.output.find("消去"), std::string::npos);
+        EXPECT_EQ(ending.memory, patterned());
+        EXPECT_EQ(chip_->cycles().size(), 0u);
+    }
+}
+
+TEST_F(Procedures, EepromEraseRunFillsWithFF) {
+    identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
+    uint64_t start = adapter().now_ns();
+    Console console;
+    erase_run();
+    EXPECT_EQ(console.text(), "カートリッジデータを消去する前にバックアップします\n" + kBackingUp + progress(0x200) +
+                                  kBackedUp + "カートリッジデータ消去中です...\n" + progress(0x200));
+    for (uint32_t a = 0; a < 0x200; a++) ASSERT_EQ(memory()[a], 0xFF) << a;
+    expect_files("backup.txt", "backup.sav", patterned());
+    EXPECT_GE(adapter().now_ns() - start, 1000000000u);
+}
+
+}  // namespace
