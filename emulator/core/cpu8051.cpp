@@ -1,7 +1,5 @@
 #include "cpu8051.h"
 
-#include <cstdio>
-
 namespace emu {
 
 namespace {
@@ -60,7 +58,13 @@ void Cpu8051::reset() {
 }
 
 void Cpu8051::hook_sfr(uint8_t addr) {
-    if (addr >= 0x80) sfr_hooked_[addr - 0x80] = true;
+    static const uint8_t core_owned[] = {sfr::ACC, sfr::B,    sfr::PSW,  sfr::SP,    sfr::DPL,
+                                         sfr::DPH, sfr::DPL1, sfr::DPH1, sfr::DPS,   sfr::MPAGE,
+                                         sfr::IE,  sfr::EIE,  sfr::EXIF, sfr::EICON, sfr::PCON};
+    if (addr < 0x80) return;
+    for (uint8_t owned : core_owned)
+        if (addr == owned) return;
+    sfr_hooked_[addr - 0x80] = true;
 }
 
 uint8_t Cpu8051::sfr(uint8_t addr) const {
@@ -258,7 +262,7 @@ PELKAT_ALWAYS_INLINE int Cpu8051::exec_one() {
     return c;
 }
 
-inline int Cpu8051::step_checked() {
+int Cpu8051::step() {
     if (halt_reason_) return 0;
     if (interrupt_pending()) return take_interrupt();
     if (idle()) return 0;
@@ -268,8 +272,6 @@ inline int Cpu8051::step_checked() {
     }
     return exec_one();
 }
-
-int Cpu8051::step() { return step_checked(); }
 
 // Interrupt requests, idle and halt can only change through the registers that
 // raise attention_; between such writes instructions run without those checks.

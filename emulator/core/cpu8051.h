@@ -71,6 +71,9 @@ public:
     const char* halt_reason() const { return halt_reason_ ? halt_reason_ : ""; }
     uint16_t halt_pc() const { return halt_pc_; }
 
+    // Sends reads and writes of an SFR that the chip owns to the bus. Registers
+    // the core keeps itself (ACC, B, PSW, SP, DPTRs, DPS, MPAGE and the interrupt
+    // and idle registers) are not hookable; the call ignores them.
     void hook_sfr(uint8_t addr);
     // Raw SFR storage, no hooks. Reading PSW gives P computed from A.
     uint8_t sfr(uint8_t addr) const;
@@ -109,7 +112,6 @@ private:
     void set_dptr(uint16_t value);
     bool interrupt_pending() const;
     int take_interrupt();
-    int step_checked();
     int exec_one();
     int execute(uint8_t op);
     void halt(const char* reason);
