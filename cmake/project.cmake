@@ -19,3 +19,14 @@ if(WIN32)
   # One self-contained pelkat.exe: no MinGW runtime DLLs to ship.
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
+
+# Adds every sub-folder of the calling folder that has build rules of its own: each
+# holds one part (of the emulator, the tests or the benchmarks).
+function(pelkat_add_part_folders)
+  file(GLOB parts LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(part ${parts})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${part}/CMakeLists.txt)
+      add_subdirectory(${part})
+    endif()
+  endforeach()
+endfunction()
