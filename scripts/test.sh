@@ -17,3 +17,21 @@ export WINEDEBUG=-all
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-windows -j"$jobs"
 ctest --test-dir build-windows --output-on-failure </dev/null
+
+# Sanitizers: the whole native suite again, built by gcc at -O1 with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails the test that caused it. Two warnings that
+# need the optimiser's full value ranges give false alarms at -O1 under the sanitizers;
+# the build above checks them.
+cmake -S . -B build-asan -DPELKAT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+  -DCMAKE_CXX_FLAGS="-Wno-maybe-uninitialized -Wno-format-truncation" >/dev/null
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan -j"$jobs" --output-on-failure
+
+# Fuzzing (clang's libFuzzer): the save image loader, and command packets to the real
+# firmware in the emulated adapter, each for a fixed number of executions from its seeds.
+# Longer runs: bench/fuzz/run_fuzz.sh.
+cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPELKAT_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j"$jobs" --target image_loader firmware_packets
+ctest --test-dir build-fuzz -L fuzz -j"$jobs" --output-on-failure

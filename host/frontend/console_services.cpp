@@ -29,3 +29,9 @@ void fail_run() {
     wait_key();
     end_run(1);
 }
+
+void check_link() {
+    if (link_take_failure() == 0) return;
+    con_printf("Error: アダプタとの通信に失敗しました\n");
+    fail_run();
+}

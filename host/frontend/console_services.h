@@ -13,3 +13,9 @@ void wait_key();
 // Ends the run after a fatal error whose message has been printed: closes the adapter
 // when the run is connected to it, waits for a key, exit code 1.
 [[noreturn]] void fail_run();
+
+// Ends the run like fail_run, with "Error: アダプタとの通信に失敗しました\n", when a transfer
+// to or from the adapter failed since the previous check: what was read since then may
+// be garbage, and what was written may not have arrived. Called at fixed points of a run,
+// before anything is based on the data moved since the previous one.
+void check_link();

@@ -39,13 +39,23 @@ bool scan_hex(const char* text, const char* end, int* value) {
 int split_dump_line(const char* line, int length, int* values, bool* all_numbers) {
     const char* end = line + length;
     const char* token = line;
+    const char* number_at = nullptr;  // where the latest token's number begins, past white space
+    int number = 0;
+    bool has_digits = false;
     int count = 0;
     *all_numbers = true;
     for (const char* p = line; p < end; ++p) {
         if (*p != ' ' && *p != '\n') continue;
-        int value = 0;
-        if (!scan_hex(token, end, &value)) *all_numbers = false;
-        if (count < DUMP_LINE_VALUES) values[count] = value;
+        // Tokens that begin within the same stretch of white space all reach the same
+        // number: it is read once, or a line of blanks would cost time quadratic in its length.
+        if (number_at == nullptr || token > number_at) {
+            number_at = token;
+            while (number_at < end && is_space(*number_at)) ++number_at;
+            number = 0;
+            has_digits = scan_hex(number_at, end, &number);
+        }
+        if (!has_digits) *all_numbers = false;
+        if (count < DUMP_LINE_VALUES) values[count] = number;
         ++count;
         token = p + 1;
     }

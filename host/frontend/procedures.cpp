@@ -28,6 +28,7 @@ void take_backup() {
     static char name[PATH_SIZE + 16];  // the prefix plus the bare name always fits
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
+    check_link();  // a read over a failing link must not become the backup
     // Both writers end the run themselves when a file cannot be written completely,
     // so nothing after the backup touches the memory unless both files are on disk.
     std::snprintf(name, sizeof name, "%s%s", backup_prefix, "backup.txt");
@@ -40,6 +41,7 @@ void take_backup() {
 void read_run() {
     con_printf("カートリッジデータの読み込み中です...\n");
     read_save_memory();
+    check_link();
     write_text_dump("savedata.txt", cart_buffer, save_size);
     write_binary_file("savedata.sav", cart_buffer, save_size);
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
@@ -59,6 +61,7 @@ static void verify() {
     con_printf("書き込み結果をベリファイします\n");
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
+    check_link();
     for (int a = 0; a < save_size; a++) {
         if (cart_buffer[a] != image_buffer[a]) {
             con_printf("Error: 正しく書き込まれていません(adr=%04X)\n", a);
@@ -83,11 +86,13 @@ void write_run() {
         erase_flash();
         con_printf("データ消去完了、書き込みを開始します\n");
         stream_write(0, save_size, 0, DISPLAY_PERCENT);
+        check_link();
         Sleep(WRITE_SETTLE_MS);
         con_printf("書き込み完了\n");
     } else {
         con_printf("カートリッジデータ書き込み中です...\n");
         fill_eeprom(image_buffer, 0);
+        check_link();
         Sleep(WRITE_SETTLE_MS);
     }
     verify();
@@ -103,4 +108,5 @@ void erase_run() {
         fill_eeprom(nullptr, 0xFF);
         Sleep(ERASE_SETTLE_MS);
     }
+    check_link();  // an erase that did not reach the memory must not end as a success
 }

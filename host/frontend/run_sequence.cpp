@@ -64,6 +64,7 @@ int pelkat_main(int argc, char** argv) {
     adapter_connected = true;
 
     identify_save_memory(run_mode, data_length);
+    check_link();
     if (run_mode == RUN_READ) {
         read_run();
     } else if (run_mode == RUN_WRITE) {

@@ -37,19 +37,40 @@ static void settle(SaveType type, int size, const char* message) {
     con_printf("%s", message);
 }
 
-static void identify_by_id() {
+// Returns the identification.
+static int identify_by_id() {
     con_printf("メモリIDをチェックします\n");
     read_id();  // the first answer is discarded
     int id = read_id();
     con_printf("メモリID=%06X\n", id);
     save_type = 0;
-    if (id == ID_NO_ANSWER) return;
+    if (id == ID_NO_ANSWER) return id;
     if (id == ID_LE25FW203)
         settle(SAVE_FLASH, SIZE_FLASH, MSG_LE25FW203);
     else if (id == ID_M45PE20)
         settle(SAVE_FLASH, SIZE_FLASH, "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n");
     else
         con_printf("未知のシリアルFLASHメモリです\n");
+    return id;
+}
+
+// A data-in line held low answers the identification with 0x000000 and every probe
+// read with 0x00. Taken for an EEPROM full of zeros, it would give a backup of zeros
+// before the real contents are erased or overwritten.
+static bool data_line_stuck_low(int id) {
+    if (id != 0) return false;
+    for (int kind = 0; kind < 3; kind++) {
+        for (int i = 0; i < PROBE_SIZE; i++) {
+            if (probe_block[kind][i] != 0 || probe_singles[kind][i] != 0) return false;
+        }
+    }
+    return true;
+}
+
+[[noreturn]] static void fail_unknown() {
+    check_link();  // nothing recognised because the link failed: say that instead
+    con_printf("未知の方式なので、処理できませんでした\n");
+    fail_run();
 }
 
 // A memory read with its own address width gives the same bytes through the block
@@ -60,12 +81,13 @@ static bool probe_matches(int kind) {
            compare16(probe_block[kind - 1], all_ff) != 0;
 }
 
-static void identify_by_probe() {
+static void identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
     for (int kind = 1; kind <= 3; kind++) {
         read_block(kind, 0, probe_block[kind - 1], PROBE_SIZE);
         for (int i = 0; i < PROBE_SIZE; i++) probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, i);
     }
+    if (data_line_stuck_low(id)) fail_unknown();
     std::memset(all_ff, 0xFF, sizeof all_ff);
     if (probe_matches(SAVE_EEPROM_9BIT))
         settle(SAVE_EEPROM_9BIT, SIZE_9BIT, "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
@@ -103,8 +125,8 @@ static void guess_from_file(int length) {
 
 void identify_save_memory(RunMode mode, int length) {
     bus_open();
-    identify_by_id();
-    if (save_type == 0) identify_by_probe();
+    int id = identify_by_id();
+    if (save_type == 0) identify_by_probe(id);
 
     int first_data = 0;
     if (save_type == 0) {
@@ -127,8 +149,5 @@ void identify_save_memory(RunMode mode, int length) {
 
     if (save_type == 0 && mode == RUN_WRITE) guess_from_file(length);
 
-    if (save_type == 0) {
-        con_printf("未知の方式なので、処理できませんでした\n");
-        fail_run();
-    }
+    if (save_type == 0) fail_unknown();
 }

@@ -228,11 +228,12 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
 
 TEST_F(EndToEnd, AnUnknownIdLeavesItToTheProbes) {
     Bytes contents = pattern(0x2000, 1);
-    EXPECT_EQ(run("m95640", contents, "", "--fault data-in=0"), 0) << err;
+    // Every read low: the probes see zeros alone, which no memory gives after 000000.
+    EXPECT_EQ(run("m95640", contents, "", "--fault data-in=0"), 1) << err;
     EXPECT_TRUE(same_output(kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe +
-                                "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n" + read_run(0x200) + kEnd,
+                                kUnknown,
                             out));
-    EXPECT_TRUE(file("savedata.sav") == Bytes(0x200, 0x00));
+    EXPECT_FALSE(exists("savedata.sav"));
 }
 
 TEST_F(EndToEnd, ABlankChipCannotBeReadOrErased) {

@@ -101,11 +101,10 @@ TEST_F(Launcher, EraseWritesTheCartridgeFileBackAfterABackup) {
 }
 
 TEST_F(Launcher, FaultsReachTheirTargets) {
-    // A data-in line stuck low reads as a memory full of zeros.
-    EXPECT_EQ(run("--chip m95040 --fault data-in=0"), 0);
+    // A data-in line stuck low reads every bit as 0; the tool takes that for no memory.
+    EXPECT_EQ(run("--chip m95040 --fault data-in=0"), 1);
     EXPECT_NE(out.find("ID=000000"), std::string::npos);
-    EXPECT_EQ(slurp(dir + "/savedata.sav"), std::vector<uint8_t>(0x200, 0x00));
-    std::remove((dir + "/savedata.sav").c_str());
+    EXPECT_FALSE(std::ifstream(dir + "/savedata.sav").good());
 
     spit(dir + "/cart.bin", std::vector<uint8_t>(0x200, 0x00));
     EXPECT_EQ(run("--chip m95040 --cart cart.bin --fault stuck-bits=0x10:0x0F -- -e"), 0) << out;

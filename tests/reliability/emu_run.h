@@ -1,0 +1,50 @@
+// Runs of pelkat-emu as a process in a scratch folder of their own, and what a test needs
+// to judge them: the tool's messages, the exit code, the launcher's statistics and the
+// files left behind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct EmuResult {
+    int exit_code = -1;
+    std::string out;           // standard output, exactly as written (CP932)
+    std::string err;           // the launcher's diagnostics
+    std::vector<std::string> messages;  // out split at "\n" and "\r", empty pieces dropped
+    double virtual_s = -1;     // modeled hardware time, from --stats
+    uint64_t control = 0, bulk_out = 0, bulk_in = 0;  // transfers, from --stats
+
+    // The message before the key-wait prompt; "" when the output does not end with it.
+    std::string last_message() const;
+    bool printed(const std::string& message) const;
+    uint64_t transfers() const { return control + bulk_out + bulk_in; }
+};
+
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> entries() const;
+    // Runs pelkat-emu with --stats and the given arguments in the folder, standard input
+    // empty (the key wait returns at once).
+    EmuResult run(const std::string& arguments) const;
+
+private:
+    std::string path_;
+};
+
+Bytes read_file(const std::string& path);  // empty when missing or a folder
+bool is_folder(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+Bytes pattern(size_t length, uint32_t seed);
+// The text dump of the bytes, formatted here independently of the tool's writer.
+Bytes text_dump(const Bytes& bytes);

@@ -1,0 +1,253 @@
+// The fault matrix: read, write and erase runs of pelkat-emu on each chip type under each
+// injected fault, at several points of a run. Every cell is judged by the same rules:
+// - the run ends with exit code 0 or 1 and a message that such an end prints;
+// - a success is a success: the files or the cartridge hold what the run promised;
+// - each of the four result files is either the older file that was there before or
+//   complete and equal to the cartridge's contents before the run; no temporary file stays;
+// - the cartridge is unchanged unless writing or erasing began, and it is never changed
+//   without a complete backup on disk;
+// - the run ends within a bounded stretch of virtual time.
+// The points of a run (identification, backup read, erase, programming, verify) are
+// found from healthy runs of the same chip, by their transfer counts and virtual times.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "emu_run.h"
+
+namespace {
+
+const std::string FINISHED = "終了しました。";
+const std::string NOT_FOUND = "Error: EZ-USBが見つかりませんでした";
+const std::string LINK_FAILED = "Error: アダプタとの通信に失敗しました";
+const std::string UNKNOWN = "未知の方式なので、処理できませんでした";
+const std::string TRY_AGAIN = "(もう一度、書き込みを試みて下さい)";
+const std::string ERASE_HANGS = "Error: フラッシュメモリの消去が終わりませんでした";
+const std::string ERASING = "カートリッジデータ消去中です...";
+const std::string WRITING = "カートリッジデータ書き込み中です...";
+const std::string BACKED_UP = "バックアップしました(backup.txt, backup.sav)";
+const std::string OLDER_TEXT = "an older file\r\n";
+const Bytes OLDER(OLDER_TEXT.begin(), OLDER_TEXT.end());
+const char* const RESULT_FILES[] = {"backup.txt", "backup.sav", "savedata.txt", "savedata.sav"};
+
+enum class RunKind { read, write, erase };
+
+struct Chip {
+    const char* name;
+    size_t size;
+    bool flash;
+};
+
+// What a cell's fault must lead to, beyond the rules every cell obeys.
+enum class Expect {
+    finished,       // the run completes as if nothing happened
+    not_found,      // the adapter is never reached: exit 0, nothing changes
+    unknown,        // identification recognises nothing and ends the run
+    link_failed,    // a failed transfer after the connection: the run stops with its message
+    verify_fails,   // the write does not take: the verification reports it
+    erase_hangs,    // the erase never finishes: the run gives up with its message
+    stops,          // an error end: the verification finds the cartridge gone
+    any_end,        // any documented end: an erase is not read back, so a cartridge
+                    // pulled while it runs can end in the closing message
+};
+
+struct Cell {
+    std::string fault;  // --fault SPEC
+    Expect expect;
+    std::string point;  // where in the run the fault strikes, for the failure report
+    std::string printed = "";  // a message the run must print besides its last one
+};
+
+std::string run_arguments(RunKind run) {
+    return run == RunKind::read ? "" : run == RunKind::write ? " -- game.sav" : " -- -e";
+}
+
+class FaultMatrix : public testing::TestWithParam<std::tuple<Chip, RunKind>> {
+protected:
+    Chip chip = std::get<0>(GetParam());
+    RunKind run = std::get<1>(GetParam());
+    Bytes cart = pattern(chip.size, 0x5eed + static_cast<uint32_t>(chip.size));
+    Bytes image = pattern(chip.size, 0x1234);
+
+    EmuResult run_cell(ScratchFolder& folder, const std::string& fault) {
+        write_file(folder.file("cart.bin"), cart);
+        write_file(folder.file("game.sav"), image);
+        for (const char* name : RESULT_FILES) write_file(folder.file(name), OLDER);
+        std::string options = std::string("--chip ") + chip.name + " --cart cart.bin";
+        if (!fault.empty()) options += " --fault " + fault;
+        return folder.run(options + run_arguments(run));
+    }
+
+    // A healthy run of this chip and kind, for the points of the cells.
+    EmuResult baseline(RunKind kind, const Bytes& file) {
+        ScratchFolder folder;
+        write_file(folder.file("cart.bin"), cart);
+        write_file(folder.file("game.sav"), file);
+        EmuResult result = folder.run(std::string("--chip ") + chip.name + " --cart cart.bin" + run_arguments(kind));
+        EXPECT_EQ(result.exit_code, kind == RunKind::write && file.size() != chip.size ? 1 : 0) << result.out;
+        return result;
+    }
+
+    void check_cell(const Cell& cell, const EmuResult& r, const ScratchFolder& folder, double time_bound) {
+        SCOPED_TRACE("fault " + cell.fault + " " + cell.point + "\n" + r.out + r.err);
+        const std::string last = r.last_message();
+        ASSERT_NE(last, "") << "the output ends with the key-wait prompt";
+        if (r.exit_code == 0) {
+            EXPECT_TRUE(last == FINISHED || last == NOT_FOUND) << last;
+        } else {
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last == UNKNOWN || last == TRY_AGAIN) << last;
+        }
+        switch (cell.expect) {
+            case Expect::finished: EXPECT_EQ(last, FINISHED); break;
+            case Expect::not_found: EXPECT_EQ(last, NOT_FOUND); break;
+            case Expect::unknown: EXPECT_EQ(last, UNKNOWN); break;
+            case Expect::link_failed: EXPECT_EQ(last, LINK_FAILED); break;
+            case Expect::verify_fails: EXPECT_EQ(last, TRY_AGAIN); break;
+            case Expect::erase_hangs: EXPECT_EQ(last, ERASE_HANGS); break;
+            case Expect::stops: EXPECT_EQ(r.exit_code, 1); break;
+            case Expect::any_end: break;
+        }
+        if (!cell.printed.empty()) {
+            EXPECT_TRUE(r.printed(cell.printed)) << cell.printed;
+        }
+        EXPECT_GE(r.virtual_s, 0.0);
+        EXPECT_LE(r.virtual_s, time_bound) << "the run ends in bounded virtual time";
+
+        const Bytes cart_after = read_file(folder.file("cart.bin"));
+        const Bytes dump = text_dump(cart);
+        for (const char* name : RESULT_FILES) {
+            Bytes content = read_file(folder.file(name));
+            bool text = std::string(name).find(".txt") != std::string::npos;
+            EXPECT_TRUE(content == OLDER || content == (text ? dump : cart))
+                << name << " is the older file or a complete copy of the cartridge";
+        }
+        std::vector<std::string> expected_entries = {"backup.sav", "backup.txt", "cart.bin",
+                                                     "game.sav", "savedata.sav", "savedata.txt"};
+        EXPECT_EQ(folder.entries(), expected_entries) << "no temporary file stays";
+
+        if (!r.printed(ERASING) && !r.printed(WRITING)) {
+            EXPECT_EQ(cart_after, cart) << "cartridge unchanged";
+        }
+        if (cart_after != cart) {
+            EXPECT_EQ(read_file(folder.file("backup.sav")), cart) << "changed only with a backup on disk";
+            EXPECT_EQ(read_file(folder.file("backup.txt")), dump) << "changed only with a backup on disk";
+        }
+        if (last == FINISHED && cell.expect != Expect::any_end) {
+            const Bytes promised = run == RunKind::read    ? cart
+                                   : run == RunKind::write ? image
+                                                           : Bytes(chip.size, 0xFF);
+            EXPECT_EQ(run == RunKind::read ? read_file(folder.file("savedata.sav")) : cart_after, promised);
+            EXPECT_EQ(r.printed(BACKED_UP), run != RunKind::read);
+        }
+        if (last == NOT_FOUND) {
+            EXPECT_EQ(cart_after, cart);
+            for (const char* name : RESULT_FILES) EXPECT_EQ(read_file(folder.file(name)), OLDER) << name;
+        }
+    }
+
+    // The cells of this chip and kind of run, with their points found from healthy runs.
+    std::vector<Cell> cells(double* time_bound) {
+        const EmuResult identify = baseline(RunKind::write, Bytes(16, 0));  // stops after identification
+        if (chip.size == 0x10000) {
+            // The 64 KiB EEPROM takes the 8 KiB one's paths but for its size test.
+            const std::string n = std::to_string(identify.control + (identify.bulk_out + identify.bulk_in) / 2);
+            *time_bound = identify.virtual_s + 90.0;
+            return {{"usb-fail=" + n, Expect::link_failed, "identification"},
+                    {"usb-fail-once=" + n, Expect::link_failed, "identification"}};
+        }
+        const EmuResult read = baseline(RunKind::read, image);
+        const EmuResult whole = run == RunKind::read ? read : baseline(run, image);
+        const uint64_t connect = whole.control;
+        const uint64_t ident_end = connect + identify.bulk_out + identify.bulk_in;
+        const uint64_t read_end = connect + read.bulk_out + read.bulk_in;
+        const uint64_t total = whole.transfers();
+        // Fractions of a run: the read run is identification then reading; the write run
+        // adds erasing and programming, then a verification as long as the backup read.
+        std::vector<std::pair<std::string, uint64_t>> points = {{"identification", (connect + ident_end) / 2}};
+        points.push_back({run == RunKind::read ? "reading" : "backup read", (ident_end + read_end) / 2});
+        if (run == RunKind::erase) points.push_back({"erase", (read_end + total) / 2});
+        if (run == RunKind::write) {
+            const uint64_t verify_start = total - (read_end - ident_end);
+            points.push_back({chip.flash ? "erase" : "programming", read_end + 4});
+            points.push_back({"programming", (read_end + verify_start) / 2});
+            points.push_back({"verify", (verify_start + total) / 2});
+        }
+        *time_bound = whole.virtual_s + 90.0;  // the longest built-in wait: 60 s for one sector erase
+
+        std::vector<Cell> result = {{"", Expect::finished, "healthy"},
+                                    {"no-return", Expect::not_found, "download"},
+                                    {"unplug=0", Expect::not_found, "start"}};
+        // Every point gets a link that fails for good; the one-off failure and the vanishing
+        // adapter strike in the middle of the run.
+        for (const auto& p : points) {
+            result.push_back({"usb-fail=" + std::to_string(p.second), Expect::link_failed, p.first});
+        }
+        const auto& middle = points[points.size() / 2];
+        result.push_back({"usb-fail-once=" + std::to_string(middle.second), Expect::link_failed, middle.first});
+        result.push_back({"unplug=" + std::to_string(middle.second), Expect::link_failed, middle.first});
+        // A pulled cartridge, after identification: from the virtual times of the phases.
+        if (run != RunKind::read) {
+            const double stop_ms = 1000 * (read.virtual_s + whole.virtual_s) / 2;
+            result.push_back({"pull=" + std::to_string(static_cast<uint64_t>(stop_ms)),
+                              run == RunKind::write ? Expect::stops : Expect::any_end,
+                              run == RunKind::write ? "programming" : "erase"});
+        }
+        if (run == RunKind::write) {
+            // A bit that does not take where the new file needs it changed.
+            size_t at = 0x10;
+            while (at < chip.size && ((cart[at] ^ image[at]) & 0x01) == 0) ++at;
+            char verify_line[64];
+            std::snprintf(verify_line, sizeof verify_line, "Error: 正しく書き込まれていません(adr=%04X)",
+                          static_cast<unsigned>(at));
+            result.push_back({"stuck-bits=" + std::to_string(at) + ":1", Expect::verify_fails, "programming",
+                              verify_line});
+            result.push_back({"slow-program=20000", Expect::verify_fails, "programming"});
+        }
+        // A data-in line stuck low is no memory. Stuck high it reads as a blank one, which
+        // nothing can tell from a real blank memory: a write run then guesses the type from
+        // the file and overwrites whatever the cartridge held.
+        result.push_back({"data-in=0", Expect::unknown, "identification"});
+        if (run != RunKind::write) result.push_back({"data-in=1", Expect::unknown, "identification"});
+        if (chip.flash && run != RunKind::read) result.push_back({"erase-hang", Expect::erase_hangs, "erase"});
+        if (!chip.flash) result.push_back({"erase-hang", Expect::finished, "no erase instruction used"});
+        return result;
+    }
+};
+
+TEST_P(FaultMatrix, EveryCellEndsSafely) {
+    double time_bound = 0;
+    for (const Cell& cell : cells(&time_bound)) {
+        ScratchFolder folder;
+        EmuResult result = run_cell(folder, cell.fault);
+        check_cell(cell, result, folder, time_bound);
+    }
+}
+
+const Chip M95040{"m95040", 0x200, false};
+const Chip M95640{"m95640", 0x2000, false};
+const Chip M95512{"m95512", 0x10000, false};
+const Chip LE25FW203{"le25fw203", 0x40000, true};
+
+void PrintTo(const Chip& chip, std::ostream* out) { *out << chip.name; }
+void PrintTo(RunKind run, std::ostream* out) {
+    *out << (run == RunKind::read ? "read" : run == RunKind::write ? "write" : "erase");
+}
+
+std::string cell_name(const testing::TestParamInfo<std::tuple<Chip, RunKind>>& info) {
+    const RunKind run = std::get<1>(info.param);
+    return std::string(std::get<0>(info.param).name) +
+           (run == RunKind::read ? "_read" : run == RunKind::write ? "_write" : "_erase");
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, FaultMatrix,
+                         testing::Combine(testing::Values(M95040, M95640, LE25FW203),
+                                          testing::Values(RunKind::read, RunKind::write, RunKind::erase)),
+                         cell_name);
+INSTANTIATE_TEST_SUITE_P(LargeEeprom, FaultMatrix, testing::Values(std::make_tuple(M95512, RunKind::read)),
+                         cell_name);
+
+}  // namespace
