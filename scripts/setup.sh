@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache
   libgtest-dev libgmock-dev googletest
   sdcc sdcc-ucsim
   g++-mingw-w64-x86-64 wine64
