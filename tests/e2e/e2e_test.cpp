@@ -3,20 +3,14 @@
 // and the cartridge afterwards.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
+
+#include "emu_run.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const std::string kBanner = "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n";
 const std::string kKey = "[ 何かキーを押して下さい ]\n";
@@ -75,28 +69,6 @@ std::string erase_lines() {
     return text;
 }
 
-Bytes pattern(uint32_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (uint32_t a = 0; a < size; a++) bytes[a] = static_cast<uint8_t>(a * 7 + (a >> 8) + seed);
-    return bytes;
-}
-
-// The text dump of the bytes: rows of 16 with CR LF, then one more line end.
-std::string dump(const Bytes& bytes) {
-    std::string text;
-    char field[16];
-    for (size_t i = 0; i < bytes.size(); i++) {
-        if (i % 16 == 0) {
-            std::snprintf(field, sizeof field, "%04X", static_cast<unsigned>(i));
-            text += field;
-        }
-        std::snprintf(field, sizeof field, " %02X", bytes[i]);
-        text += field;
-        if (i % 16 == 15) text += "\r\n";
-    }
-    return text + "\r\n";
-}
-
 // Compares an expected text in which kDots stands for a run of one or more dots.
 ::testing::AssertionResult same_output(const std::string& expected, const std::string& actual) {
     size_t e = 0, a = 0;
@@ -120,37 +92,16 @@ std::string dump(const Bytes& bytes) {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    std::string dir;
+    ScratchFolder folder;
     std::string out, err;
 
-    void SetUp() override {
-        char name[] = "/tmp/pelkat_e2e_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
     void TearDown() override {
-        if (!HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
+        if (HasFailure()) folder.keep();
     }
 
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-
-    Bytes file(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::string text(const std::string& name) const {
-        Bytes bytes = file(name);
-        return std::string(bytes.begin(), bytes.end());
-    }
-    void put(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                           static_cast<std::streamsize>(bytes.size()));
-    }
-    void put(const std::string& name, const std::string& bytes) const { put(name, Bytes(bytes.begin(), bytes.end())); }
-    bool exists(const std::string& name) const {
-        struct stat info;
-        return stat(path(name).c_str(), &info) == 0;
-    }
+    std::string path(const std::string& name) const { return folder.file(name); }
+    Bytes file(const std::string& name) const { return read_file(path(name)); }
+    void put(const std::string& name, const Bytes& bytes) const { write_file(path(name), bytes); }
 
     // Runs pelkat-emu in the test's folder on a cartridge file holding contents, no key input.
     int run(const char* chip, const Bytes& contents, const std::string& tool_args, const std::string& options = "") {
@@ -159,12 +110,10 @@ protected:
             put("cart.bin", contents);
             cart = " --cart cart.bin ";
         }
-        std::string command = "cd '" + dir + "' && '" PELKAT_EMU "' --chip " + chip + cart + options +
-                              " -- " + tool_args + " > stdout.bin 2> stderr.txt < /dev/null";
-        int status = std::system(command.c_str());
-        out = text("stdout.bin");
-        err = text("stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        EmuResult result = folder.run(std::string("--chip ") + chip + cart + options + " -- " + tool_args);
+        out = result.out;
+        err = result.err;
+        return result.exit_code;
     }
 
     std::string read_run(uint32_t size) const {
@@ -173,7 +122,7 @@ protected:
 
     void expect_saved(const std::string& stem, const Bytes& contents) {
         EXPECT_TRUE(file(stem + ".sav") == contents) << stem << ".sav differs";
-        EXPECT_TRUE(text(stem + ".txt") == dump(contents)) << stem << ".txt differs";
+        EXPECT_TRUE(file(stem + ".txt") == text_dump(contents)) << stem << ".txt differs";
     }
 };
 
@@ -233,15 +182,15 @@ TEST_F(EndToEnd, AnUnknownIdLeavesItToTheProbes) {
     EXPECT_TRUE(same_output(kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe +
                                 kUnknown,
                             out));
-    EXPECT_FALSE(exists("savedata.sav"));
+    EXPECT_FALSE(exists(path("savedata.sav")));
 }
 
 TEST_F(EndToEnd, ABlankChipCannotBeReadOrErased) {
     for (const char* args : {"", "-e"}) {
         EXPECT_EQ(run("m95640", Bytes(0x2000, 0xFF), args), 1) << args << err;
         EXPECT_TRUE(same_output(kBanner + kNoId + kProbe + kBlank + kUnknown, out)) << args;
-        EXPECT_FALSE(exists("savedata.sav"));
-        EXPECT_FALSE(exists("backup.sav"));
+        EXPECT_FALSE(exists(path("savedata.sav")));
+        EXPECT_FALSE(exists(path("backup.sav")));
     }
 }
 
@@ -275,8 +224,8 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
     EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
                                 kNoId + kProbe + kBlank + kUnknown,
                             out));
-    EXPECT_FALSE(exists("backup.sav"));
-    EXPECT_FALSE(exists("backup.txt"));
+    EXPECT_FALSE(exists(path("backup.sav")));
+    EXPECT_FALSE(exists(path("backup.txt")));
     EXPECT_TRUE(file("cart.bin") == Bytes(0x10000, 0xFF));
 }
 
@@ -301,10 +250,7 @@ TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
         bool text_file = chip == &kM45 || chip == &kM95640;
         mkdir(path("saves").c_str(), 0755);
         std::string name = text_file ? "saves/game.txt" : "saves/game.sav";
-        if (text_file)
-            put(name, dump(image));
-        else
-            put(name, image);
+        put(name, text_file ? text_dump(image) : image);
         EXPECT_EQ(run(chip->name, before, name), 0) << chip->name << err;
         std::string expected = kBanner +
                                (text_file ? "テキストファイル(" + name + ")を読み込みます\n"
@@ -321,7 +267,7 @@ TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
         EXPECT_TRUE(same_output(expected, out)) << chip->name;
         EXPECT_TRUE(file("cart.bin") == image) << chip->name;
         expect_saved("saves/backup", before);
-        EXPECT_FALSE(exists("backup.sav"));
+        EXPECT_FALSE(exists(path("backup.sav")));
     }
 }
 
@@ -333,8 +279,8 @@ TEST_F(EndToEnd, AWriteOfTheWrongSizeStopsBeforeTheBackup) {
                                 kM95640.identified +
                                 "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=8192,file=512)\n" + kKey,
                             out));
-    EXPECT_FALSE(exists("backup.txt"));
-    EXPECT_FALSE(exists("backup.sav"));
+    EXPECT_FALSE(exists(path("backup.txt")));
+    EXPECT_FALSE(exists(path("backup.sav")));
     EXPECT_TRUE(file("cart.bin") == before);
 }
 

@@ -3,48 +3,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "emu_run.h"
 
 namespace {
 
-std::vector<uint8_t> slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-std::string text(const std::string& path) {
-    auto b = slurp(path);
-    return std::string(b.begin(), b.end());
-}
-void spit(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
 class Launcher : public ::testing::Test {
 protected:
-    std::string dir;
+    ScratchFolder folder;
     std::string out, err;
-
-    void SetUp() override {
-        char templ[] = "/tmp/pelkat_launcher_XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
     // Runs in the test's folder with no input (the tool's key wait then returns at once).
     int run(const std::string& args) {
-        std::string cmd = "cd '" + dir + "' && '" PELKAT_EMU "' " + args +
-                          " > stdout.txt 2> stderr.txt < /dev/null";
-        int status = std::system(cmd.c_str());
-        out = text(dir + "/stdout.txt");
-        err = text(dir + "/stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        EmuResult result = folder.run(args);
+        out = result.out;
+        err = result.err;
+        return result.exit_code;
     }
 };
 
@@ -62,11 +37,11 @@ TEST_F(Launcher, HelpAndUsageErrors) {
     EXPECT_NE(err.find("unknown chip 'flash'"), std::string::npos) << err;
 
     // A cartridge file of the wrong size is refused and left alone.
-    spit(dir + "/cart.bin", std::vector<uint8_t>(100, 0x42));
+    write_file(folder.file("cart.bin"), std::vector<uint8_t>(100, 0x42));
     EXPECT_EQ(run("--chip m95040 --cart cart.bin"), 2);
     EXPECT_EQ(out, "");
     EXPECT_NE(err.find("cart.bin"), std::string::npos) << err;
-    EXPECT_EQ(slurp(dir + "/cart.bin"), std::vector<uint8_t>(100, 0x42));
+    EXPECT_EQ(read_file(folder.file("cart.bin")), std::vector<uint8_t>(100, 0x42));
     // So is a trace that cannot be created, before anything runs.
     EXPECT_EQ(run("--trace-usb no/such/dir.pcap"), 2);
     EXPECT_EQ(out, "");
@@ -74,14 +49,15 @@ TEST_F(Launcher, HelpAndUsageErrors) {
 
 TEST_F(Launcher, ReadsTheDemoSaveWithTracesAndStatistics) {
     EXPECT_EQ(run("--chip m95040 --stats --trace-bus bus.vcd --trace-usb usb.pcap"), 0) << out << err;
-    EXPECT_EQ(slurp(dir + "/savedata.sav"), emu_launcher::demo_save(emu::ChipKind::m95040));
+    EXPECT_EQ(read_file(folder.file("savedata.sav")), emu_launcher::demo_save(emu::ChipKind::m95040));
     EXPECT_NE(err.find("modeled hardware time"), std::string::npos) << err;
     EXPECT_NE(err.find("EP1 OUT"), std::string::npos) << err;
     EXPECT_EQ(out.find("pelkat-emu"), std::string::npos);  // standard output is the tool's alone
-    auto pcap = slurp(dir + "/usb.pcap");
+    auto pcap = read_file(folder.file("usb.pcap"));
     ASSERT_GT(pcap.size(), 24u);
     EXPECT_EQ(pcap[0] | pcap[1] << 8 | pcap[2] << 16 | uint32_t(pcap[3]) << 24, 0xA1B23C4Du);
-    std::string vcd = text(dir + "/bus.vcd");
+    Bytes vcd_bytes = read_file(folder.file("bus.vcd"));
+    std::string vcd(vcd_bytes.begin(), vcd_bytes.end());
     EXPECT_NE(vcd.find("$enddefinitions"), std::string::npos);
     EXPECT_GT(vcd.size(), 10000u);  // every bit of the 512-byte read is in it
 }
@@ -89,26 +65,26 @@ TEST_F(Launcher, ReadsTheDemoSaveWithTracesAndStatistics) {
 TEST_F(Launcher, EraseWritesTheCartridgeFileBackAfterABackup) {
     auto original = emu_launcher::demo_save(emu::ChipKind::m95040);
     original[0x1FF] = 0x5A;
-    spit(dir + "/cart.bin", original);
+    write_file(folder.file("cart.bin"), original);
     EXPECT_EQ(run("--chip m95040 --cart cart.bin -- -e"), 0) << out << err;
-    EXPECT_EQ(slurp(dir + "/backup.sav"), original);
-    EXPECT_EQ(slurp(dir + "/cart.bin"), std::vector<uint8_t>(0x200, 0xFF));
-    EXPECT_FALSE(std::ifstream(dir + "/cart.bin.tmp").good());
+    EXPECT_EQ(read_file(folder.file("backup.sav")), original);
+    EXPECT_EQ(read_file(folder.file("cart.bin")), std::vector<uint8_t>(0x200, 0xFF));
+    EXPECT_FALSE(std::ifstream(folder.file("cart.bin.tmp")).good());
 
     // A missing cartridge file is a blank chip; a failing run still writes it back.
     EXPECT_EQ(run("--chip m95040 --cart new.bin"), 1) << out;
-    EXPECT_EQ(slurp(dir + "/new.bin"), std::vector<uint8_t>(0x200, 0xFF));
+    EXPECT_EQ(read_file(folder.file("new.bin")), std::vector<uint8_t>(0x200, 0xFF));
 }
 
 TEST_F(Launcher, FaultsReachTheirTargets) {
     // A data-in line stuck low reads every bit as 0; the tool takes that for no memory.
     EXPECT_EQ(run("--chip m95040 --fault data-in=0"), 1);
     EXPECT_NE(out.find("ID=000000"), std::string::npos);
-    EXPECT_FALSE(std::ifstream(dir + "/savedata.sav").good());
+    EXPECT_FALSE(std::ifstream(folder.file("savedata.sav")).good());
 
-    spit(dir + "/cart.bin", std::vector<uint8_t>(0x200, 0x00));
+    write_file(folder.file("cart.bin"), std::vector<uint8_t>(0x200, 0x00));
     EXPECT_EQ(run("--chip m95040 --cart cart.bin --fault stuck-bits=0x10:0x0F -- -e"), 0) << out;
-    auto cart = slurp(dir + "/cart.bin");
+    auto cart = read_file(folder.file("cart.bin"));
     ASSERT_EQ(cart.size(), 0x200u);
     EXPECT_EQ(cart[0x10], 0xF0);
     cart[0x10] = 0xFF;
@@ -116,7 +92,7 @@ TEST_F(Launcher, FaultsReachTheirTargets) {
 
     // No adapter on the bus: the tool's adapter-not-found end, and no file written.
     EXPECT_EQ(run("--fault unplug=0"), 0);
-    EXPECT_FALSE(std::ifstream(dir + "/savedata.sav").good());
+    EXPECT_FALSE(std::ifstream(folder.file("savedata.sav")).good());
 }
 
 }  // namespace

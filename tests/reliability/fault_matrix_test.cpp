@@ -76,7 +76,7 @@ protected:
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), image);
         for (const char* name : RESULT_FILES) write_file(folder.file(name), OLDER);
-        std::string options = std::string("--chip ") + chip.name + " --cart cart.bin";
+        std::string options = std::string("--stats --chip ") + chip.name + " --cart cart.bin";
         if (!fault.empty()) options += " --fault " + fault;
         return folder.run(options + run_arguments(run));
     }
@@ -86,7 +86,8 @@ protected:
         ScratchFolder folder;
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), file);
-        EmuResult result = folder.run(std::string("--chip ") + chip.name + " --cart cart.bin" + run_arguments(kind));
+        EmuResult result =
+            folder.run(std::string("--stats --chip ") + chip.name + " --cart cart.bin" + run_arguments(kind));
         EXPECT_EQ(result.exit_code, kind == RunKind::write && file.size() != chip.size ? 1 : 0) << result.out;
         return result;
     }

@@ -58,7 +58,7 @@ public:
 
     EmuResult run(const std::string& tool_arguments) {
         before_ = folder.entries();
-        return folder.run("--chip m95040 --cart '" + cart_folder.file("cart.bin") + "' " + tool_arguments);
+        return folder.run("--stats --chip m95040 --cart '" + cart_folder.file("cart.bin") + "' " + tool_arguments);
     }
 
     // The run stopped at the named file, before the cartridge was touched, with every

@@ -33,13 +33,13 @@ bool EmuResult::printed(const std::string& message) const {
 }
 
 ScratchFolder::ScratchFolder() {
-    char name[] = "/tmp/pelkat_faults_XXXXXX";
+    char name[] = "/tmp/pelkat_run_XXXXXX";
     if (mkdtemp(name) == nullptr) throw std::runtime_error("no scratch folder");
     path_ = name;
 }
 
 ScratchFolder::~ScratchFolder() {
-    std::system(("chmod -R u+w '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
+    if (!keep_) std::system(("chmod -R u+w '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
 }
 
 std::vector<std::string> ScratchFolder::entries() const {
@@ -58,7 +58,7 @@ std::vector<std::string> ScratchFolder::entries() const {
 EmuResult ScratchFolder::run(const std::string& arguments) const {
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && '" PELKAT_EMU "' --stats " + arguments + " >'" + out_file +
+    std::string command = "cd '" + path_ + "' && '" PELKAT_EMU "' " + arguments + " >'" + out_file +
                           "' 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     EmuResult result;
@@ -95,6 +95,11 @@ Bytes read_file(const std::string& path) {
 bool is_folder(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
 }
 
 void write_file(const std::string& path, const Bytes& bytes) {

@@ -1,6 +1,6 @@
 // Runs of pelkat-emu as a process in a scratch folder of their own, and what a test needs
-// to judge them: the tool's messages, the exit code, the launcher's statistics and the
-// files left behind.
+// to judge them: the tool's messages, the exit code, the launcher's statistics (with
+// --stats) and the files left behind.
 #pragma once
 
 #include <cstdint>
@@ -34,16 +34,20 @@ public:
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
-    // Runs pelkat-emu with --stats and the given arguments in the folder, standard input
-    // empty (the key wait returns at once).
+    // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
+    // key wait returns at once).
     EmuResult run(const std::string& arguments) const;
+    // Leaves the folder in place at the end, for a look after a failure.
+    void keep() { keep_ = true; }
 
 private:
     std::string path_;
+    bool keep_ = false;
 };
 
 Bytes read_file(const std::string& path);  // empty when missing or a folder
 bool is_folder(const std::string& path);
+bool exists(const std::string& path);  // a file or a folder
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes pattern(size_t length, uint32_t seed);
 // The text dump of the bytes, formatted here independently of the tool's writer.
