@@ -54,7 +54,9 @@ int split_dump_line(const char* line, int length, int* values, bool* all_numbers
             number = 0;
             has_digits = scan_hex(number_at, end, &number);
         }
-        if (!has_digits) *all_numbers = false;
+        // A token of nothing but white space holds no digit of its own, even though the
+        // scan reaches the next token's number: taking that number would shift the row.
+        if (!has_digits || number_at >= p) *all_numbers = false;
         if (count < DUMP_LINE_VALUES) values[count] = number;
         ++count;
         token = p + 1;

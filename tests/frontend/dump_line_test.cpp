@@ -55,6 +55,12 @@ TEST(SplitDumpLine, FlagsTokensWithoutAHexDigit) {
     Split s = split("0000 1G 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n");
     EXPECT_TRUE(s.all_numbers);
     EXPECT_EQ(s.values[1], 1);
+    // An empty token (a doubled or a leading blank) would take the next token's number,
+    // so a row missing one field would load shifted, with one byte twice.
+    EXPECT_FALSE(split("0000  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n").all_numbers);
+    EXPECT_FALSE(split(" 0000 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n").all_numbers);
+    // White space inside a token is skipped before its number, as "%X" does.
+    EXPECT_TRUE(split("0000 \t1 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n").all_numbers);
     // A NUL byte is an ordinary byte of the line, not its end.
     std::string with_nul = ROW_10;
     with_nul[5] = '\0';
