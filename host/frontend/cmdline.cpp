@@ -43,6 +43,20 @@ const char* refusal_name(const char* path) {
     return name;
 }
 
+// Windows and macOS file systems ignore the case of ASCII letters by default: there
+// BACKUP.TXT is the backup's own file as well, and would be overwritten by it.
+bool names_backup(const char* name, const char* backup) {
+#if defined(_WIN32) || defined(__APPLE__)
+    for (; *name != '\0' && *backup != '\0'; ++name, ++backup) {
+        char c = (*name >= 'A' && *name <= 'Z') ? static_cast<char>(*name - 'A' + 'a') : *name;
+        if (c != *backup) return false;
+    }
+    return *name == *backup;
+#else
+    return std::strcmp(name, backup) == 0;
+#endif
+}
+
 }  // namespace
 
 NameCheck apply_file_name_rules(const char* argument) {
@@ -53,8 +67,8 @@ NameCheck apply_file_name_rules(const char* argument) {
     std::memcpy(input_path, argument, length + 1);
 
     const char* name = refusal_name(input_path);
-    if (std::strcmp(name, "backup.txt") == 0) return NAME_BACKUP_TXT;
-    if (std::strcmp(name, "backup.sav") == 0) return NAME_BACKUP_SAV;
+    if (names_backup(name, "backup.txt")) return NAME_BACKUP_TXT;
+    if (names_backup(name, "backup.sav")) return NAME_BACKUP_SAV;
 
     int prefix_length = directory_part_length(input_path);
     if (prefix_length + static_cast<int>(sizeof "backup.txt") > PATH_SIZE) return NAME_TOO_LONG;

@@ -8,25 +8,35 @@
 
 namespace {
 
+enum { TEMP_NAMES = 10 };  // name.tmp, then name.tmp1 to name.tmp9
 char temp_name[PATH_SIZE + 8];
+bool temp_created;
 // One row of a text dump: an address of up to eight digits, 16 fields, CR LF.
 char row[8 + 16 * 3 + 2];
 const char hex_digits[] = "0123456789ABCDEF";
 
 [[noreturn]] void write_failed(const char* name, std::FILE* file) {
     if (file != nullptr) std::fclose(file);
-    discard_file(temp_name);
+    if (temp_created) discard_file(temp_name);
     con_printf("Error: ファイルを書き込めませんでした(%s)\n", name);
     fail_run();
 }
 
 // The new contents go to a temporary file beside the target, which replaces the
-// target only once every byte is written and on the disk.
+// target only once every byte is written and on the disk. The temporary file is always
+// a new one: a file that already has its name may be the user's (even this run's input).
 std::FILE* create_temp(const char* name) {
-    std::snprintf(temp_name, sizeof temp_name, "%s.tmp", name);
-    std::FILE* file = std::fopen(temp_name, "wb");
-    if (file == nullptr) write_failed(name, nullptr);
-    return file;
+    temp_created = false;
+    for (int n = 0; n < TEMP_NAMES; ++n) {
+        int end = std::snprintf(temp_name, sizeof temp_name, "%s.tmp", name);
+        if (n > 0) std::snprintf(temp_name + end, sizeof temp_name - static_cast<size_t>(end), "%d", n);
+        std::FILE* file = create_new_file(temp_name);
+        if (file != nullptr) {
+            temp_created = true;
+            return file;
+        }
+    }
+    write_failed(name, nullptr);
 }
 
 void commit_temp(const char* name, std::FILE* file) {

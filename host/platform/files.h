@@ -5,6 +5,10 @@
 // The length of an open file in bytes, or -1 when it cannot be taken.
 long long file_length(std::FILE* file);
 
+// Creates a file that must not exist yet and opens it for binary writing; nullptr when
+// a file of that name exists already or cannot be created.
+std::FILE* create_new_file(const char* name);
+
 // Pushes the file's written bytes to the disk. 0 or -1.
 int sync_file(std::FILE* file);
 

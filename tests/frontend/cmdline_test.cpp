@@ -31,7 +31,6 @@ TEST(ClassifyArguments, ChoosesTheRunByTheArgumentCountAndExactSpelling) {
 TEST(FileNameRules, RefuseTheBackupFilesOwnNames) {
     EXPECT_EQ(apply_file_name_rules("backup.txt"), NAME_BACKUP_TXT);
     EXPECT_EQ(apply_file_name_rules("backup.sav"), NAME_BACKUP_SAV);
-    EXPECT_EQ(apply_file_name_rules("BACKUP.TXT"), NAME_OK);
     EXPECT_EQ(apply_file_name_rules("backup.txt.sav"), NAME_OK);
     EXPECT_EQ(apply_file_name_rules("my_backup.sav"), NAME_OK);
 #ifdef _WIN32
@@ -42,7 +41,11 @@ TEST(FileNameRules, RefuseTheBackupFilesOwnNames) {
     EXPECT_EQ(apply_file_name_rules("c:backup.sav"), NAME_BACKUP_SAV);
     EXPECT_EQ(apply_file_name_rules("\\backup.txt"), NAME_BACKUP_TXT);
     EXPECT_EQ(apply_file_name_rules("a/backup.txt/x.sav"), NAME_OK);
+    // The file system ignores case, so these are the backup's own files too.
+    EXPECT_EQ(apply_file_name_rules("BACKUP.TXT"), NAME_BACKUP_TXT);
+    EXPECT_EQ(apply_file_name_rules("saves\\Backup.Sav"), NAME_BACKUP_SAV);
 #else
+    EXPECT_EQ(apply_file_name_rules("BACKUP.TXT"), NAME_OK);
     EXPECT_EQ(apply_file_name_rules("saves/backup.txt"), NAME_BACKUP_TXT);
     EXPECT_EQ(apply_file_name_rules("./backup.sav"), NAME_BACKUP_SAV);
     EXPECT_EQ(apply_file_name_rules("/backup.txt"), NAME_BACKUP_TXT);

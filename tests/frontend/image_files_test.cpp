@@ -117,6 +117,18 @@ TEST(WriteFiles, ReplaceAnExistingFileAndLeaveNoTemporaryFile) {
     EXPECT_EQ(read_file(name), "0000 00 1A 0A\r\n");
 }
 
+TEST(WriteFiles, LeaveAFileWithTheTemporaryNameAlone) {
+    // An input file may carry the name the writer would give its temporary file.
+    std::string dir = scratch_folder();
+    std::string name = dir + "backup.txt";
+    write_file(name + ".tmp", "0000 01\r\n");
+    const unsigned char bytes[1] = {0x5A};
+    write_text_dump(name.c_str(), bytes, 1);
+    EXPECT_EQ(read_file(name), "0000 5A\r\n");
+    EXPECT_EQ(read_file(name + ".tmp"), "0000 01\r\n");
+    EXPECT_FALSE(file_exists(name + ".tmp1"));
+}
+
 TEST(LoadTextDump, TakesRowsInAnyOrderAndLeavesTheRestErased) {
     std::string dir = scratch_folder();
     std::string path = dir + "rows.txt";
