@@ -55,10 +55,12 @@ std::vector<std::string> ScratchFolder::entries() const {
     return names;
 }
 
-EmuResult ScratchFolder::run(const std::string& arguments) const {
+EmuResult ScratchFolder::run(const std::string& arguments) const { return run_program(PELKAT_EMU, arguments); }
+
+EmuResult ScratchFolder::run_program(const std::string& program, const std::string& arguments) const {
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && '" PELKAT_EMU "' " + arguments + " >'" + out_file +
+    std::string command = "cd '" + path_ + "' && '" + program + "' " + arguments + " >'" + out_file +
                           "' 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     EmuResult result;

@@ -37,6 +37,8 @@ public:
     // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
     // key wait returns at once).
     EmuResult run(const std::string& arguments) const;
+    // The same for another program (its arguments go through the shell).
+    EmuResult run_program(const std::string& program, const std::string& arguments) const;
     // Leaves the folder in place at the end, for a look after a failure.
     void keep() { keep_ = true; }
 
