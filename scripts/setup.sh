@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   sdcc sdcc-ucsim
   g++-mingw-w64-x86-64 wine64
-  libusb-1.0-0-dev umockdev libumockdev-dev
+  libusb-1.0-0-dev umockdev libumockdev-dev usbutils
   clang libclang-rt-14-dev
   tshark
 )

@@ -98,7 +98,8 @@ void run_under_preload(char** argv) {
     std::string options = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
     setenv("ASAN_OPTIONS", options.c_str(), 1);
 #endif
-    execv("/proc/self/exe", argv);
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0) execv(self, argv);
     usage_error(std::string("cannot start again under umockdev: ") + std::strerror(errno));
 }
 
@@ -143,7 +144,6 @@ int main(int argc, char** argv) {
         run.bus.log = std::fopen(run.log_path.c_str(), "w");
         if (run.bus.log == nullptr)
             usage_error("cannot write the log " + run.log_path + " (" + std::strerror(errno) + ")");
-        setvbuf(run.bus.log, nullptr, _IOLBF, 0);
     }
     emu_launcher::set_up(run.session);
 

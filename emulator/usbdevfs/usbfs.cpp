@@ -11,23 +11,20 @@
 
 #include "ezusb/adapter.h"
 
-#include <umockdev.h>
-
 #include <sys/ioctl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usbdevice_fs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 namespace usbdevfs {
 
 namespace {
 
-constexpr int kWaiting = -1;  // Reply::error of a request that completes later
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                    USBDEVFS_CAP_BULK_SCATTER_GATHER |
                                    USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
@@ -36,43 +33,17 @@ constexpr unsigned kUrbFlags = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CON
                                USBDEVFS_URB_NO_INTERRUPT;
 constexpr uint16_t kPageSize = 4096;  // the longest data stage USBDEVFS_CONTROL takes
 constexpr uint8_t kClearFeature = 0x01, kSetInterface = 0x0B;
-const char* const kUsbfs = "usbfs";   // the driver name of a claim through usbdevfs
+constexpr int kWaiting = -1;          // Reply::error of a call answered later
 
 Reply ok(long value = 0) { return {value, 0}; }
 Reply fail(int error) { return {-1, error}; }
 Reply result(int r) { return r < 0 ? fail(-r) : ok(r); }
 
-// A piece of the program's memory, copied here; what write() changes goes back to the
-// program when the request completes.
-struct Unref {
-    void operator()(UMockdevIoctlData* d) const { g_object_unref(d); }
-};
-using Memory = std::unique_ptr<UMockdevIoctlData, Unref>;
+unsigned long address_of(const void* pointer) { return reinterpret_cast<unsigned long>(pointer); }
 
-Memory resolve(UMockdevIoctlData* parent, size_t offset, size_t length) {
-    GError* error = nullptr;
-    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(parent, offset, length, &error);
-    if (error != nullptr) g_error_free(error);
-    return Memory(d);
-}
-
-template <class T>
-T read(UMockdevIoctlData* d) {
-    T value;
-    std::memcpy(&value, d->data, sizeof value);
-    return value;
-}
-
-// Bytes already changed in place (the transfers write straight into the copy) go
-// through a second copy: the update copies them over themselves otherwise.
-void write(UMockdevIoctlData* d, size_t offset, const void* from, size_t length) {
-    std::vector<guint8> bytes(static_cast<const guint8*>(from), static_cast<const guint8*>(from) + length);
-    umockdev_ioctl_data_update(d, offset, bytes.data(), int(length));
-}
-
-void finish_urb(UMockdevIoctlData* urb, int status, int actual) {
-    write(urb, offsetof(usbdevfs_urb, status), &status, sizeof status);
-    write(urb, offsetof(usbdevfs_urb, actual_length), &actual, sizeof actual);
+void finish_urb(Peer& peer, unsigned long urb, int status, int actual) {
+    peer.write(urb + offsetof(usbdevfs_urb, status), status);
+    peer.write(urb + offsetof(usbdevfs_urb, actual_length), actual);
 }
 
 // The setup packet at the start of a control URB's buffer (little-endian words).
@@ -80,22 +51,27 @@ emu::SetupPacket setup_of(const uint8_t* b) {
     return {b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8), uint16_t(b[6] | b[7] << 8)};
 }
 
-// USBDEVFS_CONTROL and USBDEVFS_BULK wait for their transfer as long as the record's
-// timeout says (0: the adapter's own) and answer the bytes moved; the data stage is at
-// the pointer at `offset` of the record.
-Reply wait_for(emu::Adapter& adapter, UMockdevIoctlData* record, size_t offset, unsigned length,
-               unsigned timeout_ms, bool in, const std::function<int(uint8_t*)>& transfer) {
-    Memory data;
-    if (length > 0) {
-        data = resolve(record, offset, length);
-        if (!data) return fail(EFAULT);
+const char* request_name(unsigned long code) {
+    switch (code) {
+    case USBDEVFS_CONTROL: return "CONTROL";
+    case USBDEVFS_BULK: return "BULK";
+    case USBDEVFS_RESETEP: return "RESETEP";
+    case USBDEVFS_SETINTERFACE: return "SETINTERFACE";
+    case USBDEVFS_GETDRIVER: return "GETDRIVER";
+    case USBDEVFS_SUBMITURB: return "SUBMITURB";
+    case USBDEVFS_DISCARDURB: return "DISCARDURB";
+    case USBDEVFS_REAPURB: return "REAPURB";
+    case USBDEVFS_REAPURBNDELAY: return "REAPURBNDELAY";
+    case USBDEVFS_CLAIMINTERFACE: return "CLAIMINTERFACE";
+    case USBDEVFS_RELEASEINTERFACE: return "RELEASEINTERFACE";
+    case USBDEVFS_CONNECTINFO: return "CONNECTINFO";
+    case USBDEVFS_IOCTL: return "IOCTL";
+    case USBDEVFS_CLEAR_HALT: return "CLEAR_HALT";
+    case USBDEVFS_GET_CAPABILITIES: return "GET_CAPABILITIES";
+    case USBDEVFS_DISCONNECT_CLAIM: return "DISCONNECT_CLAIM";
+    case USBDEVFS_GET_SPEED: return "GET_SPEED";
+    default: return "unknown request";
     }
-    if (timeout_ms) adapter.set_timeout_ns(uint64_t(timeout_ms) * 1000000u);
-    int moved = transfer(data ? data->data : nullptr);
-    adapter.set_timeout_ns(emu::Adapter::default_timeout_ns);
-    if (moved < 0) return fail(-adapter.last_status());
-    if (in && moved > 0) write(data.get(), 0, data->data, size_t(moved));
-    return ok(moved);
 }
 
 }  // namespace
@@ -149,17 +125,16 @@ int Bus::check_recipient(Client& client, uint8_t request_type, uint16_t index) {
     }
 }
 
-// Pending URBs of an interface (all: -1) end as discarded ones do.
+// Pending URBs of an interface end as discarded ones do.
 void Bus::cancel(Client& client, int number) {
     for (size_t k = 0; k < client.pending.size();) {
-        Urb& urb = client.pending[k];
-        Interface* i = device_.interface_of(urb.endpoint);
-        if (number >= 0 && (i == nullptr || i->number != number)) {
+        Interface* i = device_.interface_of(client.pending[k].endpoint);
+        if (i == nullptr || i->number != number) {
             ++k;
             continue;
         }
-        finish_urb(urb.held, -ENOENT, 0);
-        client.completed.push_back(urb);
+        finish_urb(*client.peer, client.pending[k].address, -ENOENT, 0);
+        client.completed.push_back(client.pending[k].address);
         client.pending.erase(client.pending.begin() + long(k));
     }
 }
@@ -174,10 +149,10 @@ int Bus::transfer(const Endpoint& endpoint, uint8_t* data, int length, bool zero
     return sent;
 }
 
-Reply Bus::submit(UMockdevIoctlData* arg, Client& client, std::string& detail) {
-    Memory urb = resolve(arg, 0, sizeof(usbdevfs_urb));
-    if (!urb) return fail(EFAULT);
-    usbdevfs_urb u = read<usbdevfs_urb>(urb.get());
+Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
+    Peer& peer = *client.peer;
+    usbdevfs_urb u;
+    if (!peer.read(arg, u)) return fail(EFAULT);
     bool control = u.type == USBDEVFS_URB_TYPE_CONTROL;
     char text[96];
     std::snprintf(text, sizeof text, "type %u ep 0x%02x length %d", u.type, u.endpoint, u.buffer_length);
@@ -200,93 +175,92 @@ Reply Bus::submit(UMockdevIoctlData* arg, Client& client, std::string& detail) {
                       : u.type != USBDEVFS_URB_TYPE_INTERRUPT || type != USB_ENDPOINT_XFER_INT) {
         return fail(EINVAL);  // isochronous transfers are not emulated
     }
-    Memory buffer;
-    uint8_t* bytes = nullptr;
-    if (u.buffer_length > 0) {
-        buffer = resolve(urb.get(), offsetof(usbdevfs_urb, buffer), size_t(u.buffer_length));
-        if (!buffer) return fail(EFAULT);
-        bytes = buffer->data;
-    }
+    std::vector<uint8_t> bytes(size_t(u.buffer_length));
+    unsigned long buffer = address_of(u.buffer);
     bool in = (u.endpoint & USB_DIR_IN) != 0;
     int wanted = u.buffer_length, moved;
+    size_t data_at = control ? 8 : 0;
     if (control) {
-        emu::SetupPacket setup = setup_of(bytes);
+        if (!peer.read(buffer, bytes.data(), 8)) return fail(EFAULT);
+        emu::SetupPacket setup = setup_of(bytes.data());
         if (setup.length + 8 > u.buffer_length) return fail(EINVAL);
         int r = check_recipient(client, setup.request_type, setup.index);
         if (r != 0) return result(r);
         in = (setup.request_type & USB_DIR_IN) != 0 && setup.length > 0;
         wanted = setup.length;
-        moved = adapter_.control(setup, bytes + 8);
+        if (!in && !peer.read(buffer + 8, bytes.data() + 8, setup.length)) return fail(EFAULT);
+        moved = adapter_.control(setup, bytes.data() + 8);
     } else {
-        moved = transfer(ep, bytes, u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
+        if (!in && !peer.read(buffer, bytes.data(), bytes.size())) return fail(EFAULT);
+        moved = transfer(ep, bytes.data(), u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
     }
     int status = adapter_.last_status();
     if (status == -ETIMEDOUT) {
-        client.pending.push_back({urb->client_addr, u.endpoint, urb.release()});
+        client.pending.push_back({arg, u.endpoint});
         detail += ", pending";
         return ok();
     }
     if (moved >= 0 && in && (u.flags & USBDEVFS_URB_SHORT_NOT_OK) && moved < wanted) status = -EREMOTEIO;
     int actual = moved < 0 ? 0 : moved;
-    if (in && actual > 0) write(buffer.get(), control ? 8 : 0, bytes + (control ? 8 : 0), size_t(actual));
-    finish_urb(urb.get(), status, actual);
-    client.completed.push_back({urb->client_addr, u.endpoint, nullptr});
+    if (in) peer.write(buffer + data_at, bytes.data() + data_at, size_t(actual));
+    finish_urb(peer, arg, status, actual);
+    client.completed.push_back(arg);
     std::snprintf(text, sizeof text, ", status %d, actual %d", status, actual);
     detail += text;
     return ok();
 }
 
-Reply Bus::reap(UMockdevIoctlClient* handle, UMockdevIoctlData* arg, Client& client, bool wait) {
+Reply Bus::reap(Client& client, unsigned long arg, bool wait) {
     if (!client.completed.empty()) {
-        Memory slot = resolve(arg, 0, sizeof(void*));
-        if (!slot) return fail(EFAULT);
-        Urb urb = client.completed.front();
+        client.peer->write(arg, client.completed.front());
         client.completed.pop_front();
-        if (urb.held != nullptr) {
-            umockdev_ioctl_data_set_ptr(slot.get(), 0, urb.held);
-            g_object_unref(urb.held);
-        } else {
-            write(slot.get(), 0, &urb.address, sizeof(void*));
-        }
         return ok();
     }
     if (!connected(client)) return fail(ENODEV);
     if (!wait) return fail(EAGAIN);
-    waiting_.push_back(handle);  // nothing will complete before the device leaves
+    client.waiting = true;  // nothing will complete before the device leaves
     return fail(kWaiting);
 }
 
-Reply Bus::discard(UMockdevIoctlData* arg, Client& client) {
-    unsigned long address = read<unsigned long>(arg);
+Reply Bus::discard(Client& client, unsigned long arg) {
     for (size_t k = 0; k < client.pending.size(); ++k) {
-        Urb urb = client.pending[k];
-        if (urb.address != address) continue;
-        finish_urb(urb.held, -ENOENT, 0);
+        if (client.pending[k].address != arg) continue;
+        finish_urb(*client.peer, arg, -ENOENT, 0);
         client.pending.erase(client.pending.begin() + long(k));
-        client.completed.push_back(urb);
+        client.completed.push_back(arg);
         return ok();
     }
     return fail(EINVAL);
 }
 
-Reply Bus::control(UMockdevIoctlData* arg, Client& client) {
-    Memory record = resolve(arg, 0, sizeof(usbdevfs_ctrltransfer));
-    if (!record) return fail(EFAULT);
-    usbdevfs_ctrltransfer c = read<usbdevfs_ctrltransfer>(record.get());
+// USBDEVFS_CONTROL and USBDEVFS_BULK wait for their transfer as long as the record's
+// timeout says (0: the adapter's own) and answer the bytes moved.
+Reply Bus::wait_for(unsigned timeout_ms, const std::function<int()>& transfer) {
+    if (timeout_ms) adapter_.set_timeout_ns(uint64_t(timeout_ms) * 1000000u);
+    int moved = transfer();
+    adapter_.set_timeout_ns(emu::Adapter::default_timeout_ns);
+    return moved < 0 ? fail(-adapter_.last_status()) : ok(moved);
+}
+
+Reply Bus::control(Client& client, unsigned long arg) {
+    usbdevfs_ctrltransfer c;
+    if (!client.peer->read(arg, c)) return fail(EFAULT);
     int r = check_recipient(client, c.bRequestType, c.wIndex);
     if (r != 0) return result(r);
     if (c.wLength > kPageSize) return fail(EINVAL);
-    return wait_for(adapter_, record.get(), offsetof(usbdevfs_ctrltransfer, data), c.wLength, c.timeout,
-                    (c.bRequestType & USB_DIR_IN) != 0, [&](uint8_t* data) {
-                        return adapter_.control({c.bRequestType, c.bRequest, c.wValue, c.wIndex, c.wLength},
-                                                data);
-                    });
+    std::vector<uint8_t> data(c.wLength);
+    bool in = (c.bRequestType & USB_DIR_IN) != 0;
+    if (!in && !client.peer->read(address_of(c.data), data.data(), data.size())) return fail(EFAULT);
+    Reply reply = wait_for(c.timeout, [&] {
+        return adapter_.control({c.bRequestType, c.bRequest, c.wValue, c.wIndex, c.wLength}, data.data());
+    });
+    if (in && reply.value > 0) client.peer->write(address_of(c.data), data.data(), size_t(reply.value));
+    return reply;
 }
 
-Reply Bus::bulk(UMockdevIoctlData* arg, Client& client) {
-    Memory record = resolve(arg, 0, sizeof(usbdevfs_bulktransfer));
-    if (!record) return fail(EFAULT);
-    usbdevfs_bulktransfer b = read<usbdevfs_bulktransfer>(record.get());
+Reply Bus::bulk(Client& client, unsigned long arg) {
+    usbdevfs_bulktransfer b;
+    if (!client.peer->read(arg, b)) return fail(EFAULT);
     if (b.ep & ~(USB_DIR_IN | 0x0Fu)) return fail(EINVAL);
     Interface* i = device_.interface_of(uint8_t(b.ep));
     if (i == nullptr) return fail(ENOENT);
@@ -295,17 +269,19 @@ Reply Bus::bulk(UMockdevIoctlData* arg, Client& client) {
     Endpoint ep;
     if (!device_.endpoint(uint8_t(b.ep), ep) || ep.max_packet == 0 || b.len > 0x7FFFFFFFu)
         return fail(EINVAL);
-    return wait_for(adapter_, record.get(), offsetof(usbdevfs_bulktransfer, data), b.len, b.timeout,
-                    (b.ep & USB_DIR_IN) != 0,
-                    [&](uint8_t* data) { return transfer(ep, data, int(b.len), false); });
+    std::vector<uint8_t> data(b.len);
+    bool in = (b.ep & USB_DIR_IN) != 0;
+    if (!in && !client.peer->read(address_of(b.data), data.data(), data.size())) return fail(EFAULT);
+    Reply reply = wait_for(b.timeout, [&] { return transfer(ep, data.data(), int(b.len), false); });
+    if (in && reply.value > 0) client.peer->write(address_of(b.data), data.data(), size_t(reply.value));
+    return reply;
 }
 
 // usb_set_interface(): the device is asked; an interface with one setting may stall
 // the request.
-Reply Bus::set_interface(UMockdevIoctlData* arg, Client& client) {
-    Memory record = resolve(arg, 0, sizeof(usbdevfs_setinterface));
-    if (!record) return fail(EFAULT);
-    usbdevfs_setinterface s = read<usbdevfs_setinterface>(record.get());
+Reply Bus::set_interface(Client& client, unsigned long arg) {
+    usbdevfs_setinterface s;
+    if (!client.peer->read(arg, s)) return fail(EFAULT);
     int r = check_interface(client, s.interface);
     if (r != 0) return result(r);
     cancel(client, int(s.interface));
@@ -324,10 +300,9 @@ Reply Bus::set_interface(UMockdevIoctlData* arg, Client& client) {
 
 // USBDEVFS_CLEAR_HALT asks the device (CLEAR_FEATURE ENDPOINT_HALT); USBDEVFS_RESETEP
 // only resets the host's data toggle.
-Reply Bus::endpoint_request(UMockdevIoctlData* arg, Client& client, bool clear_halt) {
-    Memory record = resolve(arg, 0, sizeof(unsigned));
-    if (!record) return fail(EFAULT);
-    unsigned address = read<unsigned>(record.get());
+Reply Bus::endpoint_request(Client& client, unsigned long arg, bool clear_halt) {
+    unsigned address;
+    if (!client.peer->read(arg, address)) return fail(EFAULT);
     if (address & ~(USB_DIR_IN | 0x0Fu)) return fail(EINVAL);
     Interface* i = device_.interface_of(uint8_t(address));
     if (i == nullptr) return fail(ENOENT);
@@ -340,24 +315,24 @@ Reply Bus::endpoint_request(UMockdevIoctlData* arg, Client& client, bool clear_h
 
 // GETDRIVER, IOCTL (a kernel driver let go of an interface or bound to it again) and
 // DISCONNECT_CLAIM. The kernel driver of the test bed binds only to the bare chip.
-Reply Bus::driver_request(UMockdevIoctlData* arg, Client& client, unsigned long code, std::string& detail) {
+Reply Bus::driver_request(Client& client, unsigned long code, unsigned long arg, std::string& detail) {
+    Peer& peer = *client.peer;
     if (code == USBDEVFS_GETDRIVER) {
-        Memory record = resolve(arg, 0, sizeof(usbdevfs_getdriver));
-        if (!record) return fail(EFAULT);
-        Interface* i = device_.interface(read<usbdevfs_getdriver>(record.get()).interface);
+        unsigned number;
+        if (!peer.read(arg, number)) return fail(EFAULT);
+        Interface* i = device_.interface(number);
         if (i == nullptr || !i->holder.bound()) return fail(ENODATA);
         char name[USBDEVFS_MAXDRIVERNAME + 1] = {};
         std::strncpy(name, i->holder.driver_name().c_str(), USBDEVFS_MAXDRIVERNAME);
-        write(record.get(), offsetof(usbdevfs_getdriver, driver), name, sizeof name);
+        peer.write(arg + offsetof(usbdevfs_getdriver, driver), name);
         return ok();
     }
     if (code == USBDEVFS_IOCTL) {
-        Memory record = resolve(arg, 0, sizeof(usbdevfs_ioctl));
-        if (!record) return fail(EFAULT);
-        usbdevfs_ioctl c = read<usbdevfs_ioctl>(record.get());
+        usbdevfs_ioctl c;
+        if (!peer.read(arg, c)) return fail(EFAULT);
         Interface* i = c.ifno >= 0 ? device_.interface(unsigned(c.ifno)) : nullptr;
-        if (i == nullptr) return fail(EINVAL);
         detail = std::to_string(c.ifno);
+        if (i == nullptr) return fail(EINVAL);
         if (c.ioctl_code == int(USBDEVFS_DISCONNECT)) {
             detail += " DISCONNECT";
             if (!i->holder.bound()) return fail(ENODATA);
@@ -373,9 +348,8 @@ Reply Bus::driver_request(UMockdevIoctlData* arg, Client& client, unsigned long 
         detail += " (" + options_.kernel_driver + " bound)";
         return ok(1);
     }
-    Memory record = resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
-    if (!record) return fail(EFAULT);
-    usbdevfs_disconnect_claim d = read<usbdevfs_disconnect_claim>(record.get());
+    usbdevfs_disconnect_claim d;
+    if (!peer.read(arg, d)) return fail(EFAULT);
     d.driver[USBDEVFS_MAXDRIVERNAME] = '\0';
     detail = std::to_string(d.interface) + " flags " + std::to_string(d.flags) + " " + d.driver;
     Interface* i = device_.interface(d.interface);
@@ -390,112 +364,62 @@ Reply Bus::driver_request(UMockdevIoctlData* arg, Client& client, unsigned long 
     return result(claim(client, d.interface));
 }
 
-Reply Bus::request(UMockdevIoctlClient* handle, Client& client, unsigned long code, std::string& detail) {
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(handle);
+Reply Bus::request(Client& client, unsigned long code, unsigned long arg, std::string& detail) {
     // Completed URBs can be reaped after the device has gone; nothing else can be done.
     if (code == USBDEVFS_REAPURB || code == USBDEVFS_REAPURBNDELAY)
-        return reap(handle, arg, client, code == USBDEVFS_REAPURB);
+        return reap(client, arg, code == USBDEVFS_REAPURB);
     if (!connected(client)) return fail(ENODEV);
+    Peer& peer = *client.peer;
     switch (code) {
-    case USBDEVFS_GET_CAPABILITIES: {
-        Memory caps = resolve(arg, 0, sizeof kCapabilities);
-        if (!caps) return fail(EFAULT);
-        write(caps.get(), 0, &kCapabilities, sizeof kCapabilities);
-        return ok();
-    }
+    case USBDEVFS_GET_CAPABILITIES: peer.write(arg, kCapabilities); return ok();
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
-        Memory number = resolve(arg, 0, sizeof(unsigned));
-        if (!number) return fail(EFAULT);
-        unsigned n = read<unsigned>(number.get());
+        unsigned n;
+        if (!peer.read(arg, n)) return fail(EFAULT);
         detail = std::to_string(n);
         return result(code == USBDEVFS_CLAIMINTERFACE ? claim(client, n) : release(client, n));
     }
     case USBDEVFS_CONNECTINFO: {
-        Memory info = resolve(arg, 0, sizeof(usbdevfs_connectinfo));
-        if (!info) return fail(EFAULT);
         usbdevfs_connectinfo c = {};
         c.devnum = unsigned(device_.devnum);
         c.slow = 0;  // full speed
-        write(info.get(), 0, &c, sizeof c);
+        peer.write(arg, c);
         return ok();
     }
     case USBDEVFS_GET_SPEED: return ok(USB_SPEED_FULL);
     case USBDEVFS_GETDRIVER:
     case USBDEVFS_IOCTL:
-    case USBDEVFS_DISCONNECT_CLAIM: return driver_request(arg, client, code, detail);
-    case USBDEVFS_SETINTERFACE: return set_interface(arg, client);
+    case USBDEVFS_DISCONNECT_CLAIM: return driver_request(client, code, arg, detail);
+    case USBDEVFS_SETINTERFACE: return set_interface(client, arg);
     case USBDEVFS_CLEAR_HALT:
-    case USBDEVFS_RESETEP: return endpoint_request(arg, client, code == USBDEVFS_CLEAR_HALT);
-    case USBDEVFS_CONTROL: return control(arg, client);
-    case USBDEVFS_BULK: return bulk(arg, client);
-    case USBDEVFS_SUBMITURB: return submit(arg, client, detail);
-    case USBDEVFS_DISCARDURB: return discard(arg, client);
+    case USBDEVFS_RESETEP: return endpoint_request(client, arg, code == USBDEVFS_CLEAR_HALT);
+    case USBDEVFS_CONTROL: return control(client, arg);
+    case USBDEVFS_BULK: return bulk(client, arg);
+    case USBDEVFS_SUBMITURB: return submit(client, arg, detail);
+    case USBDEVFS_DISCARDURB: return discard(client, arg);
     default: return fail(ENOTTY);
     }
 }
 
-int Bus::on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* handle, void* self) {
-    Bus& bus = *static_cast<Bus*>(self);
-    std::lock_guard<std::mutex> lock(bus.mutex_);
-    Client& client = bus.client(handle);
-    unsigned long code = umockdev_ioctl_client_get_request(handle);
-    std::string detail;
-    Reply reply = bus.request(handle, client, code, detail);
-    bus.last_activity_ = std::chrono::steady_clock::now();
-    if (bus.options_.log != nullptr) bus.log(client, code, reply, detail);
-    if (reply.error != kWaiting) umockdev_ioctl_client_complete(handle, reply.value, reply.error);
-    return TRUE;
-}
-
-// Reading the node gives the descriptors, from where the last read stopped.
-int Bus::on_read(UMockdevIoctlBase*, UMockdevIoctlClient* handle, void* self) {
-    Bus& bus = *static_cast<Bus*>(self);
-    std::lock_guard<std::mutex> lock(bus.mutex_);
-    Client& client = bus.client(handle);
-    if (!bus.connected(client)) {
-        umockdev_ioctl_client_complete(handle, -1, ENODEV);
-        return TRUE;
+// An ioctl() is a request; read() gives the descriptors, from where the last read
+// stopped; usbfs nodes take no write().
+void Bus::answer(Client& client, Peer::Call call, unsigned long first, unsigned long second) {
+    if (call == Peer::Call::ioctl) {
+        std::string detail;
+        Reply reply = request(client, first, second, detail);
+        if (options_.log != nullptr) log(client, first, reply, detail);
+        if (reply.error != kWaiting) client.peer->complete(reply.value, reply.error);
+    } else if (call == Peer::Call::write) {
+        client.peer->complete(-1, EINVAL);
+    } else if (!connected(client)) {
+        client.peer->complete(-1, ENODEV);
+    } else {
+        const std::vector<uint8_t>& d = device_.descriptors;
+        size_t from = std::min(d.size(), client.read_offset), n = std::min(size_t(second), d.size() - from);
+        client.peer->write(first, d.data() + from, n);
+        client.read_offset = from + n;
+        client.peer->complete(long(n), 0);
     }
-    UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(handle);
-    const std::vector<uint8_t>& d = bus.device_.descriptors;
-    size_t n = std::min(size_t(buffer->data_len), d.size() - std::min(d.size(), client.read_offset));
-    if (n > 0) write(buffer, 0, d.data() + client.read_offset, n);
-    client.read_offset += n;
-    umockdev_ioctl_client_complete(handle, long(n), 0);
-    return TRUE;
-}
-
-int Bus::on_write(UMockdevIoctlBase*, UMockdevIoctlClient* handle, void*) {
-    umockdev_ioctl_client_complete(handle, -1, EINVAL);  // usbfs nodes take no writes
-    return TRUE;
-}
-
-// Closing the node gives up the program's claims; its URBs go with it.
-void Bus::on_vanished(UMockdevIoctlBase*, UMockdevIoctlClient* handle, void* self) {
-    Bus& bus = *static_cast<Bus*>(self);
-    std::lock_guard<std::mutex> lock(bus.mutex_);
-    auto found = bus.clients_.find(handle);
-    if (found == bus.clients_.end()) return;
-    Client& client = found->second;
-    for (Interface& i : bus.device_.interfaces)
-        if (i.holder.client == &client) i.holder.client = nullptr;
-    bus.drop_urbs(client);
-    bus.clients_.erase(found);
-}
-
-Bus::Client& Bus::client(UMockdevIoctlClient* handle) {
-    Client& client = clients_[handle];
-    if (client.node.empty()) client.node = umockdev_ioctl_client_get_devnode(handle);
-    return client;
-}
-
-void Bus::drop_urbs(Client& client) {
-    for (Urb& urb : client.pending) g_object_unref(urb.held);
-    for (Urb& urb : client.completed)
-        if (urb.held != nullptr) g_object_unref(urb.held);
-    client.pending.clear();
-    client.completed.clear();
 }
 
 bool Bus::kernel_driver_matches(const Interface& i) const {
@@ -503,28 +427,7 @@ bool Bus::kernel_driver_matches(const Interface& i) const {
 }
 
 void Bus::log(const Client& client, unsigned long code, const Reply& reply, const std::string& detail) {
-    const char* name = "unknown request";
-    switch (code) {
-    case USBDEVFS_CONTROL: name = "CONTROL"; break;
-    case USBDEVFS_BULK: name = "BULK"; break;
-    case USBDEVFS_RESETEP: name = "RESETEP"; break;
-    case USBDEVFS_SETINTERFACE: name = "SETINTERFACE"; break;
-    case USBDEVFS_GETDRIVER: name = "GETDRIVER"; break;
-    case USBDEVFS_SUBMITURB: name = "SUBMITURB"; break;
-    case USBDEVFS_DISCARDURB: name = "DISCARDURB"; break;
-    case USBDEVFS_REAPURB: name = "REAPURB"; break;
-    case USBDEVFS_REAPURBNDELAY: name = "REAPURBNDELAY"; break;
-    case USBDEVFS_CLAIMINTERFACE: name = "CLAIMINTERFACE"; break;
-    case USBDEVFS_RELEASEINTERFACE: name = "RELEASEINTERFACE"; break;
-    case USBDEVFS_CONNECTINFO: name = "CONNECTINFO"; break;
-    case USBDEVFS_IOCTL: name = "IOCTL"; break;
-    case USBDEVFS_CLEAR_HALT: name = "CLEAR_HALT"; break;
-    case USBDEVFS_GET_CAPABILITIES: name = "GET_CAPABILITIES"; break;
-    case USBDEVFS_DISCONNECT_CLAIM: name = "DISCONNECT_CLAIM"; break;
-    case USBDEVFS_GET_SPEED: name = "GET_SPEED"; break;
-    default: break;
-    }
-    std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), name, detail.empty() ? "" : " ",
+    std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), request_name(code), detail.empty() ? "" : " ",
                  detail.c_str());
     if (reply.error == kWaiting) std::fprintf(options_.log, "waiting\n");
     else if (reply.error != 0) std::fprintf(options_.log, "-1 %s\n", strerrorname_np(reply.error));
