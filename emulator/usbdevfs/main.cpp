@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -75,15 +76,15 @@ bool take_own_options(int argc, char** argv, Run& run, std::vector<char*>& rest,
     std::exit(emu_launcher::kLauncherError);
 }
 
-// umockdev's preload library must be in this process too, not only in the program's:
-// the uevents are built from the mocked sysfs. The test bed starts itself again with it,
-// as umockdev-wrapper starts a program; the program inherits it.
 bool preload_loaded() {
     return dl_iterate_phdr([](dl_phdr_info* info, size_t, void*) {
         return std::strstr(info->dlpi_name, kPreload) != nullptr ? 1 : 0;
     }, nullptr) != 0;
 }
 
+// umockdev's preload library must be in this process too, not only in the program's:
+// the uevents are built from the mocked sysfs. The test bed starts itself again with it,
+// as umockdev-wrapper starts a program; the program inherits it.
 void run_under_preload(char** argv) {
     if (preload_loaded()) return;
     if (std::getenv("PELKAT_TESTBED_PRELOAD") != nullptr)
@@ -148,29 +149,35 @@ int main(int argc, char** argv) {
     emu_launcher::set_up(run.session);
 
     int exit_code;
-    {
+    try {
         usbdevfs::Bus bus(run.session.adapter, run.bus);
-        pid_t child = start(run.session.options.tool_args);
-        if (child < 0) emu_launcher::fail(run.session, std::string("cannot start the program: ") + std::strerror(errno));
+        static pid_t program = start(run.session.options.tool_args);
+        if (program < 0) throw std::runtime_error(std::string("cannot start the program: ") + std::strerror(errno));
         run.loop = g_main_loop_new(nullptr, FALSE);
         g_timeout_add(kTickMs, [](gpointer bus) -> gboolean {
-            static_cast<usbdevfs::Bus*>(bus)->tick();
+            try {
+                static_cast<usbdevfs::Bus*>(bus)->tick();
+            } catch (const std::exception& e) {
+                kill(program, SIGKILL);
+                emu_launcher::fail(run.session, e.what());
+            }
             return G_SOURCE_CONTINUE;
         }, &bus);
-        g_child_watch_add(child, [](GPid, gint status, gpointer) {
+        g_child_watch_add(program, [](GPid, gint status, gpointer) {
             run.status = status;
             g_main_loop_quit(run.loop);
         }, nullptr);
         // An interrupt from the terminal reaches the program too; the test bed stays
         // until the program has ended. A termination request is passed on.
         g_unix_signal_add(SIGINT, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-        static pid_t program = child;
         g_unix_signal_add(SIGTERM, [](gpointer) -> gboolean {
             kill(program, SIGTERM);
             return G_SOURCE_CONTINUE;
         }, nullptr);
         g_main_loop_run(run.loop);
         exit_code = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : 128 + WTERMSIG(run.status);
+    } catch (const std::exception& e) {
+        emu_launcher::fail(run.session, e.what());
     }
     emu_launcher::finish(run.session);
     if (run.bus.log != nullptr) std::fclose(run.bus.log);
