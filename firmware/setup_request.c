@@ -140,7 +140,9 @@ static unsigned char in0_taken(void)
     return 1;
 }
 
-/* The firmware sends string descriptors itself, 64 bytes per packet. The data stage
+/* The firmware sends string descriptors itself, 64 bytes per packet (the chip's own
+ * SUDPTR transfer takes string lengths wrong on some revisions: the Linux kernel's
+ * keyspan_pda firmware notes it as rev D erratum 8). The data stage
  * ends at the host's wLength or at a short packet (USB 2.0, 8.5.3.2), so a zero-length
  * packet follows only a reply that is shorter than wLength and fills its last packet:
  * a packet the host never asks for would stay armed on endpoint 0, and a chip that
