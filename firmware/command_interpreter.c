@@ -196,31 +196,33 @@ static void stream_write_data(void)
     }
 }
 
+/* Both handlers clear their requests first: anything that the chip raises while a
+ * handler runs then raises the USB interrupt anew and is served after it. */
 void ep1_out_isr(void) __interrupt
 {
+    EXIF &= ~bmUSBINT;
+    OUT07IRQ = bmEP1;
     reply_len = 0;
     if (stream.write_active)
         stream_write_data();
     else
         execute_operations();
-    /* Fixed order: hand over the reply, re-arm EP1 OUT, then clear the
-     * requests. The host cannot send the next packet before OUT1BC is
-     * written, so the packet is never overwritten while it is executed. */
+    /* Hand over the reply, then re-arm EP1 OUT: the host cannot send the next packet
+     * before OUT1BC is written, so the packet is never overwritten while it is
+     * executed, and the next one's interrupt request is left standing. */
     if (reply_len)
         IN1BC = reply_len;
     OUT1BC = 0;
-    EXIF &= ~bmUSBINT;
-    OUT07IRQ = bmEP1;
 }
 
 void ep1_in_isr(void) __interrupt
 {
     unsigned char i;
+    EXIF &= ~bmUSBINT;
+    IN07IRQ = bmEP1;
     if (stream.read_active) {
         for (i = 0; i < PACKET_SIZE; i++)
             IN1BUF[i] = bus_shift_in();
         IN1BC = PACKET_SIZE;
     }
-    EXIF &= ~bmUSBINT;
-    IN07IRQ = bmEP1;
 }
