@@ -115,7 +115,7 @@ void set_up(Session& s) {
     const emu_launcher::Options& o = s.options;
     emu::Cartridge* top = nullptr;
     if (o.chip != emu::ChipKind::none) {
-        s.chip = std::make_unique<emu::SaveChip>(o.chip);
+        s.chip = std::make_unique<emu::SaveChip>(o.chip, o.timing);
         if (o.cart.empty()) {
             s.chip->fill(emu_launcher::demo_save(o.chip));
         } else {

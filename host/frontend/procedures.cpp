@@ -47,11 +47,16 @@ void read_run() {
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
-// Every EEPROM byte gets its own write enable; the memory's write cycle runs while
-// the next enable is being sent, so no status poll is needed between bytes.
+// Every EEPROM byte gets its own write enable. The memory ignores the enable while its
+// previous write cycle runs, so the status is read first: a write that has not ended
+// by far ends the run before anything else is sent to the memory.
 static void fill_eeprom(const unsigned char* source, int value) {
     for (int a = 0; a < save_size; a++) {
         show_progress(a, save_size);
+        if (wait_write_done() != 0) {
+            con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", a);
+            fail_run();
+        }
         write_enable();
         write_byte(save_type, a, source ? source[a] : value);
     }

@@ -21,7 +21,7 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     Options o;
     std::string error;
     ASSERT_TRUE(parse({"--chip", "m95640", "--cart=c.bin", "--stats", "--trace-bus", "b.vcd",
-                       "--trace-usb=u.pcap", "--realtime", "--", "-e", "--chip"},
+                       "--trace-usb=u.pcap", "--realtime", "--timing=max", "--", "-e", "--chip"},
                       o, error))
         << error;
     EXPECT_EQ(o.chip, ChipKind::m95640);
@@ -29,17 +29,19 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     EXPECT_EQ(o.trace_bus, "b.vcd");
     EXPECT_EQ(o.trace_usb, "u.pcap");
     EXPECT_TRUE(o.stats && o.realtime);
+    EXPECT_EQ(o.timing, emu::ChipTiming::maximum);
     EXPECT_EQ(o.tool_args, (std::vector<std::string>{"-e", "--chip"}));
 
     Options d;
     ASSERT_TRUE(parse({}, d, error));
     EXPECT_EQ(d.chip, ChipKind::le25fw203);
+    EXPECT_EQ(d.timing, emu::ChipTiming::typical);
     EXPECT_TRUE(d.tool_args.empty());
 
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
              {"--chip", "m95080"}, {"--chip"}, {"--cart="}, {"--bogus"}, {"game.sav"},
              {"--chip", "none", "--cart", "x"}, {"--chip", "none", "--fault", "erase-hang"},
-             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}}) {
+             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}, {"--timing", "fast"}}) {
         Options b;
         std::string message;
         EXPECT_FALSE(parse(bad, b, message)) << bad[0];
