@@ -120,6 +120,13 @@ protected:
         return "カートリッジデータの読み込み中です...\n" + progress(size) + "保存しました(savedata.txt, savedata.sav)\n";
     }
 
+    // Each run of a loop starts without a backup, as in a fresh folder: an older one would
+    // be kept, and the run would say so.
+    void forget_backup(const std::string& stem) const {
+        std::remove(path(stem + ".sav").c_str());
+        std::remove(path(stem + ".txt").c_str());
+    }
+
     void expect_saved(const std::string& stem, const Bytes& contents) {
         EXPECT_TRUE(file(stem + ".sav") == contents) << stem << ".sav differs";
         EXPECT_TRUE(file(stem + ".txt") == text_dump(contents)) << stem << ".txt differs";
@@ -203,6 +210,7 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
         {&kM95640, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n"},
     };
     for (const Case& c : cases) {
+        forget_backup("backup");
         Bytes image = pattern(c.chip->size, 3);
         put("game.sav", image);
         EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0) << c.chip->name << err;
@@ -217,8 +225,7 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
     }
 
     // A 64 KiB file suggests nothing.
-    std::remove(path("backup.sav").c_str());
-    std::remove(path("backup.txt").c_str());
+    forget_backup("backup");
     put("game.sav", pattern(0x10000, 3));
     EXPECT_EQ(run("m95512", Bytes(0x10000, 0xFF), "game.sav"), 1) << err;
     EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
@@ -244,6 +251,7 @@ TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
 
 TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
     for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        forget_backup("saves/backup");
         Bytes before = pattern(chip->size, 1);
         Bytes image = pattern(chip->size, 9);
         bool flash = chip->size == 0x40000;
@@ -309,11 +317,13 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
 
 TEST_F(EndToEnd, EraseOfEveryChip) {
     for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        forget_backup("backup");
         Bytes before = pattern(chip->size, 1);
         EXPECT_EQ(run(chip->name, before, "-E"), 0) << chip->name << err;
         std::string expected = kBanner + chip->identified + "カートリッジデータを消去する前にバックアップします\n" + kBackup +
                                progress(chip->size) + kBackedUp + "カートリッジデータ消去中です...\n" +
-                               (chip->size == 0x40000 ? erase_lines() : progress(chip->size)) + kEnd;
+                               (chip->size == 0x40000 ? erase_lines() : progress(chip->size)) + kBackup +
+                               progress(chip->size) + "正しく消去されています\n" + kEnd;
         EXPECT_TRUE(same_output(expected, out)) << chip->name;
         EXPECT_TRUE(file("cart.bin") == Bytes(chip->size, 0xFF)) << chip->name;
         expect_saved("backup", before);

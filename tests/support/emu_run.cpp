@@ -131,3 +131,16 @@ Bytes text_dump(const Bytes& bytes) {
     text += "\r\n";
     return Bytes(text.begin(), text.end());
 }
+
+bool is_kept_backup(const std::string& name) { return name.rfind("backup-", 0) == 0; }
+
+bool holds_backup(const ScratchFolder& folder, const Bytes& text, const Bytes& binary) {
+    for (const std::string& name : folder.entries()) {
+        if (name != "backup.txt" && !(is_kept_backup(name) && name.size() > 4 && name.substr(name.size() - 4) == ".txt"))
+            continue;
+        const std::string stem = folder.file(name.substr(0, name.size() - 4));
+        if (read_file(stem + ".txt") == text && exists(stem + ".sav") && read_file(stem + ".sav") == binary)
+            return true;
+    }
+    return false;
+}

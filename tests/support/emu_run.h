@@ -52,3 +52,9 @@ void write_file(const std::string& path, const Bytes& bytes);
 Bytes pattern(size_t length, uint32_t seed);
 // The text dump of the bytes, formatted here independently of the tool's writer.
 Bytes text_dump(const Bytes& bytes);
+// Whether a backup pair in the folder, "backup.txt" and "backup.sav" or an older pair
+// kept beside them ("backup-....txt" and the ".sav" of the same stem), holds exactly
+// these contents.
+bool holds_backup(const ScratchFolder& folder, const Bytes& text, const Bytes& binary);
+// Whether the entry is an older backup file kept by a run ("backup-" and more).
+bool is_kept_backup(const std::string& name);
