@@ -35,8 +35,10 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
     // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
-    // key wait returns at once).
-    EmuResult run(const std::string& arguments) const;
+    // key wait returns at once). Shell words may go before the program (such as
+    // "ulimit -f 2;" or "timeout 10"), and standard output elsewhere than into
+    // EmuResult::out (such as ">&-" to close it).
+    EmuResult run(const std::string& arguments, const std::string& before = "", const std::string& output = "") const;
     // Leaves the folder in place at the end, for a look after a failure.
     void keep() { keep_ = true; }
 
