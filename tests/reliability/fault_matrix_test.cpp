@@ -3,7 +3,8 @@
 // - the run ends with exit code 0 or 1 and a message that such an end prints;
 // - a success is a success: the files or the cartridge hold what the run promised;
 // - each of the four result files is either the older file that was there before or
-//   complete and equal to the cartridge's contents before the run; no temporary file stays;
+//   complete and equal to the cartridge's contents before the run; an older backup that
+//   a new one replaced is kept beside it; no temporary file stays;
 // - the cartridge is unchanged unless writing or erasing began, and it is never changed
 //   without a complete backup on disk;
 // - the run ends within a bounded stretch of virtual time.
