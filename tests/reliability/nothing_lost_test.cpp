@@ -179,7 +179,7 @@ TEST(NothingLost, KillsAtAnyMomentLoseNothing) {
         int kills;
     };
     for (const Kind& kind : {Kind{"m95040", 0x200, "game.sav", 3}, Kind{"m95040", 0x200, "-e", 3},
-                             Kind{"le25fw203", 0x40000, "game.sav", 2}}) {
+                             Kind{"le25fw203", 0x40000, "game.sav", 1}}) {
         const Bytes cart = pattern(kind.size, 45), game = pattern(kind.size, 46);
         auto prepare = [&](ScratchFolder& folder) {
             write_file(folder.file("cart.bin"), cart);
