@@ -74,52 +74,42 @@ SaveChip::SaveChip(ChipKind kind, ChipTiming timing)
       latch_(params_.page, 0xFF),
       latch_loaded_(params_.page, false) {}
 
+SaveChip::~SaveChip() = default;
+
 void SaveChip::fill(const std::vector<uint8_t>& contents) {
     if (contents.size() != memory_.size())
         throw std::invalid_argument(std::string("contents of ") + std::to_string(contents.size()) +
                                     " bytes for a " + chip_kind_name(kind_) + " of " +
                                     std::to_string(memory_.size()) + " bytes");
     memory_ = contents;
+    if (file_) std::copy(memory_.begin(), memory_.end(), file_->data());
 }
 
-void SaveChip::load_file(const std::string& path) {
+void SaveChip::attach_file(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        if (errno == ENOENT) {
-            std::fill(memory_.begin(), memory_.end(), 0xFF);
-            return;
-        }
+    if (f) {
+        std::fclose(f);
+    } else if (errno != ENOENT) {
         throw std::runtime_error("cannot read cartridge file " + path + ": " + errno_text());
+    } else {
+        // A missing file is a blank chip, on the disk from the start.
+        f = std::fopen(path.c_str(), "wb");
+        std::vector<uint8_t> blank(memory_.size(), 0xFF);
+        bool ok = f && std::fwrite(blank.data(), 1, blank.size(), f) == blank.size();
+        std::string reason = ok ? "" : errno_text();
+        if (f && std::fclose(f) != 0 && ok) {
+            ok = false;
+            reason = errno_text();
+        }
+        if (!ok) throw std::runtime_error("cannot write cartridge file " + path + ": " + reason);
     }
-    std::vector<uint8_t> contents(memory_.size() + 1);
-    size_t got = std::fread(contents.data(), 1, contents.size(), f);
-    bool failed = std::ferror(f);
-    std::fclose(f);
-    if (failed) throw std::runtime_error("cannot read cartridge file " + path + ": read error");
-    if (got != memory_.size())
-        throw std::runtime_error("cartridge file " + path + " is not the size of a " +
-                                 chip_kind_name(kind_) + " (" + std::to_string(memory_.size()) +
-                                 " bytes)" + (got > memory_.size() ? ": it is larger" : ": it holds " + std::to_string(got)));
-    contents.pop_back();
-    memory_ = std::move(contents);
-}
-
-void SaveChip::save_file(const std::string& path) {
-    finish();
-    // Written beside the target and renamed over it: the old file stays whole until the
-    // new one is complete.
-    std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write cartridge file " + temp + ": " + errno_text());
-    bool ok = std::fwrite(memory_.data(), 1, memory_.size(), f) == memory_.size();
-    ok = (std::fflush(f) == 0) && ok;
-    std::string reason = ok ? "" : errno_text();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        if (reason.empty()) reason = errno_text();
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot write cartridge file " + path + ": " + reason);
-    }
+    auto file = std::make_unique<MappedFile>(path);
+    if (file->size() != memory_.size())
+        throw std::runtime_error("cartridge file " + path + " is not the size of a " + chip_kind_name(kind_) +
+                                 " (" + std::to_string(memory_.size()) + " bytes): it holds " +
+                                 std::to_string(file->size()));
+    memory_.assign(file->data(), file->data() + file->size());
+    file_ = std::move(file);
 }
 
 void SaveChip::pull_at(uint64_t time_ns) { pull_ns_ = time_ns; }
@@ -149,6 +139,7 @@ bool SaveChip::busy(uint64_t now_ns) {
 void SaveChip::store(uint32_t address, uint8_t value) {
     uint8_t keep = stuck_mask_.empty() ? 0 : stuck_mask_[address];
     memory_[address] = static_cast<uint8_t>((memory_[address] & keep) | (value & ~keep));
+    if (file_) file_->data()[address] = memory_[address];
 }
 
 // Applies the running cycle once its time is over. A cartridge pulled before the end of a

@@ -10,8 +10,10 @@
 #pragma once
 
 #include "chips/cartridge.h"
+#include "chips/mapped_file.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,7 @@ class SaveChip final : public Cartridge {
 public:
     // A blank chip; not ChipKind::none (std::invalid_argument).
     explicit SaveChip(ChipKind kind, ChipTiming timing = ChipTiming::typical);
+    ~SaveChip() override;
 
     void drive(BusLines lines, uint64_t now_ns) override;
     int output(uint64_t now_ns) override;
@@ -50,12 +53,13 @@ public:
     // host is done (not when it was pulled first, nor an erase that hangs).
     void finish();
 
-    // Raw image files of exactly size() bytes. load_file: a missing file leaves a blank
-    // chip (all 0xFF). save_file finishes any running cycle first and replaces the file
-    // only once the new contents are completely written. Both throw std::runtime_error
-    // with a readable message on failure (wrong size, unreadable, unwritable).
-    void load_file(const std::string& path);
-    void save_file(const std::string& path);
+    // The memory lives in a raw image file of exactly size() bytes from now on: it is
+    // loaded from there (a missing file is created as a blank chip, all 0xFF), and every
+    // change the chip makes reaches the file the moment it is made, through a shared
+    // mapping, so that the file holds what the chip holds however the process ends.
+    // Throws std::runtime_error with a readable message (wrong size, unreadable,
+    // unwritable); the chip is then unchanged.
+    void attach_file(const std::string& path);
 
     const std::vector<ChipCycle>& cycles() const { return cycles_; }
     void clear_cycles() { cycles_.clear(); }
@@ -102,6 +106,7 @@ private:
     ChipKind kind_;
     Params params_;
     std::vector<uint8_t> memory_;
+    std::unique_ptr<MappedFile> file_;  // the memory's file, when attached
     std::vector<ChipCycle> cycles_;
     std::vector<uint8_t> stuck_mask_;  // per byte; empty until a stuck-bit fault is set
     uint64_t pull_ns_ = UINT64_MAX;
