@@ -2,11 +2,9 @@
 
 #include "launcher/demo_save.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace emu_launcher {
 
@@ -51,39 +49,28 @@ void print_stats(Session& s) {
     }
 }
 
-// The cartridge file is written back beside itself and renamed over: make sure that can
-// be done before the run changes anything.
-void check_writable(const Session& s, const std::string& cart) {
-    std::string temp = cart + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) fail(s, "cannot write the cartridge file " + cart + " back (" + temp + ": " + std::strerror(errno) + ")");
-    std::fclose(f);
-    std::remove(temp.c_str());
-}
-
 }  // namespace
 
 [[noreturn]] void fail(const Session& s, const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", s.program.c_str(), message.c_str());
     std::fflush(stderr);
-    _exit(kLauncherError);
+    std::_Exit(kLauncherError);
 }
 
 void set_up(Session& s) {
     const Options& o = s.options;
     emu::Cartridge* top = nullptr;
     if (o.chip != emu::ChipKind::none) {
-        s.chip = std::make_unique<emu::SaveChip>(o.chip);
+        s.chip = std::make_unique<emu::SaveChip>(o.chip, o.timing);
         if (o.cart.empty()) {
             s.chip->fill(demo_save(o.chip));
         } else {
             try {
-                s.chip->load_file(o.cart);
+                s.chip->attach_file(o.cart);
             } catch (const std::exception& e) {
                 fail(s, e.what());
             }
-            check_writable(s, o.cart);
         }
         const FaultSet& f = o.faults;
         if (f.pull) s.chip->pull_at(f.pull_ms * 1000000u);
@@ -98,6 +85,10 @@ void set_up(Session& s) {
     if (o.faults.data_in >= 0) {
         s.stuck = std::make_unique<emu::StuckDataIn>(top, o.faults.data_in);
         top = s.stuck.get();
+    }
+    if (o.faults.kill) {
+        s.killer = std::make_unique<KillAt>(top, o.faults.kill_ms * 1000000u);
+        top = s.killer.get();
     }
     try {
         if (!o.trace_bus.empty()) {
@@ -117,13 +108,7 @@ void set_up(Session& s) {
 }
 
 void finish(Session& s) {
-    if (s.chip && !s.options.cart.empty()) {
-        try {
-            s.chip->save_file(s.options.cart);
-        } catch (const std::exception& e) {
-            fail(s, std::string(e.what()) + " (the cartridge's new contents are lost)");
-        }
-    }
+    if (s.chip) s.chip->finish();  // the cartridge keeps its power after the host is done
     if (s.bus_trace && !s.bus_trace->flush()) fail(s, "writing the bus trace " + s.options.trace_bus + " failed");
     if (s.usb_trace && !s.usb_trace->flush()) fail(s, "writing the USB trace " + s.options.trace_usb + " failed");
     if (s.options.stats) print_stats(s);

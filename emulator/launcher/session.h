@@ -1,5 +1,5 @@
 // One run of an emulated adapter with its cartridge, as the launcher's options describe
-// it: the save chip (loaded from and written back to --cart, or the demonstration save),
+// it: the save chip (kept in step with --cart, or holding the demonstration save),
 // the board's faults, the traces and the statistics. pelkat-emu hands the adapter to the
 // emulated driver; the usbdevfs test bed serves it to other programs.
 #pragma once
@@ -24,6 +24,7 @@ struct Session {
     std::unique_ptr<emu::SaveChip> chip;
     std::unique_ptr<emu::Cartridge> slot;  // a cartridge without a save chip
     std::unique_ptr<emu::StuckDataIn> stuck;
+    std::unique_ptr<KillAt> killer;
     std::unique_ptr<emu::BusVcdTrace> bus_trace;
     std::unique_ptr<emu::UsbPcapWriter> usb_trace;
     emu::Adapter adapter;
@@ -37,8 +38,8 @@ struct Session {
 // with its faults set. An unusable cartridge or trace file ends the process (fail).
 void set_up(Session& s);
 
-// Writes the cartridge file back, finishes the traces and prints the statistics
-// (--stats); a file that cannot be written ends the process (fail).
+// Lets the cartridge finish what it is doing, finishes the traces and prints the
+// statistics (--stats); a trace that cannot be written ends the process (fail).
 void finish(Session& s);
 
 }  // namespace emu_launcher

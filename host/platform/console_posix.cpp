@@ -24,6 +24,7 @@ iconv_t to_utf8 = (iconv_t)-1;
 char text[4096];
 char pending[2];  // the lead byte of a double-byte character cut off at the end of a call
 size_t pending_length;
+bool output_failed;
 
 bool locale_uses_utf8() {
     const char* previous = setlocale(LC_CTYPE, nullptr);
@@ -51,7 +52,10 @@ void write_all(const char* data, size_t length) {
     while (length > 0) {
         ssize_t done = write(STDOUT_FILENO, data, length);
         if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;
+        if (done <= 0) {
+            output_failed = true;
+            return;
+        }
         data += done;
         length -= static_cast<size_t>(done);
     }
@@ -105,6 +109,8 @@ void con_printf(const char* format, ...) {
 }
 
 void con_flush() { std::fflush(stdout); }
+
+bool con_failed() { return output_failed || std::ferror(stdout); }
 
 namespace {
 

@@ -61,7 +61,7 @@ TEST_P(TestbedRun, EqualsTheEmulatedDriver) {
     prepare(bed, run);
     EmuResult expected = emulated.run(run.options + cart_option(run) + " -- " + run.tool);
     std::string log = bed.path() + ".usbfs.log";
-    EmuResult actual = bed.run_program(PELKAT_TESTBED, std::string(run.options) + cart_option(run) +
+    EmuResult actual = bed.run_other(PELKAT_TESTBED, std::string(run.options) + cart_option(run) +
                                                            " --kernel-driver usbtest --log '" + log +
                                                            "' -- '" PELKAT "' " + run.tool);
     EXPECT_EQ(actual.exit_code, expected.exit_code) << actual.err;
@@ -90,7 +90,7 @@ std::string bare_identity() {
 
 TEST(Testbed, LsusbShowsTheBareChipThenTheAdapterWithItsEndpoints) {
     ScratchFolder folder;
-    EmuResult r = folder.run_program(
+    EmuResult r = folder.run_other(
         PELKAT_TESTBED, "--chip m95040 -- sh -c \"lsusb -v -d 0547: && echo RUN && '" PELKAT
                         "' >/dev/null && echo DONE && lsusb -v -d 0547:\"");
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -112,7 +112,7 @@ TEST(Testbed, LsusbShowsTheBareChipThenTheAdapterWithItsEndpoints) {
 TEST(Testbed, ABusyAdapterIsNamed) {
     ScratchFolder emulated, bed;
     EmuResult expected = emulated.run("--fault unplug=0");
-    EmuResult actual = bed.run_program(PELKAT_TESTBED, "--busy -- '" PELKAT "'");
+    EmuResult actual = bed.run_other(PELKAT_TESTBED, "--busy -- '" PELKAT "'");
     EXPECT_EQ(actual.exit_code, expected.exit_code);
     EXPECT_EQ(actual.out, expected.out);
     EXPECT_EQ(actual.err, "pelkat: USB device 001/002 (" + bare_identity() +
