@@ -55,11 +55,11 @@ std::vector<std::string> ScratchFolder::entries() const {
     return names;
 }
 
-EmuResult ScratchFolder::run(const std::string& arguments) const {
+EmuResult ScratchFolder::run(const std::string& arguments, const std::string& locale) const {
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && '" PELKAT_EMU "' " + arguments + " >'" + out_file +
-                          "' 2>'" + err_file + "' </dev/null";
+    std::string command = "cd '" + path_ + "' && env " + locale + " '" PELKAT_EMU "' " + arguments +
+                          " >'" + out_file + "' 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     EmuResult result;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

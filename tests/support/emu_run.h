@@ -11,7 +11,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct EmuResult {
     int exit_code = -1;
-    std::string out;           // standard output, exactly as written (CP932)
+    std::string out;           // standard output, exactly as written (CP932 under LC_ALL=C)
     std::string err;           // the launcher's diagnostics
     std::vector<std::string> messages;  // out split at "\n" and "\r", empty pieces dropped
     double virtual_s = -1;     // modeled hardware time, from --stats
@@ -35,8 +35,9 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
     // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
-    // key wait returns at once).
-    EmuResult run(const std::string& arguments) const;
+    // key wait returns at once), under the C locale (the tool writes Shift-JIS) or the
+    // environment settings given (arguments of env(1)).
+    EmuResult run(const std::string& arguments, const std::string& locale = "LC_ALL=C") const;
     // Leaves the folder in place at the end, for a look after a failure.
     void keep() { keep_ = true; }
 
