@@ -28,7 +28,13 @@ LIST
 dpkg-deb -f "$deb" Depends | grep -q 'libusb-1.0-0' || fail "Depends lacks libusb: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -e "$deb" "$work/control"
 [ -x "$work/control/postinst" ] || fail "no executable postinst"
-grep -q 'udevadm control --reload' "$work/control/postinst" || fail "postinst does not reload udev"
+# The postinst asks udev to reload, and goes through when udevadm fails or is missing.
+mkdir -p "$work/udev"
+printf '#!/bin/sh\necho "$*" >>"%s/udev/calls"\nexit 1\n' "$work" >"$work/udev/udevadm"
+chmod +x "$work/udev/udevadm"
+PATH="$work/udev:/usr/bin:/bin" "$work/control/postinst" configure || fail "postinst fails with a failing udevadm"
+grep -qx 'control --reload' "$work/udev/calls" || fail "postinst does not reload udev"
+PATH=/nonexistent /bin/sh "$work/control/postinst" configure || fail "postinst fails without udevadm"
 
 dpkg -x "$deb" "$work/root"
 status=0
