@@ -14,6 +14,8 @@
 #define READ 0x03
 #define WREN 0x06
 #define WRDI 0x04
+#define RDSR 0x05
+#define WIP 0x01 /* status bit 0: a write, program or erase cycle runs */
 #define PP 0x02
 #define CE 0xC7
 
@@ -64,14 +66,28 @@ static void bus_command(unsigned char instruction)
 
 /* Pause after the deselect that starts a page program: 1000 turns of an
  * empty 16-bit counting loop, about 3.7 ms on the EZ-USB core at 24 MHz, more
- * than the typical page program time of the FLASH memories in use. The
- * memory's status register is not read; this pause and the time until the
- * next data packet are the only pacing between page programs. */
+ * than the typical page program time of the FLASH memories in use, so that
+ * the status read before the next page normally finds the memory ready. */
 static void page_close_delay(void)
 {
     volatile unsigned int i;
     for (i = 0; i != 1000; i++)
         ;
+}
+
+/* Before a page program opens: reads the status register until the previous
+ * page program has ended. A memory ignores a write enable while it programs, and
+ * the pause after a close is shorter than the slowest page program the data
+ * sheets allow (5 ms). A read takes about 30 us (183 machine cycles at 6 MHz),
+ * so the 16384 reads give up after about 0.5 s, 100 times that; the page then
+ * does not take, which the host's read-back finds. */
+static void wait_not_busy(void)
+{
+    unsigned int polls = 16384;
+    bus_command(RDSR); /* the status byte repeats while selected */
+    while ((bus_shift_in() & WIP) && --polls)
+        ;
+    bus_deselect();
 }
 
 /* Bytes of each operation, code included. */
@@ -171,6 +187,7 @@ static void stream_write_data(void)
     unsigned char p = 0, count = OUT1BC, last, next_low;
     while (p < count) {
         if (stream.page_fill == 0) {
+            wait_not_busy();
             bus_command(WREN);
             bus_command(PP);
             send_address(stream.stream_base + stream.stream_done);
@@ -196,31 +213,33 @@ static void stream_write_data(void)
     }
 }
 
+/* Both handlers clear their requests first: anything that the chip raises while a
+ * handler runs then raises the USB interrupt anew and is served after it. */
 void ep1_out_isr(void) __interrupt
 {
+    EXIF &= ~bmUSBINT;
+    OUT07IRQ = bmEP1;
     reply_len = 0;
     if (stream.write_active)
         stream_write_data();
     else
         execute_operations();
-    /* Fixed order: hand over the reply, re-arm EP1 OUT, then clear the
-     * requests. The host cannot send the next packet before OUT1BC is
-     * written, so the packet is never overwritten while it is executed. */
+    /* Hand over the reply, then re-arm EP1 OUT: the host cannot send the next packet
+     * before OUT1BC is written, so the packet is never overwritten while it is
+     * executed, and the next one's interrupt request is left standing. */
     if (reply_len)
         IN1BC = reply_len;
     OUT1BC = 0;
-    EXIF &= ~bmUSBINT;
-    OUT07IRQ = bmEP1;
 }
 
 void ep1_in_isr(void) __interrupt
 {
     unsigned char i;
+    EXIF &= ~bmUSBINT;
+    IN07IRQ = bmEP1;
     if (stream.read_active) {
         for (i = 0; i < PACKET_SIZE; i++)
             IN1BUF[i] = bus_shift_in();
         IN1BC = PACKET_SIZE;
     }
-    EXIF &= ~bmUSBINT;
-    IN07IRQ = bmEP1;
 }

@@ -38,7 +38,6 @@ __sfr __at(0xE8) EIE;
 /* Register page: every register number of the wire protocol is an offset into it. */
 #define REG_PAGE 0x7F00
 
-#define CPUCS XREG(0x7F92)
 #define OUTB XREG(0x7F97)
 #define OEA XREG(0x7F9C)
 
@@ -66,8 +65,6 @@ __sfr __at(0xE8) EIE;
 #define OUT07VAL XREG(0x7FDF)
 #define SETUPDAT ((volatile __xdata unsigned char *)0x7FE8)
 
-/* CPUCS */
-#define bm24MHZ 0x08
 /* USBIRQ */
 #define bmSUDAV 0x01
 #define bmSOF 0x02

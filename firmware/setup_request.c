@@ -16,6 +16,9 @@
 #define DESCRIPTOR_CONFIGURATION 0x02
 #define DESCRIPTOR_STRING 0x03
 
+/* How long a control transfer may last (USB 2.0, 9.2.6.4). */
+#define CONTROL_TIMEOUT_MS 5000
+
 #define RECIPIENT_DEVICE 0x00
 #define RECIPIENT_ENDPOINT 0x02
 #define DEVICE_REMOTE_WAKEUP 1
@@ -122,27 +125,48 @@ static void change_feature(unsigned char set)
     }
 }
 
-/* The firmware sends string descriptors itself, 64 bytes per packet, then a
- * zero-length packet. */
+/* Waits until the host has taken the packet handed over in IN0BUF. 0 when the host
+ * has given the transfer up instead: a new setup packet has come, or the packet has
+ * waited as long as a whole control transfer may last (USB 2.0, 9.2.6.4: 5 s). */
+static unsigned char in0_taken(void)
+{
+    unsigned int waited = 0;
+    while (EP0CS & bmIN0BSY) {
+        if (setup_pending || waited == CONTROL_TIMEOUT_MS)
+            return 0;
+        wait_1ms();
+        waited++;
+    }
+    return 1;
+}
+
+/* The firmware sends string descriptors itself, 64 bytes per packet (the chip's own
+ * SUDPTR transfer takes string lengths wrong on some revisions: the Linux kernel's
+ * keyspan_pda firmware notes it as rev D erratum 8). The data stage
+ * ends at the host's wLength or at a short packet (USB 2.0, 8.5.3.2), so a zero-length
+ * packet follows only a reply that is shorter than wLength and fills its last packet:
+ * a packet the host never asks for would stay armed on endpoint 0, and a chip that
+ * keeps it past the next setup packet would send it as that request's data. */
 static void send_string(descriptor_ptr d)
 {
-    unsigned int n = d[0];
     unsigned int requested = SETUPDAT[6] | (SETUPDAT[7] << 8);
+    unsigned int total = requested < d[0] ? requested : d[0];
+    unsigned int n = total;
     unsigned char chunk, i;
-    if (requested < n)
-        n = requested;
     while (n > 0) {
         chunk = n < 64 ? (unsigned char)n : 64;
         for (i = 0; i < chunk; i++)
             IN0BUF[i] = d[i];
         IN0BC = chunk;
+        if (!in0_taken())
+            return;
         n -= chunk;
         d += 64;
-        while (EP0CS & bmIN0BSY)
-            ;
     }
-    IN0BC = 0;
-    EP0CS = bmHSNAK;
+    if (total < requested && (total & 63) == 0) {
+        IN0BC = 0;
+        in0_taken();
+    }
 }
 
 static void point_chip_at(unsigned int address)
@@ -207,6 +231,9 @@ void handle_setup_request(void)
     default:
         stall_ep0();
     }
-    /* Let the chip complete the status stage. */
-    EP0CS |= bmHSNAK;
+    /* Let the chip complete the status stage, once per request. A transfer that the
+     * host has given up for a new setup packet gets none: the handshake now pending
+     * is the new request's. */
+    if (!setup_pending)
+        EP0CS |= bmHSNAK;
 }

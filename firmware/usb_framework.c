@@ -16,10 +16,10 @@ unsigned int device_descriptor_ptr;
 unsigned int config_descriptor_ptr;
 unsigned int string_descriptor_ptr;
 
+/* The AN21xx's 8051 always runs at 24 MHz (its CPUCS has no clock-speed bit: bits
+ * 2-3 read 0), so a millisecond is always the same number of turns. */
 void wait_ms(unsigned int n)
 {
-    if (CPUCS & bm24MHZ)
-        n <<= 1;
     while (n) {
         wait_1ms();
         n--;
@@ -46,8 +46,6 @@ static void reconnect_to_bus(unsigned char take_over_ep0)
     if (take_over_ep0)
         USBCS |= bmRENUM;
     wait_ms(1500);
-    if (CPUCS & bm24MHZ)
-        wait_ms(1500);
     USBIRQ = 0xFF;
     IN07IRQ = 0xFF;
     OUT07IRQ = 0xFF;
@@ -103,9 +101,12 @@ void firmware_main(void)
     CKCON &= ~bmMD;
 
     for (;;) {
+        /* The flag is cleared before the request is served: a setup packet that
+         * comes meanwhile (the host has given the current transfer up) sets it again
+         * and is served next. */
         if (setup_pending) {
-            handle_setup_request();
             setup_pending = 0;
+            handle_setup_request();
         }
         if (suspend_pending) {
             suspend_pending = 0;

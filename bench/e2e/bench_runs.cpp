@@ -1,8 +1,11 @@
 // Times whole runs of the tool against the emulated adapter: a read of each chip, and a
-// write with verification of the 256 KiB FLASH and of the 64 KiB EEPROM. Each run's wall
-// time is set against the hardware time the emulator modeled (from --stats).
+// write with verification of each chip. Each run's wall time is set against the hardware
+// time the emulator modeled (from --stats).
 //
-// Usage: bench_runs [folder]   (default: a fresh folder under /tmp)
+// Usage: bench_runs [--emu PATH] [--timing typ|max] [folder]
+//   --emu     another pelkat-emu, e.g. an older build to compare with
+//   --timing  passed on to pelkat-emu (the chips' typical or maximum cycle times)
+//   folder    default: a fresh folder under /tmp
 #include <sys/wait.h>
 
 #include <chrono>
@@ -25,6 +28,8 @@ struct Run {
 };
 
 std::string folder;
+std::string emu = PELKAT_EMU;
+std::string emu_options;
 
 void put(const std::string& name, unsigned size, unsigned seed) {
     std::vector<char> bytes(size);
@@ -41,9 +46,19 @@ double modeled_seconds(const std::string& stats) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
-        folder = argv[1];
-    } else {
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if ((arg == "--emu" || arg == "--timing") && i + 1 < argc) {
+            if (arg == "--emu") emu = argv[++i];
+            else emu_options = std::string(" --timing ") + argv[++i];
+        } else if (arg.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "usage: bench_runs [--emu PATH] [--timing typ|max] [folder]\n");
+            return 2;
+        } else {
+            folder = arg;
+        }
+    }
+    if (folder.empty()) {
         char name[] = "/tmp/pelkat_bench_XXXXXX";
         if (mkdtemp(name) == nullptr) return 1;
         folder = name;
@@ -55,6 +70,9 @@ int main(int argc, char** argv) {
         {"read M95640 (8 KiB)", "m95640", 0x2000, false, 0},
         {"read M95512 (64 KiB)", "m95512", 0x10000, false, 0},
         {"write+verify LE25FW203 (256 KiB)", "le25fw203", 0x40000, true, 2.0},
+        {"write+verify M45PE20 (256 KiB)", "m45pe20", 0x40000, true, 0},
+        {"write+verify M95040 (512 B)", "m95040", 0x200, true, 0},
+        {"write+verify M95640 (8 KiB)", "m95640", 0x2000, true, 0},
         {"write+verify M95512 (64 KiB)", "m95512", 0x10000, true, 30.0},
     };
     int missed = 0;
@@ -62,7 +80,7 @@ int main(int argc, char** argv) {
     for (const Run& run : runs) {
         put("cart.bin", run.size, 1);
         if (run.write) put("game.sav", run.size, 9);
-        std::string command = "cd '" + folder + "' && '" PELKAT_EMU "' --stats --chip " + run.chip +
+        std::string command = "cd '" + folder + "' && '" + emu + "' --stats" + emu_options + " --chip " + run.chip +
                               " --cart cart.bin -- " + (run.write ? "game.sav" : "") +
                               " > stdout.bin 2> stats.txt < /dev/null";
         auto start = std::chrono::steady_clock::now();

@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint64_t kUs = 1000;
 constexpr uint64_t kMs = 1000 * kUs;
+constexpr uint64_t kS = 1000 * kMs;
 constexpr uint64_t kNever = UINT64_MAX;
 
 constexpr uint8_t WRITE = 0x02;  // page program on the FLASH chips
@@ -27,39 +28,53 @@ std::string errno_text() { return std::strerror(errno); }
 
 }  // namespace
 
-// Typical figures from the makers' data sheets: LE25FW family 1.5 ms per 256-byte page
-// program, sector erase 25 ms, chip erase 250 ms; M45PE20 page program 0.8 ms, sector
-// erase 1 s (it has no bulk erase of its own; C7h is served as four sector erases' time);
-// M95xxx pages of 16, 32 and 128 bytes, write cycle "within 5 ms". That is the guaranteed
-// worst case; parts finish well within it, and the host's byte-by-byte EEPROM write sends
-// its next write enable about 2.5 ms after a write starts (two 1 ms USB frames) without
-// polling the status, which real cartridges evidently satisfy. The model takes 2 ms;
-// set_program_time_us(5000) gives the worst case.
-SaveChip::Params SaveChip::params_of(ChipKind kind) {
-    switch (kind) {
-    case ChipKind::le25fw203:
-        return {0x40000, 256, 3, true, 0x621600, 1500 * kUs, 25 * kMs, 250 * kMs};
-    case ChipKind::m45pe20:
-        return {0x40000, 256, 3, true, 0x204012, 800 * kUs, 1000 * kMs, 4000 * kMs};
-    case ChipKind::m95040:
-        return {0x200, 16, 1, false, 0, 2 * kMs, 0, 0};
-    case ChipKind::m95640:
-        return {0x2000, 32, 2, false, 0, 2 * kMs, 0, 0};
-    case ChipKind::m95512:
-        return {0x10000, 128, 2, false, 0, 2 * kMs, 0, 0};
-    case ChipKind::none:
-        break;
-    }
+// The chips, one row each. Timings are typical / maximum, as the makers publish them:
+//
+// LE25FW203A (SANYO): its own data sheet was not at hand; the LE25FW family's figures are
+//   used: LE25FW106 and LE25FW406 preliminary data sheets (Rev 2.1, May 2004; Rev 2.3,
+//   Sep 2004), feature list: page program 1.5 ms / 2.5 ms per 256 bytes, sector erase
+//   25 ms / 0.5 s, chip erase 250 ms (LE25FW406; 100 ms on the LE25FW106) / 5 s; the
+//   LE25FW403A (EN*A1229A) overview confirms 1.5 ms typical for a 256-byte page.
+// M45PE20 (ST): page program 0.8 ms typical in Rev 6 (May 2008), 1.2 ms in the October 2004
+//   edition (the slower one is taken); the maxima of that generation, as ST's M45PE80 sheet
+//   gives them (Free Model Foundry's m45pe80 timing model, 2004): page program 5 ms, page
+//   erase 20 ms, sector erase 5 s; sector erase 1 s typical. It has no bulk erase of its
+//   own: C7h is served as four sector erases' time.
+// M95040, M95640, M95512 (ST): "Byte and Page Write within 5 ms" (M950x0 DocID6512 Rev 13,
+//   Aug 2014; M95640 DocID16877 Rev 19, Feb 2016, and Rev 10, June 2008; M95512 DS4192
+//   Rev 24, Sep 2021; AC characteristics, tW max 5 ms). No typical write time is published,
+//   so the model takes the guaranteed 5 ms for both. Pages of 16, 32 and 128 bytes. (The
+//   November 2003 M95640 edition also lists 10 ms parts among its ordering options.)
+// Status register of all five: bit 0 WIP (write in progress), bit 1 WEL; while a cycle
+// runs every instruction but RDSR is ignored ("discarded, and is not executed ... if a
+// Write cycle is already in progress", M95512-A125 data sheet, WRITE instruction).
+const SaveChip::Params& SaveChip::params_of(ChipKind kind) {
+    static const Params kChips[] = {
+        // kind, size, page, address bytes, flash, RDID,
+        //   program, sector erase, chip erase (typical, maximum)
+        {ChipKind::le25fw203, 0x40000, 256, 3, true, 0x621600,
+         {1500 * kUs, 2500 * kUs}, {25 * kMs, 500 * kMs}, {250 * kMs, 5 * kS}},
+        {ChipKind::m45pe20, 0x40000, 256, 3, true, 0x204012,
+         {1200 * kUs, 5 * kMs}, {1 * kS, 5 * kS}, {4 * kS, 20 * kS}},
+        {ChipKind::m95040, 0x200, 16, 1, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
+        {ChipKind::m95640, 0x2000, 32, 2, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
+        {ChipKind::m95512, 0x10000, 128, 2, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
+    };
+    for (const Params& p : kChips)
+        if (p.kind == kind) return p;
     throw std::invalid_argument("a save chip needs a chip kind other than none");
 }
 
-SaveChip::SaveChip(ChipKind kind)
+SaveChip::SaveChip(ChipKind kind, ChipTiming timing)
     : kind_(kind),
       params_(params_of(kind)),
       memory_(params_.size, 0xFF),
-      program_ns_(params_.program_ns),
+      timing_(timing),
+      program_ns_(params_.program.of(timing)),
       latch_(params_.page, 0xFF),
       latch_loaded_(params_.page, false) {}
+
+SaveChip::~SaveChip() = default;
 
 void SaveChip::fill(const std::vector<uint8_t>& contents) {
     if (contents.size() != memory_.size())
@@ -67,46 +82,34 @@ void SaveChip::fill(const std::vector<uint8_t>& contents) {
                                     " bytes for a " + chip_kind_name(kind_) + " of " +
                                     std::to_string(memory_.size()) + " bytes");
     memory_ = contents;
+    if (file_) std::copy(memory_.begin(), memory_.end(), file_->data());
 }
 
-void SaveChip::load_file(const std::string& path) {
+void SaveChip::attach_file(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        if (errno == ENOENT) {
-            std::fill(memory_.begin(), memory_.end(), 0xFF);
-            return;
-        }
+    if (f) {
+        std::fclose(f);
+    } else if (errno != ENOENT) {
         throw std::runtime_error("cannot read cartridge file " + path + ": " + errno_text());
+    } else {
+        // A missing file is a blank chip, on the disk from the start.
+        f = std::fopen(path.c_str(), "wb");
+        std::vector<uint8_t> blank(memory_.size(), 0xFF);
+        bool ok = f && std::fwrite(blank.data(), 1, blank.size(), f) == blank.size();
+        std::string reason = ok ? "" : errno_text();
+        if (f && std::fclose(f) != 0 && ok) {
+            ok = false;
+            reason = errno_text();
+        }
+        if (!ok) throw std::runtime_error("cannot write cartridge file " + path + ": " + reason);
     }
-    std::vector<uint8_t> contents(memory_.size() + 1);
-    size_t got = std::fread(contents.data(), 1, contents.size(), f);
-    bool failed = std::ferror(f);
-    std::fclose(f);
-    if (failed) throw std::runtime_error("cannot read cartridge file " + path + ": read error");
-    if (got != memory_.size())
-        throw std::runtime_error("cartridge file " + path + " is not the size of a " +
-                                 chip_kind_name(kind_) + " (" + std::to_string(memory_.size()) +
-                                 " bytes)" + (got > memory_.size() ? ": it is larger" : ": it holds " + std::to_string(got)));
-    contents.pop_back();
-    memory_ = std::move(contents);
-}
-
-void SaveChip::save_file(const std::string& path) {
-    finish();
-    // Written beside the target and renamed over it: the old file stays whole until the
-    // new one is complete.
-    std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write cartridge file " + temp + ": " + errno_text());
-    bool ok = std::fwrite(memory_.data(), 1, memory_.size(), f) == memory_.size();
-    ok = (std::fflush(f) == 0) && ok;
-    std::string reason = ok ? "" : errno_text();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        if (reason.empty()) reason = errno_text();
-        std::remove(temp.c_str());
-        throw std::runtime_error("cannot write cartridge file " + path + ": " + reason);
-    }
+    auto file = std::make_unique<MappedFile>(path);
+    if (file->size() != memory_.size())
+        throw std::runtime_error("cartridge file " + path + " is not the size of a " + chip_kind_name(kind_) +
+                                 " (" + std::to_string(memory_.size()) + " bytes): it holds " +
+                                 std::to_string(file->size()));
+    memory_.assign(file->data(), file->data() + file->size());
+    file_ = std::move(file);
 }
 
 void SaveChip::pull_at(uint64_t time_ns) { pull_ns_ = time_ns; }
@@ -136,6 +139,7 @@ bool SaveChip::busy(uint64_t now_ns) {
 void SaveChip::store(uint32_t address, uint8_t value) {
     uint8_t keep = stuck_mask_.empty() ? 0 : stuck_mask_[address];
     memory_[address] = static_cast<uint8_t>((memory_[address] & keep) | (value & ~keep));
+    if (file_) file_->data()[address] = memory_[address];
 }
 
 // Applies the running cycle once its time is over. A cartridge pulled before the end of a
@@ -177,8 +181,8 @@ void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t coun
     switch (kind) {
     case ChipCycle::Kind::page_program:
     case ChipCycle::Kind::eeprom_write: duration = program_ns_; break;
-    case ChipCycle::Kind::sector_erase: duration = params_.sector_erase_ns; break;
-    case ChipCycle::Kind::chip_erase: duration = params_.chip_erase_ns; break;
+    case ChipCycle::Kind::sector_erase: duration = params_.sector_erase.of(timing_); break;
+    case ChipCycle::Kind::chip_erase: duration = params_.chip_erase.of(timing_); break;
     }
     bool erase = kind == ChipCycle::Kind::sector_erase || kind == ChipCycle::Kind::chip_erase;
     cycle_open_ = true;

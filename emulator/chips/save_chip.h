@@ -10,8 +10,10 @@
 #pragma once
 
 #include "chips/cartridge.h"
+#include "chips/mapped_file.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ namespace emu {
 
 // One internal write or erase cycle, recorded when it starts (select rising after a
 // complete command).
+// How long the chips' internal cycles take: the data sheets' typical figures, or their
+// guaranteed maxima (the worst a part within its data sheet may do).
+enum class ChipTiming { typical, maximum };
+
 struct ChipCycle {
     enum class Kind { page_program, sector_erase, chip_erase, eeprom_write };
     Kind kind;
@@ -30,7 +36,9 @@ struct ChipCycle {
 
 class SaveChip final : public Cartridge {
 public:
-    explicit SaveChip(ChipKind kind);  // a blank chip; not ChipKind::none (std::invalid_argument)
+    // A blank chip; not ChipKind::none (std::invalid_argument).
+    explicit SaveChip(ChipKind kind, ChipTiming timing = ChipTiming::typical);
+    ~SaveChip() override;
 
     void drive(BusLines lines, uint64_t now_ns) override;
     int output(uint64_t now_ns) override;
@@ -45,12 +53,13 @@ public:
     // host is done (not when it was pulled first, nor an erase that hangs).
     void finish();
 
-    // Raw image files of exactly size() bytes. load_file: a missing file leaves a blank
-    // chip (all 0xFF). save_file finishes any running cycle first and replaces the file
-    // only once the new contents are completely written. Both throw std::runtime_error
-    // with a readable message on failure (wrong size, unreadable, unwritable).
-    void load_file(const std::string& path);
-    void save_file(const std::string& path);
+    // The memory lives in a raw image file of exactly size() bytes from now on: it is
+    // loaded from there (a missing file is created as a blank chip, all 0xFF), and every
+    // change the chip makes reaches the file the moment it is made, through a shared
+    // mapping, so that the file holds what the chip holds however the process ends.
+    // Throws std::runtime_error with a readable message (wrong size, unreadable,
+    // unwritable); the chip is then unchanged.
+    void attach_file(const std::string& path);
 
     const std::vector<ChipCycle>& cycles() const { return cycles_; }
     void clear_cycles() { cycles_.clear(); }
@@ -59,7 +68,7 @@ public:
     void pull_at(uint64_t time_ns);                       // from then on: undriven, ignores the bus
     void add_stuck_bits(uint32_t address, uint8_t mask);  // these bits never change on write or erase
     void set_erase_hang(bool hang);                       // erases never finish (WIP stays set)
-    void set_program_time_us(uint32_t us);                // page program / EEPROM write cycle time
+    void set_program_time_us(uint32_t us);  // page program / EEPROM write cycle, beyond the data sheet
 
     // Status register as RDSR would report it now (bit 0 WIP, bit 1 WEL).
     uint8_t status(uint64_t now_ns);
@@ -67,17 +76,23 @@ public:
 private:
     enum class Phase { idle, opcode, address, data, output, ignore };
     enum class Op { none, read, write, wren, wrdi, rdsr, rdid, sector_erase, chip_erase };
+    struct Duration {
+        uint64_t typ_ns;
+        uint64_t max_ns;
+        uint64_t of(ChipTiming t) const { return t == ChipTiming::maximum ? max_ns : typ_ns; }
+    };
     struct Params {
+        ChipKind kind;
         uint32_t size;
         uint32_t page;            // page program / page write size
         int address_bytes;        // after the instruction byte
         bool flash;
         uint32_t id;              // RDID answer (FLASH only)
-        uint64_t program_ns;      // page program (FLASH) or write cycle (EEPROM)
-        uint64_t sector_erase_ns;
-        uint64_t chip_erase_ns;
+        Duration program;         // page program (FLASH) or write cycle tW (EEPROM)
+        Duration sector_erase;
+        Duration chip_erase;
     };
-    static Params params_of(ChipKind kind);
+    static const Params& params_of(ChipKind kind);
 
     bool pulled(uint64_t now_ns) const { return now_ns >= pull_ns_; }
     bool busy(uint64_t now_ns);
@@ -91,10 +106,12 @@ private:
     ChipKind kind_;
     Params params_;
     std::vector<uint8_t> memory_;
+    std::unique_ptr<MappedFile> file_;  // the memory's file, when attached
     std::vector<ChipCycle> cycles_;
     std::vector<uint8_t> stuck_mask_;  // per byte; empty until a stuck-bit fault is set
     uint64_t pull_ns_ = UINT64_MAX;
     bool erase_hang_ = false;
+    ChipTiming timing_;
     uint64_t program_ns_;
 
     // Bus state.

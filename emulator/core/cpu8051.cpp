@@ -521,12 +521,19 @@ PELKAT_ALWAYS_INLINE int Cpu8051::execute(uint8_t op) {
     }
 
     // Stack
-    case 0xC0: push(read_direct(IMM())); return 2;
-    case 0xD0: {  // POP: the byte is stored before SP moves
+    // Intel, MCS-51 Programmer's Guide and Instruction Set, PUSH and POP: PUSH
+    // increments SP, then copies the operand to (SP), so PUSH SP stores the
+    // incremented value; POP reads (SP), decrements SP, then stores the value read,
+    // so POP SP leaves SP holding the popped byte (the manual's own example).
+    case 0xC0: {
         uint8_t d = IMM();
-        uint8_t v = iram_[sfr_[sp_i]];
-        write_direct(d, v);
-        --sfr_[sp_i];
+        uint8_t sp = ++sfr_[sp_i];
+        iram_[sp] = read_direct(d);
+        return 2;
+    }
+    case 0xD0: {
+        uint8_t d = IMM();
+        write_direct(d, pop());
         return 2;
     }
 

@@ -60,6 +60,20 @@ int Adapter::control(const SetupPacket& setup, uint8_t* data) {
     return o.result;
 }
 
+int Adapter::abandon_control(const SetupPacket& setup) {
+    Impl& m = *impl_;
+    uint64_t start = m.cycles();
+    Impl::Outcome o;
+    if (m.admit(o)) {
+        m.setup_stage(setup);
+        m.advance_to(frame_end(m.cycles()));
+        o = {-1, kUsbTimeout};
+    }
+    m.record_control(setup, nullptr, o, start);
+    m.after_transfer();
+    return -1;
+}
+
 int Adapter::bulk_out(uint8_t endpoint, const uint8_t* data, int length) {
     Impl& m = *impl_;
     uint64_t start = m.cycles();

@@ -40,6 +40,9 @@ struct UsbFaults {
     uint64_t vanish_after = 0;   // after N transfers the adapter leaves the bus for good
     bool no_reattach = false;    // once its 8051 has been started by the host, the device
                                  // never attaches again after it leaves the bus
+    bool instant_out = false;    // the worst case of the chip's timing, which no source
+                                 // bounds: an OUT packet lands in the very write that arms
+                                 // its endpoint, before the firmware's next instruction
 };
 
 struct EndpointStats {
@@ -89,6 +92,10 @@ public:
     // or -1 (stall, not present, no answer within the timeout, injected fault).
     // control: data holds setup.length bytes, read for OUT requests, written for IN.
     int control(const SetupPacket& setup, uint8_t* data);
+    // The host sends the setup packet and gives the transfer up at once, as after a
+    // timeout of its own: no data or status stage follows. Returns -1 as a failed control
+    // transfer does.
+    int abandon_control(const SetupPacket& setup);
     // Bulk OUT; lengths above 64 go as 64-byte packets, length 0 as one empty packet.
     int bulk_out(uint8_t endpoint, const uint8_t* data, int length);
     // Bulk or interrupt IN (by the endpoint's type; interrupt: one packet per interval).

@@ -19,13 +19,13 @@ void Chip::power_up() {
     std::memset(mem_, 0, sizeof mem_);
     for (int i = 0; i < 256; ++i) cpu_.set_iram(uint8_t(i), 0);
     cpu_.reset();
-    held_ = true;
-    mem_[CPUCS] = CPUCS_8051RES;
+    set_held(true);
     mem_[USBCS] = USBCS_DISCOE;  // the default device is on the bus from power-up
     mem_[IN07VAL] = 0x01;
     mem_[OUT07VAL] = 0x01;
     sudptr_written_ = false;
     in_toggle_ = out_toggle_ = 0;
+    offer_endpoint_ = 0;
     bus_lines_ = 0xFF;
     drive_cartridge();
 }
@@ -39,7 +39,7 @@ void Chip::insert(Cartridge* cartridge) {
 void Chip::set_held(bool hold) {
     if (held_ && !hold) cpu_.reset();
     held_ = hold;
-    mem_[CPUCS] = hold ? CPUCS_8051RES : 0;
+    mem_[CPUCS] = uint8_t(chip_revision << CPUCS_REVISION_SHIFT | (hold ? CPUCS_8051RES : 0));
 }
 
 bool Chip::pullup() const {
@@ -71,6 +71,8 @@ uint8_t Chip::peek(uint16_t addr) const {
     switch (addr) {
     case PINSA: case PINSB: case PINSC: {
         // Pin levels without asking the cartridge: what the latches drive, 1 elsewhere.
+        // That an undriven pin reads 1 is this model's assumption (the board's pull-ups
+        // decide it), not a fact of the chip.
         int port = addr - PINSA;
         uint8_t driven = mem_[OEA + port] & uint8_t(~mem_[PORTACFG + port]);
         return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
@@ -184,6 +186,7 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
             mem_[addr] = uint8_t((mem_[addr] & EPCS_BUSY) | (value & EPCS_STALL));
         } else {
             mem_[out_cs(n)] |= EPCS_BUSY;  // any write arms the endpoint; the count stays readable
+            if (offer_endpoint_ == n) offer_out(n, offer_, offer_length_);
         }
         return;
     }
@@ -207,6 +210,10 @@ int Chip::pending_source() const {
     return -1;
 }
 
+// The chip raises USBINT again whenever an enabled request still stands after a write,
+// so that a handler that clears USBINT before its request bit is entered once more for
+// any other. No source confirms this re-assertion; the firmware clears both first
+// thing in its handlers and so needs neither this nor its absence.
 void Chip::update_usbint() {
     if (pending_source() >= 0) cpu_.set_sfr(sfr::EXIF, cpu_.sfr(sfr::EXIF) | EXIF_USBINT);
 }
@@ -238,13 +245,17 @@ void Chip::drive_cartridge() {
 }
 
 void Chip::bus_reset() {
-    // Endpoints drop what they hold and wait to be armed again; toggles restart at DATA0.
+    // Endpoints drop what they hold and wait to be armed again; toggles restart at DATA0
+    // (USB 2.0, 9.1.1.3). That the chip disarms its OUT endpoints on a bus reset is this
+    // model's assumption, which no source confirms; the firmware arms them in its
+    // reset handler either way.
     for (int n = 1; n < 8; ++n) {
         mem_[in_cs(n)] &= uint8_t(~EPCS_BUSY);
         mem_[out_cs(n)] &= uint8_t(~EPCS_BUSY);
     }
     mem_[EP0CS] &= uint8_t(~(EP0CS_IN0BSY | EP0CS_OUT0BSY | EP0CS_STALL));
     in_toggle_ = out_toggle_ = 0;
+    offer_endpoint_ = 0;
     mem_[FNADDR] = 0;
     raise(USBIRQ, USBIRQ_URES);
 }
@@ -253,6 +264,11 @@ void Chip::set_address(uint8_t address) { mem_[FNADDR] = address & 0x7F; }
 
 void Chip::frame_started() { raise(USBIRQ, USBIRQ_SOF); }
 
+// A setup packet starts a new transfer on endpoint 0: HSNAK set for the firmware (EZ-USB
+// TRM v1.9, figure 7-1), the stall of the last transfer gone (7-9, "About STALL"). That
+// IN0BSY and OUT0BSY clear as well is the FX2's documented behaviour (EZ-USB FX2 TRM
+// v2.1, page 8-6), taken over as an assumption; the firmware leaves no packet armed past
+// its transfer and relies on it only after a transfer that the host has abandoned.
 void Chip::setup_arrived(const uint8_t setup[8], bool for_firmware) {
     std::memcpy(mem_ + SETUPDAT, setup, 8);
     mem_[EP0CS] = uint8_t((mem_[EP0CS] & ~(EP0CS_STALL | EP0CS_IN0BSY | EP0CS_OUT0BSY)) |
@@ -316,6 +332,13 @@ int Chip::in_take(int n, uint8_t* dst) {
     in_toggle_ ^= uint8_t(1u << n);
     raise(IN07IRQ, uint8_t(1u << n));
     return count;
+}
+
+void Chip::offer_out(int n, const uint8_t* src, int length) {
+    if (src != offer_) std::memcpy(offer_, src, size_t(length));
+    offer_endpoint_ = n;
+    offer_length_ = length;
+    if (out_put(n, offer_, length)) offer_endpoint_ = 0;
 }
 
 bool Chip::out_put(int n, const uint8_t* src, int length) {

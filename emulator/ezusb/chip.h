@@ -64,6 +64,11 @@ public:
     bool out_stalled(int n) const;
     int in_take(int n, uint8_t* dst);                   // -1 while NAKing
     bool out_put(int n, const uint8_t* src, int length);  // false while NAKing
+    // The host's next OUT packet for endpoint n, put into the buffer by the very write
+    // that arms the endpoint (at once if it is armed). One packet waits at a time.
+    void offer_out(int n, const uint8_t* src, int length);
+    bool out_offered() const { return offer_endpoint_ != 0; }
+    void withdraw_out() { offer_endpoint_ = 0; }
 
     // Notices for the USB side.
     std::function<void()> on_pullup_change;
@@ -91,6 +96,9 @@ private:
     uint8_t bus_lines_ = 0xFF;   // last PB2..PB0 levels given to the cartridge
     bool sudptr_written_ = false;
     uint8_t in_toggle_ = 0, out_toggle_ = 0;  // data toggle per endpoint, bit n
+    int offer_endpoint_ = 0;                   // 0: no OUT packet offered
+    int offer_length_ = 0;
+    uint8_t offer_[64] = {};
 };
 
 }  // namespace emu

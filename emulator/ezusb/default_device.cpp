@@ -9,17 +9,27 @@ namespace emu {
 
 namespace {
 
+// The default USB device of an AN21xx whose I2C bus holds no EEPROM: the core supplies
+// the descriptors and Cypress's VID/PID/DID (EZ-USB TRM v1.9, 5.5, table 5-5); the ids
+// 0x0547:0x2131 are those that bare AN2131 parts show in lsusb. The device has no
+// strings: iManufacturer, iProduct and iSerialNumber are 0, as lsusb records of bare
+// EZ-USB parts show them, and string requests stall. Release 0.01 stands in for the revision's.
 const uint8_t device_descriptor[18] = {
     0x12, 0x01, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0x40,  // USB 1.0, vendor class, EP0 64 bytes
-    0x47, 0x05, 0x31, 0x21, 0x01, 0x00,              // 0x0547:0x2131, release 0.01
-    0x01, 0x02, 0x00, 0x01};                         // strings 1 and 2, one configuration
+    uint8_t(Adapter::default_vendor), uint8_t(Adapter::default_vendor >> 8),
+    uint8_t(Adapter::default_product), uint8_t(Adapter::default_product >> 8),
+    0x01, 0x00,                                      // release 0.01
+    0x00, 0x00, 0x00, 0x01};                         // no strings, one configuration
 
+// The configuration and alternate setting 0 of its interface as tables 5-10 and 5-11
+// give them: bus powered, 100 mA, vendor class, no endpoint but endpoint 0. The chip's
+// own block goes on with alternate settings 1 and 2 (its wTotalLength is 218: two more
+// interface descriptors with 26 endpoint descriptors between them); their tables are
+// not modelled, so this block ends after setting 0 and counts only what it holds, and
+// SET_INTERFACE to them stalls.
 const uint8_t config_descriptor[18] = {
-    0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,  // bus powered, 100 mA
-    0x09, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00};  // interface 0, no endpoints
-
-// String descriptors as UTF-16LE, built from ASCII on demand.
-const char* const strings[] = {nullptr, "Cypress Semiconductor", "EZ-USB AN2131"};
+    0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+    0x09, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00};
 
 int reply(uint8_t* data, uint16_t length, const uint8_t* from, int size) {
     int n = std::min<int>(size, length);
@@ -45,28 +55,7 @@ int DefaultDevice::request(const SetupPacket& setup, uint8_t* data) {
         case 2:
             if (low != 0) return -1;
             return reply(data, setup.length, config_descriptor, sizeof config_descriptor);
-        case 3: {
-            uint8_t d[64];
-            int size;
-            if (low == 0) {
-                const uint8_t languages[4] = {4, 3, 0x09, 0x04};
-                std::memcpy(d, languages, 4);
-                size = 4;
-            } else if (low < sizeof strings / sizeof strings[0]) {
-                size_t chars = std::strlen(strings[low]);
-                size = int(2 + 2 * chars);
-                d[0] = uint8_t(size);
-                d[1] = 3;
-                for (size_t i = 0; i < chars; ++i) {
-                    d[2 + 2 * i] = uint8_t(strings[low][i]);
-                    d[3 + 2 * i] = 0;
-                }
-            } else {
-                return -1;
-            }
-            return reply(data, setup.length, d, size);
-        }
-        default: return -1;
+        default: return -1;  // strings among them: the device has none
         }
     case 0x08:  // GET_CONFIGURATION
         return reply(data, setup.length, &configuration, 1);

@@ -1,6 +1,7 @@
 // The chip's own answers on endpoint 0 while no firmware has taken it over (RENUM clear):
-// the default identity 0x0547:0x2131 with one configuration whose interface has no
-// endpoints, so that a host can find, name and load a bare chip.
+// the default USB device of an AN21xx without a serial EEPROM, 0x0547:0x2131 with one
+// configuration whose interface has no endpoints and no strings, so that a host can
+// find and load a bare chip.
 #pragma once
 
 #include <cstdint>

@@ -6,7 +6,10 @@
 
 namespace emu::ezusb {
 
-constexpr uint16_t ram_size = 0x2000;        // internal RAM: code and data
+// Internal RAM for code and data: 0x0000-0x1B3F on the 8 KiB parts (fxload's EZ-USB
+// loader, libusb examples/ezusb.c, writes no further; the chip shows its endpoint
+// buffers above it, which is not modelled: nothing decodes there).
+constexpr uint16_t ram_size = 0x1B40;
 constexpr uint16_t buffers_begin = 0x7B40;   // OUT7BUF, the lowest endpoint buffer
 constexpr uint16_t regs_begin = 0x7F92;      // CPUCS, the first register
 
@@ -32,8 +35,11 @@ constexpr uint16_t in_bc(int n) { return uint16_t(IN0BC + 2 * n); }
 constexpr uint16_t out_cs(int n) { return uint16_t(0x7FC4 + 2 * n); }
 constexpr uint16_t out_bc(int n) { return uint16_t(OUT0BC + 2 * n); }
 
-// Bits.
-constexpr uint8_t CPUCS_8051RES = 0x01;
+// Bits. CPUCS (EZ-USB TRM register summary, as OpenULINK's reg_ezusb.h gives it): bit 0
+// 8051RES, bit 1 CLK24OE, bits 2-3 read 0, bits 7-4 the chip's revision.
+constexpr uint8_t CPUCS_8051RES = 0x01, CPUCS_REVISION_SHIFT = 4;
+// The revision the emulated part reads back: a stand-in, nothing in the system uses it.
+constexpr uint8_t chip_revision = 0x4;
 constexpr uint8_t EP0CS_STALL = 0x01, EP0CS_HSNAK = 0x02, EP0CS_IN0BSY = 0x04, EP0CS_OUT0BSY = 0x08;
 constexpr uint8_t EPCS_STALL = 0x01, EPCS_BUSY = 0x02;
 constexpr uint8_t USBIRQ_SUDAV = 0x01, USBIRQ_SOF = 0x02, USBIRQ_SUTOK = 0x04,

@@ -92,6 +92,7 @@ struct Adapter::Impl {
         int32_t status;
     };
     const EndpointInfo* endpoint(uint8_t address_) const;
+    bool setup_stage(const SetupPacket& s);  // true: the firmware answers
     Outcome control_transfer(const SetupPacket& s, uint8_t* data);
     Outcome load_request(const SetupPacket& s, uint8_t* data, bool in);
     Outcome firmware_request(const SetupPacket& s, uint8_t* data, bool in);

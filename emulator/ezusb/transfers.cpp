@@ -19,15 +19,25 @@ const EndpointInfo* Adapter::Impl::endpoint(uint8_t address_) const {
 
 // Everything of a control transfer between the setup packet and the end of its status
 // stage; the chip's own core or the firmware answers. Result: data stage bytes or -1.
-Adapter::Impl::Outcome Adapter::Impl::control_transfer(const SetupPacket& s, uint8_t* data) {
+namespace {
+bool is_set_address(const SetupPacket& s) { return s.request_type == 0x00 && s.request == 0x05; }
+bool is_load(const SetupPacket& s) { return (s.request_type & 0x60) == 0x40 && s.request == 0xA0; }
+}  // namespace
+
+// The chip's core keeps SET_ADDRESS and its load request; RENUM hands the rest to the
+// firmware. The setup packet reaches the chip either way.
+bool Adapter::Impl::setup_stage(const SetupPacket& s) {
     uint8_t raw[8];
     setup_bytes(s, raw);
-    bool in = s.request_type & 0x80;
-    bool standard = (s.request_type & 0x60) == 0, vendor = (s.request_type & 0x60) == 0x40;
-    bool set_address = standard && s.request == 0x05 && s.request_type == 0x00;
-    bool load = vendor && s.request == 0xA0;
-    bool firmware = !set_address && !load && (chip.usbcs() & USBCS_RENUM);
+    bool firmware = !is_set_address(s) && !is_load(s) && (chip.usbcs() & USBCS_RENUM);
     chip.setup_arrived(raw, firmware);
+    return firmware;
+}
+
+Adapter::Impl::Outcome Adapter::Impl::control_transfer(const SetupPacket& s, uint8_t* data) {
+    bool in = s.request_type & 0x80;
+    bool set_address = is_set_address(s), load = is_load(s);
+    bool firmware = setup_stage(s);
     if (set_address) {
         chip.set_address(uint8_t(s.value));
         address = uint8_t(s.value & 0x7F);
@@ -188,14 +198,25 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_out(uint8_t ep, const uint8_t* data, 
     do {
         int packet = std::min(64, length - sent);
         if (!chip.out_valid(n)) return {-1, kUsbTimeout};
+        if (faults.instant_out) {
+            chip.offer_out(n, data + sent, packet);
+            run_cpu(deadline, [&] { return gone() || chip.out_stalled(n) || !chip.out_offered(); });
+            bool delivered = !chip.out_offered();
+            chip.withdraw_out();
+            if (gone()) return {-1, kUsbNoDevice};
+            if (!delivered) return {-1, chip.out_stalled(n) ? kUsbStall : kUsbTimeout};
+            sent += packet;
+            continue;
+        }
         bool ready = run_cpu(deadline, [&] {
             return gone() || chip.out_stalled(n) || (chip.peek(out_cs(n)) & EPCS_BUSY);
         });
         if (gone()) return {-1, kUsbNoDevice};
         if (chip.out_stalled(n)) return {-1, kUsbStall};
         if (!ready) return {-1, kUsbTimeout};
-        // The packet reaches the buffer only after its time on the wire, never in the
-        // same instant as the firmware arms the endpoint.
+        // Typically the packet reaches the buffer only after its time on the wire, never
+        // in the same instant as the firmware arms the endpoint (instant_out: the worst
+        // case, above).
         advance_to(cycles() + wire_cycles(packet));
         if (gone()) return {-1, kUsbNoDevice};
         if (!chip.out_put(n, data + sent, packet)) return {-1, kUsbTimeout};

@@ -1,6 +1,7 @@
 #include "launcher/faults.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 namespace emu_launcher {
@@ -33,6 +34,7 @@ const char* fault_help() {
            "  stuck-bits=ADDR:MASK  bits of MASK at ADDR never change on write or erase\n"
            "  erase-hang         an erase never finishes (write-in-progress stays set)\n"
            "  slow-program=US    page programs and EEPROM writes take US microseconds\n"
+           "  kill=MS            the process is killed after MS ms of virtual time\n"
            "  (numbers are decimal or 0x-prefixed hexadecimal)\n";
 }
 
@@ -55,7 +57,7 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
     }
     if (!has_arg) {
         if (name == "usb-fail" || name == "usb-fail-once" || name == "unplug" || name == "data-in" ||
-            name == "pull" || name == "stuck-bits" || name == "slow-program")
+            name == "pull" || name == "stuck-bits" || name == "slow-program" || name == "kill")
             return bad("needs a value after '='");
         error = "unknown fault '" + spec + "' (see --help)";
         return false;
@@ -76,10 +78,10 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
         faults.data_in = arg[0] - '0';
         return true;
     }
-    if (name == "pull") {
+    if (name == "pull" || name == "kill") {
         if (!parse_number(arg, UINT64_MAX / 1000000, n)) return bad("MS must be a number of milliseconds");
-        faults.pull = true;
-        faults.pull_ms = n;
+        (name == "pull" ? faults.pull : faults.kill) = true;
+        (name == "pull" ? faults.pull_ms : faults.kill_ms) = n;
         return true;
     }
     if (name == "stuck-bits") {
@@ -99,6 +101,16 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
     }
     error = "unknown fault '" + spec + "' (see --help)";
     return false;
+}
+
+void KillAt::drive(emu::BusLines lines, uint64_t now_ns) {
+    if (now_ns >= kill_ns_) {
+#ifdef SIGKILL
+        std::raise(SIGKILL);
+#endif
+        std::_Exit(137);
+    }
+    if (inner_) inner_->drive(lines, now_ns);
 }
 
 }  // namespace emu_launcher

@@ -11,15 +11,12 @@
 #include "trace/usb_pcap.h"
 
 #include <chrono>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
-#include <cstring>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 namespace {
 
@@ -32,6 +29,7 @@ struct Session {
     std::unique_ptr<emu::SaveChip> chip;
     std::unique_ptr<emu::Cartridge> slot;  // a cartridge without a save chip
     std::unique_ptr<emu::StuckDataIn> stuck;
+    std::unique_ptr<emu_launcher::KillAt> killer;
     std::unique_ptr<emu::BusVcdTrace> bus_trace;
     std::unique_ptr<emu::UsbPcapWriter> usb_trace;
     emu::Adapter adapter;
@@ -44,7 +42,7 @@ Session* session = nullptr;
     std::fflush(stdout);
     std::fprintf(stderr, "pelkat-emu: %s\n", message.c_str());
     std::fflush(stderr);
-    _exit(kLauncherError);
+    std::_Exit(kLauncherError);
 }
 
 void print_endpoint(const char* name, const emu::EndpointStats& s) {
@@ -88,43 +86,26 @@ void print_stats(Session& s) {
 // Runs when the tool ends the process, whichever way it ends it.
 void finish_session() {
     Session& s = *session;
-    if (s.chip && !s.options.cart.empty()) {
-        try {
-            s.chip->save_file(s.options.cart);
-        } catch (const std::exception& e) {
-            fail(std::string(e.what()) + " (the cartridge's new contents are lost)");
-        }
-    }
+    if (s.chip) s.chip->finish();  // the cartridge keeps its power after the host is done
     if (s.bus_trace && !s.bus_trace->flush()) fail("writing the bus trace " + s.options.trace_bus + " failed");
     if (s.usb_trace && !s.usb_trace->flush()) fail("writing the USB trace " + s.options.trace_usb + " failed");
     if (s.options.stats) print_stats(s);
     std::fflush(stderr);
 }
 
-// The cartridge file is written back beside itself and renamed over: make sure that can
-// be done before the run changes anything.
-void check_writable(const std::string& cart) {
-    std::string temp = cart + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) fail("cannot write the cartridge file " + cart + " back (" + temp + ": " + std::strerror(errno) + ")");
-    std::fclose(f);
-    std::remove(temp.c_str());
-}
-
 void set_up(Session& s) {
     const emu_launcher::Options& o = s.options;
     emu::Cartridge* top = nullptr;
     if (o.chip != emu::ChipKind::none) {
-        s.chip = std::make_unique<emu::SaveChip>(o.chip);
+        s.chip = std::make_unique<emu::SaveChip>(o.chip, o.timing);
         if (o.cart.empty()) {
             s.chip->fill(emu_launcher::demo_save(o.chip));
         } else {
             try {
-                s.chip->load_file(o.cart);
+                s.chip->attach_file(o.cart);
             } catch (const std::exception& e) {
                 fail(e.what());
             }
-            check_writable(o.cart);
         }
         const emu_launcher::FaultSet& f = o.faults;
         if (f.pull) s.chip->pull_at(f.pull_ms * 1000000u);
@@ -139,6 +120,10 @@ void set_up(Session& s) {
     if (o.faults.data_in >= 0) {
         s.stuck = std::make_unique<emu::StuckDataIn>(top, o.faults.data_in);
         top = s.stuck.get();
+    }
+    if (o.faults.kill) {
+        s.killer = std::make_unique<emu_launcher::KillAt>(top, o.faults.kill_ms * 1000000u);
+        top = s.killer.get();
     }
     try {
         if (!o.trace_bus.empty()) {

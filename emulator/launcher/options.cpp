@@ -9,9 +9,12 @@ std::string usage_text() {
                "The adapter starts without firmware, as a freshly plugged one.\n"
                "\n"
                "  --chip NAME       le25fw203 (default), m45pe20, m95040, m95640, m95512, none\n"
-               "  --cart FILE       the cartridge memory as a raw image of the chip's size; read at\n"
-               "                    start (missing: a blank chip, all 0xFF) and written back at exit.\n"
+               "  --cart FILE       the cartridge memory as a raw image of the chip's size (missing:\n"
+               "                    created as a blank chip, all 0xFF); it holds what the chip holds\n"
+               "                    at every moment, also when the run is killed.\n"
                "                    Without it the cartridge holds a demonstration save.\n"
+               "  --timing typ|max  the chip's write, program and erase cycles take their data-sheet\n"
+               "                    typical time (default) or their guaranteed maximum\n"
                "  --trace-bus FILE  VCD trace of the four bus lines\n"
                "  --trace-usb FILE  pcap trace (Linux usbmon) of all USB traffic\n"
                "  --stats           on standard error at exit: transfers per pipe, bytes,\n"
@@ -59,8 +62,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             value = arg.substr(eq + 1);
             inline_value = true;
         }
-        if (name != "--chip" && name != "--cart" && name != "--trace-bus" && name != "--trace-usb" &&
-            name != "--fault") {
+        if (name != "--chip" && name != "--cart" && name != "--timing" && name != "--trace-bus" &&
+            name != "--trace-usb" && name != "--fault") {
             if (arg.rfind("-", 0) == 0)
                 error = "unknown option '" + arg + "' (see --help)";
             else
@@ -84,6 +87,12 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
                         "' (le25fw203, m45pe20, m95040, m95640, m95512 or none)";
                 return false;
             }
+        } else if (name == "--timing") {
+            if (value != "typ" && value != "max") {
+                error = "unknown timing '" + value + "' (typ or max)";
+                return false;
+            }
+            options.timing = value == "max" ? emu::ChipTiming::maximum : emu::ChipTiming::typical;
         } else if (name == "--cart") {
             options.cart = value;
         } else if (name == "--trace-bus") {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "chips/cartridge.h"
+#include "chips/save_chip.h"
 #include "launcher/faults.h"
 
 #include <string>
@@ -11,6 +12,7 @@ namespace emu_launcher {
 
 struct Options {
     emu::ChipKind chip = emu::ChipKind::le25fw203;
+    emu::ChipTiming timing = emu::ChipTiming::typical;
     std::string cart;        // empty: the built-in demonstration save
     std::string trace_bus;
     std::string trace_usb;

@@ -1,8 +1,10 @@
 #include "frontend/cmdline.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "frontend/run_state.h"
+#include "platform/files.h"
 
 int classify_arguments(int argc, char** argv) {
     if (argc == 1) return RUN_READ;
@@ -74,5 +76,13 @@ NameCheck apply_file_name_rules(const char* argument) {
     if (prefix_length + static_cast<int>(sizeof "backup.txt") > PATH_SIZE) return NAME_TOO_LONG;
     std::memcpy(backup_prefix, input_path, static_cast<size_t>(prefix_length));
     backup_prefix[prefix_length] = '\0';
+
+    // A link to a backup file, or a name for it that the rules above do not see, would
+    // be replaced by the backup just the same.
+    char backup_name[PATH_SIZE + 16];
+    std::snprintf(backup_name, sizeof backup_name, "%s%s", backup_prefix, "backup.txt");
+    if (same_file(input_path, backup_name)) return NAME_BACKUP_TXT;
+    std::snprintf(backup_name, sizeof backup_name, "%s%s", backup_prefix, "backup.sav");
+    if (same_file(input_path, backup_name)) return NAME_BACKUP_SAV;
     return NAME_OK;
 }

@@ -11,6 +11,7 @@ enum { NAME_OK = 0, NAME_TOO_LONG, NAME_BACKUP_TXT, NAME_BACKUP_SAV };
 
 // Copies the argument into input_path and its directory part into backup_prefix.
 // A name that would be overwritten by its own backup ("backup.txt" or "backup.sav"
-// after the last directory separator) is refused, and so is a name that does not fit
+// after the last directory separator, or any name of the very file that the backup
+// will replace) is refused, and so is a name that does not fit
 // input_path or whose directory part leaves no room for the backup file's name.
 NameCheck apply_file_name_rules(const char* argument);

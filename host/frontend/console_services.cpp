@@ -16,9 +16,10 @@ void wait_key() {
     con_read_key();
 }
 
+// A run whose messages were lost does not end as a success.
 void end_run(int code) {
     con_flush();
-    std::exit(code);
+    std::exit(con_failed() ? 1 : code);
 }
 
 void fail_run() {
@@ -31,7 +32,9 @@ void fail_run() {
 }
 
 void check_link() {
-    if (link_take_failure() == 0) return;
-    con_printf("Error: アダプタとの通信に失敗しました\n");
-    fail_run();
+    if (link_take_failure() != 0) {
+        con_printf("Error: アダプタとの通信に失敗しました\n");
+        fail_run();
+    }
+    if (con_failed()) fail_run();  // nobody can follow the run any more
 }

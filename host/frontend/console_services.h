@@ -7,7 +7,8 @@ void show_progress(int index, int total);
 // Prints the key-wait prompt and waits for one key press.
 void wait_key();
 
-// Ends the process with the given exit code, after pushing out all console output.
+// Ends the process with the given exit code (1 when console output has failed), after
+// pushing out all console output.
 [[noreturn]] void end_run(int code);
 
 // Ends the run after a fatal error whose message has been printed: closes the adapter
@@ -16,6 +17,7 @@ void wait_key();
 
 // Ends the run like fail_run, with "Error: アダプタとの通信に失敗しました\n", when a transfer
 // to or from the adapter failed since the previous check: what was read since then may
-// be garbage, and what was written may not have arrived. Called at fixed points of a run,
+// be garbage, and what was written may not have arrived. A run whose console output has
+// failed (a closed pipe) ends there too, quietly. Called at fixed points of a run,
 // before anything is based on the data moved since the previous one.
 void check_link();

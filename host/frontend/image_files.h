@@ -9,8 +9,22 @@
 // failure ends the run.
 void load_image_file(const char* path);
 
-// Write the first length bytes of buffer as a text dump or a binary file. An existing
-// file is replaced only once the new one is complete on disk; a file that cannot be
-// written completely ends the run.
+// Write the first length bytes of buffer as a text dump or a binary file, complete and
+// on the disk, under a new temporary name beside the file name; commit_written_files
+// then puts them in place. A file that cannot be written completely ends the run.
 void write_text_dump(const char* name, const unsigned char* buffer, int length);
 void write_binary_file(const char* name, const unsigned char* buffer, int length);
+
+// Whether the existing file name, which a file written but not yet committed is to
+// replace, holds other bytes than it (true also when it cannot be read; false when there
+// is no such file).
+bool replaced_file_differs(const char* name);
+
+// Replaces each file by its new contents, in the order written. An existing file is
+// replaced in one step, so that it is always either the complete old or the complete
+// new one.
+void commit_written_files();
+
+// Removes the temporary files of what is not yet committed, prints that the file name
+// cannot be written and ends the run.
+[[noreturn]] void stop_writing(const char* name);

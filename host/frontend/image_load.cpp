@@ -10,6 +10,9 @@ namespace {
     case IMAGE_NOT_FOUND:
         con_printf("Error: ファイルが見つかりません(%s)\n", path);
         break;
+    case IMAGE_NOT_REGULAR:
+        con_printf("Error: 通常のファイルではありません(%s)\n", path);
+        break;
     case IMAGE_BAD_FORMAT:
         con_printf("Error: ファイルの形式が違います(%d)\n", static_cast<int>(detail));
         break;

@@ -11,17 +11,12 @@ namespace {
 
 char line[DUMP_LINE_SIZE];
 
-// Opens the input file in binary mode; a name that opens but cannot be read (a folder
-// on POSIX systems) counts as not found, as it does on Windows.
-std::FILE* open_input(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return nullptr;
-    std::fgetc(file);
-    if (std::ferror(file)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    std::rewind(file);
+// Opens the input file in binary mode. A folder counts as not found, as it does on
+// Windows; a named pipe, device or socket is refused without waiting on it.
+std::FILE* open_input(const char* path, ImageError* error) {
+    FileKind kind;
+    std::FILE* file = open_regular_file(path, &kind);
+    if (file == nullptr) *error = kind == FILE_OTHER ? IMAGE_NOT_REGULAR : IMAGE_NOT_FOUND;
     return file;
 }
 
@@ -71,8 +66,9 @@ ImageError decide_image_format(const char* path, bool* text) {
         *text = false;
         return IMAGE_OK;
     }
-    std::FILE* file = open_input(path);
-    if (file == nullptr) return IMAGE_NOT_FOUND;
+    ImageError error = IMAGE_OK;
+    std::FILE* file = open_input(path, &error);
+    if (file == nullptr) return error;
     unsigned char head[16] = {};  // bytes past the end of a short file count as 0x00
     std::fread(head, 1, sizeof head, file);
     if (std::ferror(file)) return close_with(file, IMAGE_READ_FAILED);
@@ -85,8 +81,9 @@ ImageError decide_image_format(const char* path, bool* text) {
 }
 
 ImageError read_text_dump(const char* path, long long* detail) {
-    std::FILE* file = open_input(path);
-    if (file == nullptr) return IMAGE_NOT_FOUND;
+    ImageError error = IMAGE_OK;
+    std::FILE* file = open_input(path, &error);
+    if (file == nullptr) return error;
     std::memset(image_buffer, 0xFF, sizeof image_buffer);
     data_length = 0;
     for (;;) {
@@ -117,8 +114,9 @@ ImageError read_text_dump(const char* path, long long* detail) {
 }
 
 ImageError read_binary_file(const char* path, long long* detail) {
-    std::FILE* file = open_input(path);
-    if (file == nullptr) return IMAGE_NOT_FOUND;
+    ImageError error = IMAGE_OK;
+    std::FILE* file = open_input(path, &error);
+    if (file == nullptr) return error;
     long long length = file_length(file);
     if (length < 0) return close_with(file, IMAGE_READ_FAILED);
     if (length > BUFFER_SIZE) {

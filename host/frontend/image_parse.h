@@ -6,6 +6,7 @@
 enum ImageError {
     IMAGE_OK = 0,
     IMAGE_NOT_FOUND,    // cannot be opened (or is a folder)
+    IMAGE_NOT_REGULAR,  // a named pipe, device or socket
     IMAGE_READ_FAILED,  // opened, but reading it failed
     IMAGE_BAD_FORMAT,   // detail: the token count of the offending line
     IMAGE_BAD_ADDRESS,  // detail: the row's address

@@ -4,6 +4,7 @@
 
 #include "frontend/console_services.h"
 #include "frontend/image_files.h"
+#include "frontend/older_backup.h"
 #include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/winapi.h"
@@ -25,16 +26,19 @@ void read_save_memory() {
 }
 
 void take_backup() {
-    static char name[PATH_SIZE + 16];  // the prefix plus the bare name always fits
+    static char names[2][PATH_SIZE + 16];  // the prefix plus the bare name always fits
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
     check_link();  // a read over a failing link must not become the backup
-    // Both writers end the run themselves when a file cannot be written completely,
-    // so nothing after the backup touches the memory unless both files are on disk.
-    std::snprintf(name, sizeof name, "%s%s", backup_prefix, "backup.txt");
-    write_text_dump(name, cart_buffer, save_size);
-    std::snprintf(name, sizeof name, "%s%s", backup_prefix, "backup.sav");
-    write_binary_file(name, cart_buffer, save_size);
+    std::snprintf(names[0], sizeof names[0], "%s%s", backup_prefix, "backup.txt");
+    std::snprintf(names[1], sizeof names[1], "%s%s", backup_prefix, "backup.sav");
+    // Both files are complete on the disk before either replaces the older pair, and
+    // every step ends the run itself when it fails: nothing after the backup touches
+    // the memory unless both files are in place, and no older backup is lost.
+    write_text_dump(names[0], cart_buffer, save_size);
+    write_binary_file(names[1], cart_buffer, save_size);
+    keep_older_backup(names[0], names[1]);
+    commit_written_files();
     con_printf("バックアップしました(backup.txt, backup.sav)\n");
 }
 
@@ -44,32 +48,38 @@ void read_run() {
     check_link();
     write_text_dump("savedata.txt", cart_buffer, save_size);
     write_binary_file("savedata.sav", cart_buffer, save_size);
+    commit_written_files();
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
-// Every EEPROM byte gets its own write enable; the memory's write cycle runs while
-// the next enable is being sent, so no status poll is needed between bytes.
+// Every EEPROM byte gets its own write enable. The memory ignores the enable while its
+// previous write cycle runs, so the status is read first: a write that has not ended
+// by far ends the run before anything else is sent to the memory.
 static void fill_eeprom(const unsigned char* source, int value) {
     for (int a = 0; a < save_size; a++) {
         show_progress(a, save_size);
+        if (wait_write_done() != 0) {
+            con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", a);
+            fail_run();
+        }
         write_enable();
         write_byte(save_type, a, source ? source[a] : value);
     }
 }
 
-static void verify() {
-    con_printf("書き込み結果をベリファイします\n");
+// Reads the memory back and compares it with source (or, without one, with value in
+// every byte); the first difference ends the run with the two lines given.
+static void read_back(const unsigned char* source, int value, const char* difference, const char* retry) {
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
     check_link();
     for (int a = 0; a < save_size; a++) {
-        if (cart_buffer[a] != image_buffer[a]) {
-            con_printf("Error: 正しく書き込まれていません(adr=%04X)\n", a);
-            con_printf("(もう一度、書き込みを試みて下さい)\n");
+        if (cart_buffer[a] != (source ? source[a] : value)) {
+            con_printf(difference, a);
+            con_print(retry);
             fail_run();
         }
     }
-    con_printf("正しく書き込まれています\n");
 }
 
 void write_run() {
@@ -95,7 +105,9 @@ void write_run() {
         check_link();
         Sleep(WRITE_SETTLE_MS);
     }
-    verify();
+    con_printf("書き込み結果をベリファイします\n");
+    read_back(image_buffer, 0, "Error: 正しく書き込まれていません(adr=%04X)\n", "(もう一度、書き込みを試みて下さい)\n");
+    con_printf("正しく書き込まれています\n");
 }
 
 void erase_run() {
@@ -109,4 +121,6 @@ void erase_run() {
         Sleep(ERASE_SETTLE_MS);
     }
     check_link();  // an erase that did not reach the memory must not end as a success
+    read_back(nullptr, 0xFF, "Error: 正しく消去されていません(adr=%04X)\n", "(もう一度、消去を試みて下さい)\n");
+    con_printf("正しく消去されています\n");
 }

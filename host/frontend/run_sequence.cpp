@@ -8,6 +8,7 @@
 #include "frontend/run_state.h"
 #include "link/link.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "savemem/bus.h"
 #include "savemem/identify.h"
 
@@ -43,6 +44,7 @@ void check_file_name(const char* argument) {
 }  // namespace
 
 int pelkat_main(int argc, char** argv) {
+    report_failed_writes();
     con_printf("<<< Pelkat Ver%s by T.Quelm >>>\n", VERSION);
     con_printf("\n");
 

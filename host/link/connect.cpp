@@ -26,12 +26,12 @@ static int load_and_reopen(int index, HANDLE* handle, const unsigned char* image
 int connect_adapter(int index, HANDLE* handle, const unsigned char* image,
                     const char* manufacturer, const char* product) {
     if (open_adapter(index, handle) != 0) return -1;
+    // A string that cannot be read is no match: a bare chip has no strings at all.
     char first[128];
     char second[128];
-    if (get_string_descriptor(handle, 1, first) != 0 ||
-        get_string_descriptor(handle, 2, second) != 0) {
-        return -1;
-    }
-    if (std::strcmp(first, manufacturer) == 0 && std::strcmp(second, product) == 0) return 0;
+    bool running = get_string_descriptor(handle, 1, first) == 0 &&
+                   get_string_descriptor(handle, 2, second) == 0 &&
+                   std::strcmp(first, manufacturer) == 0 && std::strcmp(second, product) == 0;
+    if (running) return 0;
     return load_and_reopen(index, handle, image);
 }

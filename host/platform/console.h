@@ -18,6 +18,9 @@ void con_print(const char* program_message);
 // Pushes everything printed so far to the console.
 void con_flush();
 
+// True once output has failed to reach standard output (a closed pipe, a full disk).
+bool con_failed();
+
 // Waits for one key press without echo and returns it; -1 at the end of input.
 // When standard input is no console, one byte is read from it instead, so that a run
 // fed from a pipe or a file never waits for a person.

@@ -29,6 +29,7 @@ bool to_terminal;
 iconv_t converter = (iconv_t)-1;  // from CP932 to the locale's character set, when it differs
 char converted[2048];
 char text[4096];
+bool output_failed;
 
 bool codeset_is(const char* codeset, const char* const* names) {
     for (; *names != nullptr; ++names) {
@@ -79,7 +80,10 @@ void write_all(const char* data, size_t length) {
     while (length > 0) {
         ssize_t done = write(STDOUT_FILENO, data, length);
         if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;
+        if (done <= 0) {
+            output_failed = true;
+            return;
+        }
         data += done;
         length -= static_cast<size_t>(done);
     }
@@ -111,6 +115,8 @@ void con_print(const char* program_message) {
 }
 
 void con_flush() { std::fflush(stdout); }
+
+bool con_failed() { return output_failed || std::ferror(stdout); }
 
 namespace {
 

@@ -34,6 +34,8 @@ void con_print(const char* program_message) { con_printf("%s", program_message);
 
 void con_flush() { std::fflush(stdout); }
 
+bool con_failed() { return std::ferror(stdout) != 0; }
+
 int con_read_key() {
     std::fflush(stdout);
     // _isatty is also true for the NUL device, so ask the console itself.

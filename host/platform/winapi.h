@@ -1,10 +1,12 @@
 // The four Windows functions through which the adapter link reaches the EZ-USB driver,
 // plus Sleep. On Windows they are the real ones; elsewhere one backend library
 // (libusb for real adapters, or the emulated adapter) provides them with the same
-// signatures and semantics, chosen at link time.
+// signatures and semantics, chosen at link time. A Windows build against a stand-in
+// (PELKAT_DRIVER_STANDIN: the emulated adapter) declares them here as well, so that the
+// link reaches the stand-in's functions rather than those of kernel32.
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(PELKAT_DRIVER_STANDIN)
 #include <windows.h>
 #else
 #include <cstdint>

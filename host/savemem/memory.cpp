@@ -13,6 +13,13 @@ enum {
     ERASE_POLL_MS = 300,
     ERASE_LIMIT_MS = 60000,    // per sector; the chips need a few seconds at worst
     STATUS_BUSY = 0x01,        // write in progress
+    // The M95xxx EEPROMs finish a byte or page write "within 5 ms" (tW, their data
+    // sheets' AC characteristics). A poll waits for 100 times that: every status read
+    // after the first one is a transfer on EP1 IN, an interrupt endpoint with a 1 ms
+    // interval that the host controller serves at most once per frame, so each read
+    // takes a millisecond at least and the count of reads bounds the wait.
+    EEPROM_WRITE_MAX_MS = 5,
+    WRITE_POLL_LIMIT = 100 * EEPROM_WRITE_MAX_MS,
 };
 
 // The 9-bit EEPROM carries address bit 8 in bit 3 of its READ and WRITE instructions.
@@ -62,6 +69,15 @@ void write_enable() {
     bus_select();
     shift_out(CMD_WREN, 8);
     bus_deselect();
+}
+
+int wait_write_done() {
+    bus_select();
+    shift_out(CMD_RDSR, 8);  // the status byte repeats while selected
+    int polls = 0;
+    while ((shift_in(8) & STATUS_BUSY) && polls < WRITE_POLL_LIMIT) polls++;
+    bus_deselect();
+    return polls < WRITE_POLL_LIMIT ? 0 : -1;
 }
 
 int read_id() {

@@ -20,6 +20,9 @@ void read_block(int type, int address, unsigned char* buffer, int count);
 // Writes the low 8 bits of value; the caller enables writing before each call.
 void write_byte(int type, int address, int value);
 void write_enable();
+// Reads the status register until the write in progress, if any, has ended: 0 then,
+// -1 when the memory is still busy after 100 times an EEPROM's longest write cycle.
+int wait_write_done();
 // The three identification bytes, first in bits 23-16.
 int read_id();
 // Erases the four 64 KiB sectors of a serial FLASH memory with progress lines.

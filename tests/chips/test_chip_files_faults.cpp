@@ -51,44 +51,52 @@ TEST(ChipKinds, NamesSizesAndTheEmptySlot) {
     EXPECT_EQ(bus.undriven_bits(), 40);
 }
 
-TEST(ChipFiles, LoadSaveRoundTripMissingFileAndWrongSize) {
-    SaveChip chip(ChipKind::m95040);
+TEST(ChipFiles, TheAttachedFileFollowsTheChipAtOnce) {
     std::string path = temp_path("cart.bin");
     std::remove(path.c_str());
-    chip.fill(std::vector<uint8_t>(0x200, 0x12));
-    chip.load_file(path);  // missing: blank chip
-    EXPECT_EQ(chip.memory(), std::vector<uint8_t>(0x200, 0xFF));
+    {
+        SaveChip chip(ChipKind::m95040);
+        chip.fill(std::vector<uint8_t>(0x200, 0x12));
+        chip.attach_file(path);  // missing: a blank chip, and a blank file
+        EXPECT_EQ(chip.memory(), std::vector<uint8_t>(0x200, 0xFF));
+        EXPECT_EQ(slurp(path), std::vector<uint8_t>(0x200, 0xFF));
+    }
 
     std::vector<uint8_t> contents(0x200);
     for (size_t i = 0; i < contents.size(); ++i) contents[i] = uint8_t(i ^ 0x5A);
     spit(path, contents);
-    chip.load_file(path);
+    SaveChip chip(ChipKind::m95040);
+    chip.attach_file(path);
     EXPECT_EQ(chip.memory(), contents);
 
-    // A write still running when the file is saved is completed first.
+    // A write reaches the file when its cycle ends, not before: while the chip is still
+    // busy, the file holds the old byte, as the chip does.
     BusMaster bus(chip);
     bus.command({0x06});
     bus.command({0x02, 0x10, 0x00});
-    EXPECT_EQ(chip.memory()[0x10], contents[0x10]);
-    chip.save_file(path);
-    auto saved = slurp(path);
+    EXPECT_EQ(slurp(path)[0x10], contents[0x10]);
+    chip.finish();
     contents[0x10] = 0x00;
-    EXPECT_EQ(saved, contents);
-    EXPECT_FALSE(std::ifstream(path + ".tmp").good());
+    EXPECT_EQ(slurp(path), contents);
+    chip.fill(std::vector<uint8_t>(0x200, 0x33));
+    EXPECT_EQ(slurp(path), std::vector<uint8_t>(0x200, 0x33));
 
+    // Files of the wrong size, and files that cannot be written, are refused; the chip
+    // stays as it was.
+    std::string other = temp_path("other.bin");
     for (size_t n : {0x1FFu, 0x201u, 0u}) {
-        spit(path, std::vector<uint8_t>(n, 0));
+        spit(other, std::vector<uint8_t>(n, 0));
         try {
-            chip.load_file(path);
+            chip.attach_file(other);
             ADD_FAILURE() << "size " << n << " accepted";
         } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find("m95040"), std::string::npos) << e.what();
         }
+        EXPECT_EQ(slurp(other), std::vector<uint8_t>(n, 0));
     }
-    EXPECT_EQ(chip.memory(), contents);  // a failed load leaves the chip as it was
-
-    // Saving into a folder that does not exist fails clearly and leaves nothing behind.
-    EXPECT_THROW(chip.save_file(temp_path("no_such_dir/cart.bin")), std::runtime_error);
+    EXPECT_THROW(chip.attach_file(temp_path("no_such_dir/cart.bin")), std::runtime_error);
+    EXPECT_EQ(chip.memory(), std::vector<uint8_t>(0x200, 0x33));
+    std::remove(other.c_str());
     std::remove(path.c_str());
 }
 

@@ -86,6 +86,23 @@ TEST(Transfer, PushPopAndRegisterBanks) {
     m.cpu.step();
     m.cpu.step();
     EXPECT_EQ(m.cpu.iram(0x41), 0x99);
+
+    // The stack pointer as its own operand, as the instruction set manual gives it:
+    // PUSH SP stores the incremented pointer, POP SP keeps the popped byte.
+    m.load({0xC0, 0x81,    // PUSH SP: SP 41h -> 42h, (42h) = 42h
+            0xC0, 0x81,    // PUSH SP: (43h) = 43h
+            0xD0, 0x81,    // POP SP: SP = (43h) = 43h, not 42h
+            0xD0, 0x81},   // POP SP: SP = (43h), set to 20h below
+           m.cpu.pc());
+    m.cpu.step();
+    EXPECT_EQ(m.cpu.iram(0x42), 0x42);
+    m.cpu.step();
+    EXPECT_EQ(m.cpu.iram(0x43), 0x43);
+    m.cpu.step();
+    EXPECT_EQ(m.cpu.sp(), 0x43);
+    m.cpu.set_iram(0x43, 0x20);
+    m.cpu.step();
+    EXPECT_EQ(m.cpu.sp(), 0x20);
 }
 
 TEST(Transfer, CodeAndExternalData) {

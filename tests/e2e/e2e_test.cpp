@@ -9,86 +9,15 @@
 #include <string>
 
 #include "emu_run.h"
+#include "expected_runs.h"
 
 namespace {
 
-const std::string kBanner = "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n";
-const std::string kKey = "[ 何かキーを押して下さい ]\n";
-const std::string kEnd = "終了しました。\n" + kKey;
-const std::string kNoId = "メモリIDをチェックします\nメモリID=FFFFFF\n";
-const std::string kProbe = "セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n";
 const std::string kBlank =
     "このカートリッジはおそらく未フォーマットです\n"
     "形式が判別できないため、正しく読み書きできないかもしれない\n"
     "(あるいはカートリッジがちゃんと挿さっていません)\n";
 const std::string kUnknown = "未知の方式なので、処理できませんでした\n" + kKey;
-const std::string kBackup = "カートリッジデータ読み込み中です...\n";
-const std::string kBackedUp = "バックアップしました(backup.txt, backup.sav)\n";
-const std::string kVerify = "書き込み結果をベリファイします\n" + kBackup;
-const std::string kGood = "正しく書き込まれています\n";
-const char kDots = '\x01';  // in an expected text: one or more progress dots
-
-struct Chip {
-    const char* name;
-    uint32_t size;
-    std::string identified;  // the identification lines of a chip holding data at 0
-};
-
-const Chip kLe25 = {"le25fw203", 0x40000,
-                    "メモリIDをチェックします\nメモリID=621600\nシリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n"};
-const Chip kM45 = {"m45pe20", 0x40000,
-                   "メモリIDをチェックします\nメモリID=204012\n"
-                   "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n"};
-const Chip kM95040 = {"m95040", 0x200, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n"};
-const Chip kM95640 = {"m95640", 0x2000, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n"};
-const Chip kM95512 = {"m95512", 0x10000, kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n"};
-
-std::string format(const char* spec, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, spec, value);
-    return text;
-}
-
-// The percentage lines of a byte loop over positions 0 .. total - 1.
-std::string progress(uint32_t total) {
-    std::string text;
-    for (uint32_t i = 0; total >= 256 && i < total; i += 128) text += format("(%4.1f%%)\r", i * 100.0 / total);
-    return text;
-}
-
-// The percentage lines of a streamed write, after each 64-byte packet.
-std::string write_progress(uint32_t total) {
-    std::string text;
-    for (uint32_t sent = 128; sent <= total; sent += 128) text += format("(%4.1f%%)\r", sent * 100.0 / total);
-    return text;
-}
-
-std::string erase_lines() {
-    std::string text = "フラッシュメモリの消去を開始します\n";
-    for (int s = 0; s < 4; s++) text += "Sector " + std::to_string(s) + " erase " + kDots + "\n";
-    return text;
-}
-
-// Compares an expected text in which kDots stands for a run of one or more dots.
-::testing::AssertionResult same_output(const std::string& expected, const std::string& actual) {
-    size_t e = 0, a = 0;
-    while (e < expected.size() && a < actual.size()) {
-        if (expected[e] == kDots) {
-            if (actual[a] != '.') break;
-            while (a < actual.size() && actual[a] == '.') a++;
-            e++;
-        } else if (expected[e] == actual[a]) {
-            e++;
-            a++;
-        } else {
-            break;
-        }
-    }
-    if (e == expected.size() && a == actual.size()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "output differs at byte " << a << "\n  expected from there: "
-                                         << ::testing::PrintToString(expected.substr(e, 120))
-                                         << "\n  actual from there:   " << ::testing::PrintToString(actual.substr(a, 120));
-}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -116,8 +45,11 @@ protected:
         return result.exit_code;
     }
 
-    std::string read_run(uint32_t size) const {
-        return "カートリッジデータの読み込み中です...\n" + progress(size) + "保存しました(savedata.txt, savedata.sav)\n";
+    // Each run of a loop starts without a backup, as in a fresh folder: an older one would
+    // be kept, and the run would say so.
+    void forget_backup(const std::string& stem) const {
+        std::remove(path(stem + ".sav").c_str());
+        std::remove(path(stem + ".txt").c_str());
     }
 
     void expect_saved(const std::string& stem, const Bytes& contents) {
@@ -130,7 +62,7 @@ TEST_F(EndToEnd, ReadOfEveryChip) {
     for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640, &kM95512}) {
         Bytes contents = pattern(chip->size, 1);
         EXPECT_EQ(run(chip->name, contents, ""), 0) << chip->name << err;
-        EXPECT_TRUE(same_output(kBanner + chip->identified + read_run(chip->size) + kEnd, out)) << chip->name;
+        EXPECT_TRUE(same_output(read_run_output(*chip), out)) << chip->name;
         expect_saved("savedata", contents);
         EXPECT_TRUE(file("cart.bin") == contents) << chip->name;
     }
@@ -169,9 +101,7 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
     Bytes contents(0x2000, 0xFF);
     contents[0x1234] = 0x00;
     EXPECT_EQ(run("m95640", contents, ""), 0) << err;
-    EXPECT_TRUE(same_output(kBanner + kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n" +
-                                read_run(0x2000) + kEnd,
-                            out));
+    EXPECT_TRUE(same_output(read_run_output(kM95640), out));
     expect_saved("savedata", contents);
 }
 
@@ -203,6 +133,7 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
         {&kM95640, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n"},
     };
     for (const Case& c : cases) {
+        forget_backup("backup");
         Bytes image = pattern(c.chip->size, 3);
         put("game.sav", image);
         EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0) << c.chip->name << err;
@@ -217,8 +148,7 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
     }
 
     // A 64 KiB file suggests nothing.
-    std::remove(path("backup.sav").c_str());
-    std::remove(path("backup.txt").c_str());
+    forget_backup("backup");
     put("game.sav", pattern(0x10000, 3));
     EXPECT_EQ(run("m95512", Bytes(0x10000, 0xFF), "game.sav"), 1) << err;
     EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
@@ -244,26 +174,15 @@ TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
 
 TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
     for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        forget_backup("saves/backup");
         Bytes before = pattern(chip->size, 1);
         Bytes image = pattern(chip->size, 9);
-        bool flash = chip->size == 0x40000;
         bool text_file = chip == &kM45 || chip == &kM95640;
         mkdir(path("saves").c_str(), 0755);
         std::string name = text_file ? "saves/game.txt" : "saves/game.sav";
         put(name, text_file ? text_dump(image) : image);
         EXPECT_EQ(run(chip->name, before, name), 0) << chip->name << err;
-        std::string expected = kBanner +
-                               (text_file ? "テキストファイル(" + name + ")を読み込みます\n"
-                                          : "バイナリファイル(" + name + ")を読み込みます\n") +
-                               "ファイル(" + name + ")を読み込みました\n" + chip->identified +
-                               "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(chip->size) +
-                               kBackedUp;
-        if (flash)
-            expected += "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n" + erase_lines() +
-                        "データ消去完了、書き込みを開始します\n" + write_progress(chip->size) + "書き込み完了\n";
-        else
-            expected += "カートリッジデータ書き込み中です...\n" + progress(chip->size);
-        expected += kVerify + progress(chip->size) + kGood + kEnd;
+        std::string expected = write_run_output(*chip, name, text_file);
         EXPECT_TRUE(same_output(expected, out)) << chip->name;
         EXPECT_TRUE(file("cart.bin") == image) << chip->name;
         expect_saved("saves/backup", before);
@@ -309,11 +228,10 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
 
 TEST_F(EndToEnd, EraseOfEveryChip) {
     for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+        forget_backup("backup");
         Bytes before = pattern(chip->size, 1);
         EXPECT_EQ(run(chip->name, before, "-E"), 0) << chip->name << err;
-        std::string expected = kBanner + chip->identified + "カートリッジデータを消去する前にバックアップします\n" + kBackup +
-                               progress(chip->size) + kBackedUp + "カートリッジデータ消去中です...\n" +
-                               (chip->size == 0x40000 ? erase_lines() : progress(chip->size)) + kEnd;
+        std::string expected = erase_run_output(*chip);
         EXPECT_TRUE(same_output(expected, out)) << chip->name;
         EXPECT_TRUE(file("cart.bin") == Bytes(chip->size, 0xFF)) << chip->name;
         expect_saved("backup", before);

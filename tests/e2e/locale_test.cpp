@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kUtf8Locale[] = "-u LC_ALL -u LC_CTYPE LANG=C.UTF-8";
+const char kUtf8Locale[] = "env -u LC_ALL -u LC_CTYPE LANG=C.UTF-8";
 
 std::string utf8_to_cp932(const std::string& utf8) {
     iconv_t cd = iconv_open("CP932", "UTF-8");

@@ -42,19 +42,20 @@ TEST(BareChip, EnumeratesWithTheDefaultIdentityAndServesTheLoadRequestWhileHeld)
     EXPECT_EQ(adapter.device_descriptor()[8] | adapter.device_descriptor()[9] << 8, Adapter::default_vendor);
     EXPECT_TRUE(adapter.endpoints().empty());
 
+    // No strings: the indexes are 0 and every string request stalls.
+    const std::vector<uint8_t>& device = adapter.device_descriptor();
+    EXPECT_EQ(std::vector<uint8_t>(device.begin() + 14, device.begin() + 17),
+              (std::vector<uint8_t>{0, 0, 0}));
     uint8_t d[255];
-    int n = get_descriptor(adapter, 3, 1, 255, d);
-    ASSERT_GT(n, 2);
-    EXPECT_FALSE(string_of(d, n).empty());
+    for (uint8_t index : {0, 1, 2}) EXPECT_EQ(get_descriptor(adapter, 3, index, 255, d), -1);
     EXPECT_EQ(get_descriptor(adapter, 2, 0, 4, d), 4);  // wLength caps the reply
-    EXPECT_EQ(get_descriptor(adapter, 3, 9, 255, d), -1);
     EXPECT_EQ(adapter.control({0xC0, 0x40, 0, 0, 1}, d), -1);  // no vendor request but 0xA0
 
     // 0xA0 writes and reads internal RAM and reads CPUCS, the 8051 staying held.
     uint8_t pattern[100];
     for (int i = 0; i < 100; ++i) pattern[i] = uint8_t(i * 7 + 1);
-    EXPECT_EQ(adapter.control({0x40, 0xA0, 0x1FA0, 0, 100}, pattern), -1);  // runs past the RAM
-    EXPECT_EQ(adapter.memory()[0x1FA0], 0);  // and nothing of it was written
+    EXPECT_EQ(adapter.control({0x40, 0xA0, 0x1B00, 0, 100}, pattern), -1);  // runs past 0x1B3F
+    EXPECT_EQ(adapter.memory()[0x1B00], 0);  // and nothing of it was written
     EXPECT_EQ(adapter.control({0x40, 0xA0, 0x1000, 0, 100}, pattern), 100);
     uint8_t back[100] = {};
     EXPECT_EQ(adapter.control({0xC0, 0xA0, 0x1000, 0, 100}, back), 100);

@@ -189,15 +189,17 @@ TEST(ChipRegisters, PortPinsFollowDirectionLatchAndTheCartridge) {
 TEST(ChipRegisters, CpucsUsbcsAndTogctl) {
     Chip chip;
     EXPECT_TRUE(chip.held());
-    EXPECT_EQ(chip.xdata_read(CPUCS) & 0x09, 0x01);
+    const uint8_t revision = chip_revision << 4;       // bits 7-4; 2-3 read 0
+    EXPECT_EQ(chip.xdata_read(CPUCS), revision | 0x01);
     chip.xdata_write(CPUCS, 0x00);                     // the 8051 cannot release itself
     EXPECT_TRUE(chip.held());
     chip.cpu().set_pc(0x1234);
     ASSERT_TRUE(chip.load_write(CPUCS, 0x00));
     EXPECT_FALSE(chip.held());
     EXPECT_EQ(chip.cpu().pc(), 0);                     // released: starts at 0
-    EXPECT_EQ(chip.xdata_read(CPUCS), 0x00);
-    EXPECT_FALSE(chip.load_write(0x2000, 1));          // nothing decodes there
+    EXPECT_EQ(chip.xdata_read(CPUCS), revision);
+    EXPECT_TRUE(chip.load_write(0x1B3F, 1));           // the last byte of internal RAM
+    EXPECT_FALSE(chip.load_write(0x1B40, 1));          // nothing decodes above it
     EXPECT_TRUE(chip.load_write(0x7E40, 1));           // endpoint buffers do
     uint8_t v;
     EXPECT_FALSE(chip.load_read(USBCS, v));

@@ -92,6 +92,23 @@ protected:
     FirmwareAdapter fw;
 };
 
+// The next packet may land in the very write that re-arms EP1 OUT: its interrupt
+// request stands and it is executed like any other.
+TEST_F(FirmwareProtocol, APacketLandingAsTheEndpointIsReArmedIsExecuted)
+{
+    emu::UsbFaults worst;
+    worst.instant_out = true;
+    fw.adapter().set_faults(worst);
+    std::vector<uint8_t> two_packets(128, 0x00);  // zero bytes are skipped
+    two_packets[0] = two_packets[64] = 0x02;
+    two_packets[1] = two_packets[65] = OEB;
+    two_packets[2] = 0x11;
+    two_packets[66] = 0x22;
+    ASSERT_TRUE(fw.send(two_packets));
+    ASSERT_TRUE(fw.send({0x03, OEB}));
+    EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x22}));
+}
+
 TEST_F(FirmwareProtocol, RegisterReadsReplyInOrderAndWritesProduceNoReply)
 {
     EXPECT_TRUE(fw.send({0x02, OUTB, 0x05}));

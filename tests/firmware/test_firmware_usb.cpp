@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
+
+#include "firmware_image.h"
 
 namespace {
 
@@ -12,7 +15,8 @@ using fwtest::FirmwareAdapter;
 using fwtest::ms;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint16_t IN1CS = 0x7FB6, OUT2CS = 0x7FC8, TOGCTL = 0x7FD7;
+constexpr uint16_t EP0CS = 0x7FB4, IN1CS = 0x7FB6, OUT2CS = 0x7FC8, TOGCTL = 0x7FD7;
+constexpr uint8_t IN0BSY = 0x04;
 
 // OUTnCS bit 1: the endpoint is armed for its next packet.
 bool out_endpoints_armed(const FirmwareAdapter& fw)
@@ -77,6 +81,37 @@ TEST_F(FirmwareUsb, StringDescriptorsFollowTheRequestedLength)
     // A vendor request numbered like GET_DESCRIPTOR is served as one.
     int result = 0;
     EXPECT_EQ(get_descriptor(3, 1, 255, 0, &result, 0xC0).size(), 10u);
+}
+
+// A reply ends at wLength or at a short packet; only a full last packet short of wLength
+// is followed by a zero-length one. Nothing stays armed on endpoint 0 afterwards, where
+// a chip might send it as the next request's data.
+TEST_F(FirmwareUsb, StringRepliesLeaveNothingArmedOnEndpointZero)
+{
+    EXPECT_EQ(get_descriptor(3, 1, 255).size(), 10u);
+    EXPECT_FALSE(fw.peek(EP0CS) & IN0BSY);
+
+    // String 1 stretched to one full packet.
+    std::vector<uint8_t> image(firmware_image, firmware_image + sizeof firmware_image);
+    const uint8_t zema[] = {0x0A, 0x03, 'Z', 0, 'E', 0, 'M', 0, 'A', 0};
+    auto at = std::search(image.begin(), image.end(), std::begin(zema), std::end(zema));
+    ASSERT_NE(at, image.end());
+    *at = 64;
+    ASSERT_TRUE(fw.start(image.data(), static_cast<unsigned>(image.size())));
+    for (uint16_t length : {255, 64}) {
+        SCOPED_TRACE(length);
+        EXPECT_EQ(get_descriptor(3, 1, length).size(), 64u);
+        EXPECT_FALSE(fw.peek(EP0CS) & IN0BSY);
+    }
+}
+
+// A host that gives a transfer up sends the next setup packet at once: that request is
+// served, with a status stage of its own.
+TEST_F(FirmwareUsb, ASetupPacketDuringAnAbandonedTransferIsServed)
+{
+    fw.adapter().abandon_control({0x80, 0x06, 0x0301, 0, 255});
+    EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
+    EXPECT_EQ(get_descriptor(3, 2, 255).size(), 10u);
 }
 
 TEST_F(FirmwareUsb, DescriptorsTheChipSendsFromTheBlock)

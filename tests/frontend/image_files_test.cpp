@@ -6,6 +6,7 @@
 
 #include "frontend/image_files.h"
 #include "frontend/run_state.h"
+#include "platform/files.h"
 #include "test_support.h"
 
 #ifdef _WIN32
@@ -77,6 +78,7 @@ TEST_P(RoundTrip, WrittenFilesHaveTheExactFormatAndLoadBack) {
         CapturedStdout quiet;
         write_text_dump(dump.c_str(), data.data(), size);
         write_binary_file(binary.c_str(), data.data(), size);
+        commit_written_files();
         EXPECT_EQ(quiet.text(), "");
     }
 
@@ -103,30 +105,46 @@ TEST_P(RoundTrip, WrittenFilesHaveTheExactFormatAndLoadBack) {
 
 INSTANTIATE_TEST_SUITE_P(MemorySizes, RoundTrip, testing::Values(512, 8192, 65536, 262144));
 
-TEST(WriteFiles, ReplaceAnExistingFileAndLeaveNoTemporaryFile) {
+TEST(WriteFiles, ReplaceAnExistingFileOnlyWhenCommitted) {
     std::string dir = scratch_folder();
     std::string name = dir + "backup.sav";
     write_file(name, std::string(1000, 'x'));
     const unsigned char bytes[3] = {0x00, 0x1A, 0x0A};
     write_binary_file(name.c_str(), bytes, 3);
+    EXPECT_TRUE(replaced_file_differs(name.c_str()));
+    EXPECT_EQ(read_file(name), std::string(1000, 'x'));
+    commit_written_files();
     EXPECT_EQ(read_file(name), std::string("\x00\x1A\x0A", 3));
-    EXPECT_FALSE(file_exists(name + ".tmp"));
+    write_binary_file(name.c_str(), bytes, 3);
+    EXPECT_FALSE(replaced_file_differs(name.c_str()));
+    commit_written_files();
     write_text_dump(name.c_str(), bytes, 0);
+    commit_written_files();
     EXPECT_EQ(read_file(name), "\r\n");
     write_text_dump(name.c_str(), bytes, 3);  // a last row that is not full
+    commit_written_files();
     EXPECT_EQ(read_file(name), "0000 00 1A 0A\r\n");
+    EXPECT_FALSE(replaced_file_differs((dir + "none.sav").c_str()));
 }
 
-TEST(WriteFiles, LeaveAFileWithTheTemporaryNameAlone) {
-    // An input file may carry the name the writer would give its temporary file.
+TEST(WriteFiles, PassOverLeftoversOfEarlierRuns) {
+    // Temporary files of killed runs, and input files that carry such a name, stay as
+    // they are and never stop a run.
     std::string dir = scratch_folder();
     std::string name = dir + "backup.txt";
-    write_file(name + ".tmp", "0000 01\r\n");
+    std::vector<std::string> leftovers = {name + ".tmp"};
+    for (int n = 1; n <= 40; ++n) {
+        leftovers.push_back(name + ".tmp" + std::to_string(n));
+        leftovers.push_back(name + ".tmp" + std::to_string(process_number()) + "-" + std::to_string(n));
+    }
+    for (const std::string& leftover : leftovers) write_file(leftover, "0000 01\r\n");
     const unsigned char bytes[1] = {0x5A};
-    write_text_dump(name.c_str(), bytes, 1);
+    for (int run = 0; run < 3; ++run) {
+        write_text_dump(name.c_str(), bytes, 1);
+        commit_written_files();
+    }
     EXPECT_EQ(read_file(name), "0000 5A\r\n");
-    EXPECT_EQ(read_file(name + ".tmp"), "0000 01\r\n");
-    EXPECT_FALSE(file_exists(name + ".tmp1"));
+    for (const std::string& leftover : leftovers) EXPECT_EQ(read_file(leftover), "0000 01\r\n") << leftover;
 }
 
 TEST(LoadTextDump, TakesRowsInAnyOrderAndLeavesTheRestErased) {
@@ -236,10 +254,10 @@ TEST(WriteFilesDeathTest, ReportAFileThatCannotBeWrittenAndEndTheRun) {
         {
             CapturedStdout out;
             write_binary_file(folder.c_str(), bytes, 16);
+            commit_written_files();
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(read_file(dir + "stdout.bin"), failure_output(folder));
-    EXPECT_FALSE(file_exists(folder + ".tmp"));
     EXPECT_TRUE(file_exists(folder));
 }
 #endif

@@ -21,7 +21,7 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     Options o;
     std::string error;
     ASSERT_TRUE(parse({"--chip", "m95640", "--cart=c.bin", "--stats", "--trace-bus", "b.vcd",
-                       "--trace-usb=u.pcap", "--realtime", "--", "-e", "--chip"},
+                       "--trace-usb=u.pcap", "--realtime", "--timing=max", "--", "-e", "--chip"},
                       o, error))
         << error;
     EXPECT_EQ(o.chip, ChipKind::m95640);
@@ -29,17 +29,19 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     EXPECT_EQ(o.trace_bus, "b.vcd");
     EXPECT_EQ(o.trace_usb, "u.pcap");
     EXPECT_TRUE(o.stats && o.realtime);
+    EXPECT_EQ(o.timing, emu::ChipTiming::maximum);
     EXPECT_EQ(o.tool_args, (std::vector<std::string>{"-e", "--chip"}));
 
     Options d;
     ASSERT_TRUE(parse({}, d, error));
     EXPECT_EQ(d.chip, ChipKind::le25fw203);
+    EXPECT_EQ(d.timing, emu::ChipTiming::typical);
     EXPECT_TRUE(d.tool_args.empty());
 
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
              {"--chip", "m95080"}, {"--chip"}, {"--cart="}, {"--bogus"}, {"game.sav"},
              {"--chip", "none", "--cart", "x"}, {"--chip", "none", "--fault", "erase-hang"},
-             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}}) {
+             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}, {"--timing", "fast"}}) {
         Options b;
         std::string message;
         EXPECT_FALSE(parse(bad, b, message)) << bad[0];
@@ -52,7 +54,7 @@ TEST(LauncherOptions, EveryFaultSpelling) {
     std::string error;
     for (const char* spec : {"usb-fail=12", "usb-fail-once=0x10", "no-return", "unplug=5", "data-in=0",
                              "pull=250", "stuck-bits=0x1FF:0x81", "stuck-bits=16:2", "erase-hang",
-                             "slow-program=4000"})
+                             "slow-program=4000", "kill=0x20"})
         ASSERT_TRUE(emu_launcher::parse_fault(spec, f, error)) << spec << ": " << error;
     EXPECT_EQ(f.usb.fail_from, 12u);
     EXPECT_EQ(f.usb.fail_once, 16u);
@@ -67,11 +69,13 @@ TEST(LauncherOptions, EveryFaultSpelling) {
     EXPECT_EQ(f.stuck_bits[1], std::make_pair(16u, uint8_t(2)));
     EXPECT_TRUE(f.erase_hang);
     EXPECT_EQ(f.program_us, 4000u);
+    EXPECT_TRUE(f.kill);
+    EXPECT_EQ(f.kill_ms, 32u);
     ASSERT_TRUE(emu_launcher::parse_fault("unplug=0", f, error));
     EXPECT_TRUE(f.unplugged_from_start);
 
     for (const char* spec : {"usb-fail=0", "usb-fail=-1", "usb-fail=", "usb-fail", "usb-fail=1x",
-                             "data-in=2", "pull=abc", "stuck-bits=5", "stuck-bits=5:0",
+                             "data-in=2", "pull=abc", "kill", "kill=-5", "stuck-bits=5", "stuck-bits=5:0",
                              "stuck-bits=5:0x100", "erase-hang=1", "slow-program=0", "unplugged=1",
                              "no-return=yes", "usb-fail= 3", ""}) {
         FaultSet g;

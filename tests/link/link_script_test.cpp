@@ -72,19 +72,36 @@ TEST_F(LinkScript, ReopenIsRetriedEveryTwoSecondsForThirtySeconds) {
     EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
 }
 
-TEST_F(LinkScript, UnreadableStringEndsWithoutLoading) {
-    for (int index = 1; index <= 2; ++index) {
-        SCOPED_TRACE(index);
+// A string that cannot be read is no match (a bare chip has none): the firmware is
+// loaded. A load that fails then keeps its message and the failed connection.
+TEST_F(LinkScript, UnreadableStringLoadsTheFirmware) {
+    struct Case {
+        uint8_t unreadable;  // string index
+        int failing_call;    // index in the request sequence, -1: none
+        const char* message;
+        size_t calls, opens;
+        int result;
+    } cases[] = {
+        {1, -1, "", 4, 2, 0},
+        {2, -1, "", 5, 2, 0},
+        {1, 1, "i8051 halt err.\n", 2, 1, -1},
+        {2, 4, "i8051 run err.\n", 5, 1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.calls);
         SetUp();
-        driver.reply = [index](const script::Call& call, uint8_t* out) -> int {
-            if (call.input[0] == index) return -1;
-            Bytes reply = ascii_reply("X");
-            std::memcpy(out, reply.data(), reply.size());
-            return static_cast<int>(reply.size());
+        auto scripted = driver.reply;
+        driver.reply = [&](const script::Call& call, uint8_t* out) -> int {
+            if (call.code == EZUSB_GET_STRING && call.input[0] == c.unreadable) return -1;
+            if (driver.calls.size() == static_cast<size_t>(c.failing_call + 1)) return -1;
+            return scripted(call, out);
         };
-        EXPECT_EQ(connect(), -1);
-        EXPECT_EQ(driver.calls.size(), static_cast<size_t>(index));
-        EXPECT_EQ(driver.opens.size(), 1u);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(connect(), c.result);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message);
+        EXPECT_EQ(driver.calls.size(), c.calls);
+        EXPECT_EQ(driver.opens.size(), c.opens);
+        EXPECT_EQ(script::calls_of(EZUSB_DOWNLOAD).size(), c.calls >= 4 ? 1u : 0u);
     }
     SetUp();
     driver.open_succeeds = [](int) { return false; };

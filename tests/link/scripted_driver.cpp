@@ -20,16 +20,25 @@ std::vector<Call> calls_of(uint32_t code) {
 
 static int handle_token;
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD flags, HANDLE) {
+// Elsewhere the link calls these four functions by name. On Windows it calls kernel32
+// through the import table, as pelkat.exe does: the scripted ones take the table's four
+// slots over (below), and a handle of the runtime's own goes on to kernel32.
+#ifdef _WIN32
+namespace scripted {
+#else
+#define WINAPI
+#endif
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD flags, HANDLE) {
     auto& d = script::driver;
     bool ok = !d.open_succeeds || d.open_succeeds(static_cast<int>(d.opens.size()));
     d.opens.push_back({name, access, share, disposition, flags, d.now_ms, ok});
     return ok ? static_cast<HANDLE>(&handle_token) : INVALID_HANDLE_VALUE;
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
-                     DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                            DWORD out_size, LPDWORD returned, LPOVERLAPPED) {
     auto& d = script::driver;
     const uint8_t* bytes = static_cast<const uint8_t*>(in);
     d.calls.push_back({code, std::vector<uint8_t>(bytes, bytes + in_size), out_size, d.now_ms});
@@ -40,9 +49,29 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID
     return TRUE;
 }
 
-BOOL CloseHandle(HANDLE) {
+BOOL WINAPI CloseHandle(HANDLE handle) {
+#ifdef _WIN32
+    if (handle != static_cast<HANDLE>(&handle_token) && handle != INVALID_HANDLE_VALUE) {
+        static auto kernel32_close = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CloseHandle")));
+        return kernel32_close(handle);
+    }
+#else
+    (void)handle;
+#endif
     ++script::driver.closes;
     return TRUE;
 }
 
-void Sleep(DWORD milliseconds) { script::driver.now_ms += milliseconds; }
+void WINAPI Sleep(DWORD milliseconds) { script::driver.now_ms += milliseconds; }
+
+#ifdef _WIN32
+}  // namespace scripted
+
+extern "C" {
+decltype(&::CreateFileA) __imp_CreateFileA = scripted::CreateFileA;
+decltype(&::DeviceIoControl) __imp_DeviceIoControl = scripted::DeviceIoControl;
+decltype(&::CloseHandle) __imp_CloseHandle = scripted::CloseHandle;
+decltype(&::Sleep) __imp_Sleep = scripted::Sleep;
+}
+#endif

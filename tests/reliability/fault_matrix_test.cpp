@@ -3,7 +3,8 @@
 // - the run ends with exit code 0 or 1 and a message that such an end prints;
 // - a success is a success: the files or the cartridge hold what the run promised;
 // - each of the four result files is either the older file that was there before or
-//   complete and equal to the cartridge's contents before the run; no temporary file stays;
+//   complete and equal to the cartridge's contents before the run; an older backup that
+//   a new one replaced is kept beside it; no temporary file stays;
 // - the cartridge is unchanged unless writing or erasing began, and it is never changed
 //   without a complete backup on disk;
 // - the run ends within a bounded stretch of virtual time.
@@ -25,7 +26,9 @@ const std::string NOT_FOUND = "Error: EZ-USBが見つかりませんでした";
 const std::string LINK_FAILED = "Error: アダプタとの通信に失敗しました";
 const std::string UNKNOWN = "未知の方式なので、処理できませんでした";
 const std::string TRY_AGAIN = "(もう一度、書き込みを試みて下さい)";
+const std::string TRY_ERASING_AGAIN = "(もう一度、消去を試みて下さい)";
 const std::string ERASE_HANGS = "Error: フラッシュメモリの消去が終わりませんでした";
+const std::string WRITE_HANGS = "Error: 書き込みが終わりませんでした(adr=";
 const std::string ERASING = "カートリッジデータ消去中です...";
 const std::string WRITING = "カートリッジデータ書き込み中です...";
 const std::string BACKED_UP = "バックアップしました(backup.txt, backup.sav)";
@@ -47,11 +50,12 @@ enum class Expect {
     not_found,      // the adapter is never reached: exit 0, nothing changes
     unknown,        // identification recognises nothing and ends the run
     link_failed,    // a failed transfer after the connection: the run stops with its message
-    verify_fails,   // the write does not take: the verification reports it
+    verify_fails,   // the write or erase does not take: the read-back reports it
     erase_hangs,    // the erase never finishes: the run gives up with its message
+    write_hangs,    // an EEPROM write never finishes: the run gives up with its message
     stops,          // an error end: the verification finds the cartridge gone
-    any_end,        // any documented end: an erase is not read back, so a cartridge
-                    // pulled while it runs can end in the closing message
+    any_end,        // any documented end: a pulled cartridge reads like erased memory,
+                    // so one pulled during an erase can pass its read-back
 };
 
 struct Cell {
@@ -100,15 +104,18 @@ protected:
             EXPECT_TRUE(last == FINISHED || last == NOT_FOUND) << last;
         } else {
             EXPECT_EQ(r.exit_code, 1);
-            EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last == UNKNOWN || last == TRY_AGAIN) << last;
+            EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last == UNKNOWN || last == TRY_AGAIN ||
+                        last == TRY_ERASING_AGAIN)
+                << last;
         }
         switch (cell.expect) {
             case Expect::finished: EXPECT_EQ(last, FINISHED); break;
             case Expect::not_found: EXPECT_EQ(last, NOT_FOUND); break;
             case Expect::unknown: EXPECT_EQ(last, UNKNOWN); break;
             case Expect::link_failed: EXPECT_EQ(last, LINK_FAILED); break;
-            case Expect::verify_fails: EXPECT_EQ(last, TRY_AGAIN); break;
+            case Expect::verify_fails: EXPECT_EQ(last, run == RunKind::erase ? TRY_ERASING_AGAIN : TRY_AGAIN); break;
             case Expect::erase_hangs: EXPECT_EQ(last, ERASE_HANGS); break;
+            case Expect::write_hangs: EXPECT_EQ(last.rfind(WRITE_HANGS, 0), 0u) << last; break;
             case Expect::stops: EXPECT_EQ(r.exit_code, 1); break;
             case Expect::any_end: break;
         }
@@ -126,9 +133,18 @@ protected:
             EXPECT_TRUE(content == OLDER || content == (text ? dump : cart))
                 << name << " is the older file or a complete copy of the cartridge";
         }
-        std::vector<std::string> expected_entries = {"backup.sav", "backup.txt", "cart.bin",
-                                                     "game.sav", "savedata.sav", "savedata.txt"};
-        EXPECT_EQ(folder.entries(), expected_entries) << "no temporary file stays";
+        const std::vector<std::string> expected_entries = {"backup.sav", "backup.txt", "cart.bin",
+                                                           "game.sav", "savedata.sav", "savedata.txt"};
+        std::vector<std::string> entries;
+        for (const std::string& name : folder.entries()) {
+            if (is_kept_backup(name)) {
+                EXPECT_EQ(read_file(folder.file(name)), OLDER) << name << " is the older backup, kept";
+            } else {
+                entries.push_back(name);
+            }
+        }
+        EXPECT_EQ(entries, expected_entries) << "no temporary file stays";
+        EXPECT_TRUE(holds_backup(folder, OLDER, OLDER)) << "the older backup is never lost";
 
         if (!r.printed(ERASING) && !r.printed(WRITING)) {
             EXPECT_EQ(cart_after, cart) << "cartridge unchanged";
@@ -197,16 +213,24 @@ protected:
                               run == RunKind::write ? Expect::stops : Expect::any_end,
                               run == RunKind::write ? "programming" : "erase"});
         }
-        if (run == RunKind::write) {
-            // A bit that does not take where the new file needs it changed.
+        if (run != RunKind::read) {
+            // A bit that does not take where the new file (or the erase) needs it changed.
             size_t at = 0x10;
-            while (at < chip.size && ((cart[at] ^ image[at]) & 0x01) == 0) ++at;
+            const uint8_t wanted = 0xFF;
+            while (at < chip.size && ((cart[at] ^ (run == RunKind::write ? image[at] : wanted)) & 0x01) == 0) ++at;
             char verify_line[64];
-            std::snprintf(verify_line, sizeof verify_line, "Error: 正しく書き込まれていません(adr=%04X)",
+            std::snprintf(verify_line, sizeof verify_line,
+                          run == RunKind::write ? "Error: 正しく書き込まれていません(adr=%04X)"
+                                                : "Error: 正しく消去されていません(adr=%04X)",
                           static_cast<unsigned>(at));
-            result.push_back({"stuck-bits=" + std::to_string(at) + ":1", Expect::verify_fails, "programming",
-                              verify_line});
-            result.push_back({"slow-program=20000", Expect::verify_fails, "programming"});
+            result.push_back({"stuck-bits=" + std::to_string(at) + ":1", Expect::verify_fails,
+                              run == RunKind::write ? "programming" : "erase", verify_line});
+        }
+        if (run == RunKind::write) {
+            // Twice the longest write cycle the data sheets allow is waited for; an EEPROM
+            // that stays busy for seconds stops the run before its next write.
+            result.push_back({"slow-program=10000", Expect::finished, "programming"});
+            if (!chip.flash) result.push_back({"slow-program=3000000", Expect::write_hangs, "programming"});
         }
         // A data-in line stuck low is no memory. Stuck high it reads as a blank one, which
         // nothing can tell from a real blank memory: a write run then guesses the type from

@@ -153,7 +153,8 @@ TEST_F(Procedures, EepromEraseRunFillsWithFF) {
     Console console;
     erase_run();
     EXPECT_EQ(console.text(), "カートリッジデータを消去する前にバックアップします\n" + kBackingUp + progress(0x200) +
-                                  kBackedUp + "カートリッジデータ消去中です...\n" + progress(0x200));
+                                  kBackedUp + "カートリッジデータ消去中です...\n" + progress(0x200) + kBackingUp +
+                                  progress(0x200) + "正しく消去されています\n");
     for (uint32_t a = 0; a < 0x200; a++) ASSERT_EQ(memory()[a], 0xFF) << a;
     expect_files("backup.txt", "backup.sav", patterned());
     EXPECT_GE(adapter().now_ns() - start, 1000000000u);

@@ -1,12 +1,16 @@
 #include "emu_run.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -32,6 +36,60 @@ bool EmuResult::printed(const std::string& message) const {
     return std::find(messages.begin(), messages.end(), message) != messages.end();
 }
 
+#ifdef _WIN32
+
+ScratchFolder::ScratchFolder() {
+    static unsigned serial;
+    for (;;) {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("pelkat_run_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++serial));
+        if (std::filesystem::create_directory(path)) {
+            path_ = path.string();
+            return;
+        }
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    if (!keep_) std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+HANDLE inheritable(const std::string& name, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The program in the folder, standard output and error to the files, input from NUL.
+int run_program(const std::string& folder, const std::string& arguments, const std::string& out_file,
+                const std::string& err_file) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = inheritable(out_file, GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = inheritable(err_file, GENERIC_WRITE, CREATE_ALWAYS);
+    std::string command = "\"" PELKAT_EMU "\" " + arguments;
+    PROCESS_INFORMATION process;
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                  &startup, &process);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
+    if (!started) return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+#else
+
 ScratchFolder::ScratchFolder() {
     char name[] = "/tmp/pelkat_run_XXXXXX";
     if (mkdtemp(name) == nullptr) throw std::runtime_error("no scratch folder");
@@ -42,27 +100,33 @@ ScratchFolder::~ScratchFolder() {
     if (!keep_) std::system(("chmod -R u+w '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
 }
 
+#endif
+
 std::vector<std::string> ScratchFolder::entries() const {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(path_, error)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-EmuResult ScratchFolder::run(const std::string& arguments, const std::string& locale) const {
+EmuResult ScratchFolder::run(const std::string& arguments, const std::string& before,
+                             const std::string& output) const {
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && env " + locale + " '" PELKAT_EMU "' " + arguments +
-                          " >'" + out_file + "' 2>'" + err_file + "' </dev/null";
-    int status = std::system(command.c_str());
     EmuResult result;
+#ifdef _WIN32
+    if (!before.empty() || !output.empty()) throw std::invalid_argument("no shell to run those words");
+    result.exit_code = run_program(path_, arguments, out_file, err_file);
+#else
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before + " '" PELKAT_EMU "' " +
+                          arguments + " " +
+                          (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file + "' </dev/null";
+    int status = std::system(command.c_str());
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     Bytes out = read_file(out_file), err = read_file(err_file);
     std::remove(out_file.c_str());
     std::remove(err_file.c_str());
@@ -130,4 +194,17 @@ Bytes text_dump(const Bytes& bytes) {
     }
     text += "\r\n";
     return Bytes(text.begin(), text.end());
+}
+
+bool is_kept_backup(const std::string& name) { return name.rfind("backup-", 0) == 0; }
+
+bool holds_backup(const ScratchFolder& folder, const Bytes& text, const Bytes& binary) {
+    for (const std::string& name : folder.entries()) {
+        if (name != "backup.txt" && !(is_kept_backup(name) && name.size() > 4 && name.substr(name.size() - 4) == ".txt"))
+            continue;
+        const std::string stem = folder.file(name.substr(0, name.size() - 4));
+        if (read_file(stem + ".txt") == text && exists(stem + ".sav") && read_file(stem + ".sav") == binary)
+            return true;
+    }
+    return false;
 }

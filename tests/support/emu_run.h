@@ -35,9 +35,11 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
     // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
-    // key wait returns at once), under the C locale (the tool writes Shift-JIS) or the
-    // environment settings given (arguments of env(1)).
-    EmuResult run(const std::string& arguments, const std::string& locale = "LC_ALL=C") const;
+    // key wait returns at once), under the C locale (the tool writes Shift-JIS). Shell
+    // words may go before the program (such as "ulimit -f 2;", "timeout 10" or another
+    // locale's "env LANG=..."), and standard output elsewhere than into EmuResult::out
+    // (such as ">&-" to close it).
+    EmuResult run(const std::string& arguments, const std::string& before = "", const std::string& output = "") const;
     // Leaves the folder in place at the end, for a look after a failure.
     void keep() { keep_ = true; }
 
@@ -53,3 +55,9 @@ void write_file(const std::string& path, const Bytes& bytes);
 Bytes pattern(size_t length, uint32_t seed);
 // The text dump of the bytes, formatted here independently of the tool's writer.
 Bytes text_dump(const Bytes& bytes);
+// Whether a backup pair in the folder, "backup.txt" and "backup.sav" or an older pair
+// kept beside them ("backup-....txt" and the ".sav" of the same stem), holds exactly
+// these contents.
+bool holds_backup(const ScratchFolder& folder, const Bytes& text, const Bytes& binary);
+// Whether the entry is an older backup file kept by a run ("backup-" and more).
+bool is_kept_backup(const std::string& name);
