@@ -34,7 +34,7 @@ static unsigned char all_ff[PROBE_SIZE];
 static void settle(SaveType type, int size, const char* message) {
     save_type = type;
     save_size = size;
-    con_printf("%s", message);
+    con_print(message);
 }
 
 // Returns the identification.

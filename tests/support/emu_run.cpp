@@ -121,7 +121,8 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
     if (!before.empty() || !output.empty()) throw std::invalid_argument("no shell to run those words");
     result.exit_code = run_program(path_, arguments, out_file, err_file);
 #else
-    std::string command = "cd '" + path_ + "' && " + before + " '" PELKAT_EMU "' " + arguments + " " +
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before + " '" PELKAT_EMU "' " +
+                          arguments + " " +
                           (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
