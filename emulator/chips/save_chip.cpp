@@ -195,8 +195,29 @@ void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t coun
     cycles_.push_back({kind, address, count, now_ns, cycle_end_ns_});
 }
 
+// Most edges fall inside a byte, with the chip selected and no cycle running: a bit
+// clocked in, or the next bit presented. They take the short way; every other change
+// of the lines the full one.
 void SaveChip::drive(BusLines lines, uint64_t now_ns) {
-    settle(now_ns);
+    if (!cycle_open_ && !lines.select && !lines_.select && !pulled(now_ns)) {
+        bool rising = !lines_.clock && lines.clock, falling = lines_.clock && !lines.clock;
+        bool inside_byte = rising ? (bits_ + 1) % 8 != 0
+                                  : !falling || phase_ != Phase::output || (out_bits_left_ != 0 && op_ != Op::rdsr);
+        if (inside_byte) {
+            lines_ = lines;
+            if (rising) {
+                clock_in(lines.data);
+            } else if (falling && phase_ == Phase::output) {
+                present_next_bit();
+            }
+            return;
+        }
+    }
+    drive_edge(lines, now_ns);
+}
+
+void SaveChip::drive_edge(BusLines lines, uint64_t now_ns) {
+    if (cycle_open_) settle(now_ns);
     BusLines prev = lines_;
     lines_ = lines;
     if (pulled(now_ns)) {
@@ -216,8 +237,8 @@ void SaveChip::drive(BusLines lines, uint64_t now_ns) {
     }
     if (lines.select) return;
     if (!prev.clock && lines.clock) {
-        in_byte_ = static_cast<uint8_t>((in_byte_ << 1) | (lines.data ? 1 : 0));
-        if (++bits_ % 8 == 0) take_byte(in_byte_, now_ns);
+        clock_in(lines.data);
+        if (bits_ % 8 == 0) take_byte(in_byte_, now_ns);
     } else if (prev.clock && !lines.clock && phase_ == Phase::output) {
         if (out_bits_left_ == 0) {
             if (op_ == Op::rdid && id_index_ == 3) {
@@ -233,13 +254,12 @@ void SaveChip::drive(BusLines lines, uint64_t now_ns) {
             // sees write-in-progress drop the moment the cycle ends.
             out_byte_ = status(now_ns);
         }
-        --out_bits_left_;
-        out_level_ = (out_byte_ >> out_bits_left_) & 1;
+        present_next_bit();
     }
 }
 
 int SaveChip::output(uint64_t now_ns) {
-    settle(now_ns);
+    if (cycle_open_) settle(now_ns);
     if (pulled(now_ns) || lines_.select) return -1;
     return out_level_;
 }

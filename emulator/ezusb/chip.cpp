@@ -66,17 +66,18 @@ bool Chip::load_read(uint16_t addr, uint8_t& value) const {
     return false;
 }
 
+// Pin levels of a port without asking the cartridge: what the latches drive, 1 elsewhere.
+// That an undriven pin reads 1 is this model's assumption (the board's pull-ups decide
+// it), not a fact of the chip.
+inline uint8_t Chip::latch_levels(int port) const {
+    uint8_t driven = mem_[OEA + port] & uint8_t(~mem_[PORTACFG + port]);
+    return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
+}
+
 uint8_t Chip::peek(uint16_t addr) const {
     if (addr >= ram_size && addr < buffers_begin) return 0xFF;  // nothing decodes there
     switch (addr) {
-    case PINSA: case PINSB: case PINSC: {
-        // Pin levels without asking the cartridge: what the latches drive, 1 elsewhere.
-        // That an undriven pin reads 1 is this model's assumption (the board's pull-ups
-        // decide it), not a fact of the chip.
-        int port = addr - PINSA;
-        uint8_t driven = mem_[OEA + port] & uint8_t(~mem_[PORTACFG + port]);
-        return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
-    }
+    case PINSA: case PINSB: case PINSC: return latch_levels(addr - PINSA);
     case USBFRAMEL: return uint8_t(cpu_.cycles() / cycles_per_frame);
     case USBFRAMEH: return uint8_t((cpu_.cycles() / cycles_per_frame) >> 8) & 0x07;
     case IVEC: {
@@ -96,7 +97,7 @@ uint8_t Chip::peek(uint16_t addr) const {
 uint8_t Chip::xdata_read(uint16_t addr) {
     if (addr == PINSC && !(mem_[OEC] & 0x01)) {
         // PC0 is the cartridge's data output; undriven it is pulled up.
-        uint8_t level = peek(PINSC);
+        uint8_t level = latch_levels(2);
         int out = cartridge_ ? cartridge_->output(now_ns()) : -1;
         return out == 0 ? uint8_t(level & 0xFE) : level;
     }
@@ -104,6 +105,11 @@ uint8_t Chip::xdata_read(uint16_t addr) {
 }
 
 void Chip::xdata_write(uint16_t addr, uint8_t value) {
+    if (addr == OUTB) {  // the serial engine's stores, first of all
+        mem_[OUTB] = value;
+        drive_cartridge();
+        return;
+    }
     if (addr < buffers_begin) return;
     if (addr < regs_begin) {
         mem_[addr] = value;
@@ -118,7 +124,7 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
     case PINSA: case PINSB: case PINSC: case IVEC: case FNADDR:
     case USBFRAMEL: case USBFRAMEH:
         return;
-    case OUTB: case OEB: case PORTBCFG:
+    case OEB: case PORTBCFG:  // OUTB: see xdata_write
         mem_[addr] = value;
         drive_cartridge();
         return;
@@ -229,15 +235,8 @@ void Chip::interrupt_taken(uint16_t vector) {
     if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
 }
 
-uint8_t Chip::pins(int port) {
-    uint8_t level = peek(uint16_t(PINSA + port));
-    if (port == 2 && !(mem_[OEC] & 0x01) && cartridge_ && cartridge_->output(now_ns()) == 0)
-        level &= 0xFE;
-    return level;
-}
-
 void Chip::drive_cartridge() {
-    uint8_t lines = pins(1) & 0x07;
+    uint8_t lines = latch_levels(1) & 0x07;
     if (lines == bus_lines_) return;
     bus_lines_ = lines;
     if (cartridge_)
