@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "adapter_protocol.h"
 #include "chips/cartridge.h"
 #include "ezusb/ezusb_regs.h"
 
@@ -95,11 +96,11 @@ uint8_t Chip::peek(uint16_t addr) const {
 }
 
 uint8_t Chip::xdata_read(uint16_t addr) {
-    if (addr == PINSC && !(mem_[OEC] & 0x01)) {
+    if (addr == PINSC && !(mem_[OEC] & PIN_DATA_IN)) {
         // PC0 is the cartridge's data output; undriven it is pulled up.
         uint8_t level = latch_levels(2);
         int out = cartridge_ ? cartridge_->output(now_ns()) : -1;
-        return out == 0 ? uint8_t(level & 0xFE) : level;
+        return out == 0 ? uint8_t(level & ~PIN_DATA_IN) : level;
     }
     return peek(addr);
 }
@@ -236,11 +237,13 @@ void Chip::interrupt_taken(uint16_t vector) {
 }
 
 void Chip::drive_cartridge() {
-    uint8_t lines = latch_levels(1) & 0x07;
+    uint8_t lines = latch_levels(1) & (PIN_DESELECT | PIN_CLOCK | PIN_DATA_OUT);
     if (lines == bus_lines_) return;
     bus_lines_ = lines;
     if (cartridge_)
-        cartridge_->drive(BusLines{(lines & 4) != 0, (lines & 2) != 0, (lines & 1) != 0}, now_ns());
+        cartridge_->drive(BusLines{(lines & PIN_DESELECT) != 0, (lines & PIN_CLOCK) != 0,
+                                     (lines & PIN_DATA_OUT) != 0},
+                            now_ns());
 }
 
 void Chip::bus_reset() {

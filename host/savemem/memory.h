@@ -2,15 +2,6 @@
 // and the sector erase of a serial FLASH memory. `type` is a SaveType value.
 #pragma once
 
-enum {
-    CMD_WRITE = 0x02,
-    CMD_READ = 0x03,
-    CMD_RDSR = 0x05,
-    CMD_WREN = 0x06,
-    CMD_RDID = 0x9F,
-    CMD_SE = 0xD8,
-};
-
 // Instruction byte and address part; neither selects nor deselects.
 void send_read_header(int type, int address);
 void send_write_header(int type, int address);
