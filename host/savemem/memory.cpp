@@ -10,7 +10,7 @@
 #include "savemem/bus.h"
 
 enum {
-    SECTOR_COUNT = 4,          // 4 x 64 KiB = 256 KiB
+    SECTOR_SIZE = 0x10000,     // what SE erases on every FLASH memory the tool knows
     ERASE_POLL_MS = 300,
     ERASE_LIMIT_MS = 60000,    // per sector; the chips need a few seconds at worst
     // The M95xxx EEPROMs finish a byte or page write "within 5 ms" (tW, their data
@@ -92,12 +92,13 @@ int read_id() {
 
 void erase_flash() {
     con_printf("フラッシュメモリの消去を開始します\n");
-    for (int s = 0; s < SECTOR_COUNT; s++) {
+    int sectors = (save_size + SECTOR_SIZE - 1) / SECTOR_SIZE;
+    for (int s = 0; s < sectors; s++) {
         write_enable();
         con_printf("Sector %d erase ", s);
         bus_select();
         shift_out(CMD_SE, 8);
-        shift_out((unsigned)s << 16, 24);
+        shift_out((unsigned)s * SECTOR_SIZE, 24);
         bus_deselect();  // starts the erase
 
         bus_select();

@@ -16,7 +16,8 @@ void write_enable();
 int wait_write_done();
 // The three identification bytes, first in bits 23-16.
 int read_id();
-// Erases the four 64 KiB sectors of a serial FLASH memory with progress lines.
+// Erases the 64 KiB sectors of a serial FLASH memory of save_size bytes, with a
+// progress line for each.
 // Ends the run when a sector has not finished erasing within 60 seconds.
 void erase_flash();
 // 0 when the two 16-byte areas are equal, -1 otherwise.
