@@ -75,6 +75,16 @@ inline uint8_t Chip::latch_levels(int port) const {
     return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
 }
 
+inline void Chip::drive_cartridge() {
+    uint8_t lines = latch_levels(1) & (PIN_DESELECT | PIN_CLOCK | PIN_DATA_OUT);
+    if (lines == bus_lines_) return;
+    bus_lines_ = lines;
+    if (cartridge_)
+        cartridge_->drive(BusLines{(lines & PIN_DESELECT) != 0, (lines & PIN_CLOCK) != 0,
+                                     (lines & PIN_DATA_OUT) != 0},
+                            now_ns());
+}
+
 uint8_t Chip::peek(uint16_t addr) const {
     if (addr >= ram_size && addr < buffers_begin) return 0xFF;  // nothing decodes there
     switch (addr) {
@@ -236,15 +246,6 @@ void Chip::interrupt_taken(uint16_t vector) {
     if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
 }
 
-void Chip::drive_cartridge() {
-    uint8_t lines = latch_levels(1) & (PIN_DESELECT | PIN_CLOCK | PIN_DATA_OUT);
-    if (lines == bus_lines_) return;
-    bus_lines_ = lines;
-    if (cartridge_)
-        cartridge_->drive(BusLines{(lines & PIN_DESELECT) != 0, (lines & PIN_CLOCK) != 0,
-                                     (lines & PIN_DATA_OUT) != 0},
-                            now_ns());
-}
 
 void Chip::bus_reset() {
     // Endpoints drop what they hold and wait to be armed again; toggles restart at DATA0
