@@ -1,5 +1,7 @@
 # Settings shared by every target of the project.
 
+include(GNUInstallDirs)
+
 if(PELKAT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)

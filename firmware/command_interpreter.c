@@ -1,25 +1,8 @@
 /* EP1 OUT: the command interpreter and the streamed-write engine.
  * EP1 IN: the streamed-read refill. */
+#include "adapter_protocol.h"
 #include "ezusb_regs.h"
 #include "stream_state.h"
-
-#define OP_WRITE_REG 0x02
-#define OP_READ_REG 0x03
-#define OP_STREAM_WRITE 0x04
-#define OP_STREAM_READ 0x05
-#define OP_STREAM_END 0x06
-#define OP_CHIP_ERASE 0x09
-
-/* Serial FLASH instructions. */
-#define READ 0x03
-#define WREN 0x06
-#define WRDI 0x04
-#define RDSR 0x05
-#define WIP 0x01 /* status bit 0: a write, program or erase cycle runs */
-#define PP 0x02
-#define CE 0xC7
-
-#define PACKET_SIZE 64
 
 struct StreamState stream;
 xreg_ptr out_reg_ptr;
@@ -84,8 +67,8 @@ static void page_close_delay(void)
 static void wait_not_busy(void)
 {
     unsigned int polls = 16384;
-    bus_command(RDSR); /* the status byte repeats while selected */
-    while ((bus_shift_in() & WIP) && --polls)
+    bus_command(CMD_RDSR); /* the status byte repeats while selected */
+    while ((bus_shift_in() & SR_WIP) && --polls)
         ;
     bus_deselect();
 }
@@ -142,7 +125,7 @@ static void execute_operations(void)
         case OP_STREAM_READ:
             out_reg_ptr = register_at(OUT1BUF[p + 1]);
             in_reg_ptr = register_at(OUT1BUF[p + 2]);
-            bus_command(READ);
+            bus_command(CMD_READ);
             bus_shift_out(OUT1BUF[p + 3]);
             bus_shift_out(OUT1BUF[p + 4]);
             bus_shift_out(OUT1BUF[p + 5]);
@@ -165,9 +148,9 @@ static void execute_operations(void)
             break;
         case OP_CHIP_ERASE:
             out_reg_ptr = register_at(OUT1BUF[p + 1]);
-            bus_command(WREN);
-            bus_command(CE);
-            bus_command(WRDI);
+            bus_command(CMD_WREN);
+            bus_command(CMD_CE);
+            bus_command(CMD_WRDI);
             bus_deselect();
             p += 2;
             break;
@@ -188,8 +171,8 @@ static void stream_write_data(void)
     while (p < count) {
         if (stream.page_fill == 0) {
             wait_not_busy();
-            bus_command(WREN);
-            bus_command(PP);
+            bus_command(CMD_WREN);
+            bus_command(CMD_WRITE);
             send_address(stream.stream_base + stream.stream_done);
         }
         bus_shift_out(OUT1BUF[p]);
@@ -202,7 +185,7 @@ static void stream_write_data(void)
         if (next_low == 0 || last) {
             bus_deselect(); /* the memory starts programming */
             page_close_delay();
-            bus_shift_out(WRDI);
+            bus_shift_out(CMD_WRDI);
             bus_deselect();
             stream.page_fill = 0;
         }

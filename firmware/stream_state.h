@@ -21,12 +21,6 @@ extern struct StreamState stream;
 extern xreg_ptr out_reg_ptr;
 extern xreg_ptr in_reg_ptr;
 
-/* Bits of the bus output register and of the bus input register. */
-#define PIN_DATA_OUT 0x01
-#define PIN_CLOCK 0x02
-#define PIN_DESELECT 0x04
-#define PIN_DATA_IN 0x01
-
 void bus_shift_out(unsigned char b);
 unsigned char bus_shift_in(void);
 

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the native build, the
 # Windows build with its tests under wine, the native suite again under the sanitizers,
-# and short fuzzing runs.
+# short fuzzing runs, and the Debian package and man pages (tests/package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 jobs=$(nproc)
 # ccache keeps repeated runs on one machine to the files that changed.
 launch=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-cmake -S . -B build "${launch[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build "${launch[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKAT_BUILD_TESTS=ON \
+  -DPELKAT_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
 
@@ -17,7 +18,8 @@ ctest --test-dir build -j"$jobs" --output-on-failure
 # few runs of pelkat.exe go through wine. Standard input is empty, so no key wait can
 # block; wine's own diagnostics on standard error are harmless.
 export WINEDEBUG=-all
-cmake -S . -B build-windows "${launch[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build-windows "${launch[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DPELKAT_BUILD_TESTS=ON >/dev/null
 cmake --build build-windows -j"$jobs"
 ctest --test-dir build-windows --output-on-failure </dev/null
 
@@ -25,7 +27,8 @@ ctest --test-dir build-windows --output-on-failure </dev/null
 # UndefinedBehaviorSanitizer; any report fails the test that caused it. Two warnings that
 # need the optimiser's full value ranges give false alarms at -O1 under the sanitizers;
 # the build above checks them.
-cmake -S . -B build-asan "${launch[@]}" -DPELKAT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-asan "${launch[@]}" -DPELKAT_SANITIZE=ON -DPELKAT_BUILD_TESTS=ON \
+  -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
   -DCMAKE_CXX_FLAGS="-Wno-maybe-uninitialized -Wno-format-truncation" >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "adapter_protocol.h"
 #include "chips/cartridge.h"
 #include "core/cpu8051.h"
 #include "echo_firmware.h"
@@ -16,9 +17,6 @@
 #include "firmware_image.h"
 
 namespace {
-
-constexpr uint8_t OP_WRITE_REG = 0x02, OP_READ_REG = 0x03;
-constexpr uint8_t OUTB = 0x97, PINSC = 0x9B, OEB = 0x9D, OEC = 0x9E, PORTBCFG = 0x94, PORTCCFG = 0x95;
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -40,21 +38,22 @@ int main(int argc, char** argv) {
     std::printf("download, 1.5 s away from the bus, enumeration: %.1f ms of host time\n",
                 seconds_since(load_start) * 1e3);
 
-    const uint8_t setup[] = {OP_WRITE_REG, PORTBCFG, 0, OP_WRITE_REG, PORTCCFG, 0,
-                             OP_WRITE_REG, OEC, 0, OP_WRITE_REG, OEB, 7, OP_WRITE_REG, OUTB, 4};
+    const uint8_t setup[] = {OP_WRITE_REG, REG_PORTBCFG, 0, OP_WRITE_REG, REG_PORTCCFG, 0,
+                             OP_WRITE_REG, REG_OEC,      0, OP_WRITE_REG, REG_OEB,      7,
+                             OP_WRITE_REG, REG_OUTB,     PIN_DESELECT};
     adapter.bulk_out(0x01, setup, sizeof setup);
 
     // 21 register writes: data bits clocked out by hand, as a byte write does.
     std::vector<uint8_t> clocking;
     for (int i = 0; i < 21; ++i) {
         clocking.push_back(OP_WRITE_REG);
-        clocking.push_back(OUTB);
+        clocking.push_back(REG_OUTB);
         clocking.push_back(uint8_t((i & 1) << 1 | (i >> 1 & 1)));
     }
     // Reading: 8 clock pulses with a read of the data line at each.
     std::vector<uint8_t> reading;
     for (int i = 0; i < 8; ++i) {
-        uint8_t r[] = {OP_WRITE_REG, OUTB, 0, OP_WRITE_REG, OUTB, 2, OP_READ_REG, PINSC};
+        uint8_t r[] = {OP_WRITE_REG, REG_OUTB, 0, OP_WRITE_REG, REG_OUTB, PIN_CLOCK, OP_READ_REG, REG_PINSC};
         reading.insert(reading.end(), r, r + sizeof r);
     }
 

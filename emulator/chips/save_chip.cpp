@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "adapter_protocol.h"
+
 namespace emu {
 
 namespace {
@@ -14,15 +16,6 @@ constexpr uint64_t kUs = 1000;
 constexpr uint64_t kMs = 1000 * kUs;
 constexpr uint64_t kS = 1000 * kMs;
 constexpr uint64_t kNever = UINT64_MAX;
-
-constexpr uint8_t WRITE = 0x02;  // page program on the FLASH chips
-constexpr uint8_t READ = 0x03;
-constexpr uint8_t WRDI = 0x04;
-constexpr uint8_t RDSR = 0x05;
-constexpr uint8_t WREN = 0x06;
-constexpr uint8_t RDID = 0x9F;
-constexpr uint8_t SE = 0xD8;
-constexpr uint8_t CE = 0xC7;
 
 std::string errno_text() { return std::strerror(errno); }
 
@@ -128,7 +121,7 @@ void SaveChip::set_erase_hang(bool hang) { erase_hang_ = hang; }
 void SaveChip::set_program_time_us(uint32_t us) { program_ns_ = uint64_t{us} * kUs; }
 
 uint8_t SaveChip::status(uint64_t now_ns) {
-    return static_cast<uint8_t>((busy(now_ns) ? 0x01 : 0) | (wel_ ? 0x02 : 0));
+    return static_cast<uint8_t>((busy(now_ns) ? SR_WIP : 0) | (wel_ ? SR_WEL : 0));
 }
 
 bool SaveChip::busy(uint64_t now_ns) {
@@ -195,8 +188,29 @@ void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t coun
     cycles_.push_back({kind, address, count, now_ns, cycle_end_ns_});
 }
 
+// Most edges fall inside a byte, with the chip selected and no cycle running: a bit
+// clocked in, or the next bit presented. They take the short way; every other change
+// of the lines the full one.
 void SaveChip::drive(BusLines lines, uint64_t now_ns) {
-    settle(now_ns);
+    if (!cycle_open_ && !lines.select && !lines_.select && !pulled(now_ns)) {
+        bool rising = !lines_.clock && lines.clock, falling = lines_.clock && !lines.clock;
+        bool inside_byte = rising ? (bits_ + 1) % 8 != 0
+                                  : !falling || phase_ != Phase::output || (out_bits_left_ != 0 && op_ != Op::rdsr);
+        if (inside_byte) {
+            lines_ = lines;
+            if (rising) {
+                clock_in(lines.data);
+            } else if (falling && phase_ == Phase::output) {
+                present_next_bit();
+            }
+            return;
+        }
+    }
+    drive_edge(lines, now_ns);
+}
+
+void SaveChip::drive_edge(BusLines lines, uint64_t now_ns) {
+    if (cycle_open_) settle(now_ns);
     BusLines prev = lines_;
     lines_ = lines;
     if (pulled(now_ns)) {
@@ -216,8 +230,8 @@ void SaveChip::drive(BusLines lines, uint64_t now_ns) {
     }
     if (lines.select) return;
     if (!prev.clock && lines.clock) {
-        in_byte_ = static_cast<uint8_t>((in_byte_ << 1) | (lines.data ? 1 : 0));
-        if (++bits_ % 8 == 0) take_byte(in_byte_, now_ns);
+        clock_in(lines.data);
+        if (bits_ % 8 == 0) take_byte(in_byte_, now_ns);
     } else if (prev.clock && !lines.clock && phase_ == Phase::output) {
         if (out_bits_left_ == 0) {
             if (op_ == Op::rdid && id_index_ == 3) {
@@ -233,13 +247,12 @@ void SaveChip::drive(BusLines lines, uint64_t now_ns) {
             // sees write-in-progress drop the moment the cycle ends.
             out_byte_ = status(now_ns);
         }
-        --out_bits_left_;
-        out_level_ = (out_byte_ >> out_bits_left_) & 1;
+        present_next_bit();
     }
 }
 
 int SaveChip::output(uint64_t now_ns) {
-    settle(now_ns);
+    if (cycle_open_) settle(now_ns);
     if (pulled(now_ns) || lines_.select) return -1;
     return out_level_;
 }
@@ -252,40 +265,40 @@ void SaveChip::take_byte(uint8_t byte, uint64_t now_ns) {
         if (kind_ == ChipKind::m95040) {
             // Address bit 8 travels in bit 3 of the instruction; the bit is "don't care"
             // in the instructions that take no address.
-            high_address = (byte >> 3) & 1;
-            code = static_cast<uint8_t>(byte & ~0x08);
+            high_address = (byte & CMD_A8) ? 1 : 0;
+            code = static_cast<uint8_t>(byte & ~CMD_A8);
         }
         phase_ = Phase::ignore;
-        if (busy(now_ns) && code != RDSR) return;
+        if (busy(now_ns) && code != CMD_RDSR) return;
         switch (code) {
-        case WREN: op_ = Op::wren; break;
-        case WRDI: op_ = Op::wrdi; break;
-        case RDSR:
+        case CMD_WREN: op_ = Op::wren; break;
+        case CMD_WRDI: op_ = Op::wrdi; break;
+        case CMD_RDSR:
             op_ = Op::rdsr;
             phase_ = Phase::output;
             break;
-        case RDID:
+        case CMD_RDID:
             if (!params_.flash) break;
             op_ = Op::rdid;
             id_index_ = 0;
             phase_ = Phase::output;
             break;
-        case READ:
-        case WRITE:
-            if (code == WRITE && !wel_) break;
-            op_ = code == READ ? Op::read : Op::write;
+        case CMD_READ:
+        case CMD_WRITE:
+            if (code == CMD_WRITE && !wel_) break;
+            op_ = code == CMD_READ ? Op::read : Op::write;
             address_ = high_address;
             address_left_ = params_.address_bytes;
             phase_ = Phase::address;
             break;
-        case SE:
+        case CMD_SE:
             if (!params_.flash || !wel_) break;
             op_ = Op::sector_erase;
             address_ = 0;
             address_left_ = 3;
             phase_ = Phase::address;
             break;
-        case CE:
+        case CMD_CE:
             if (params_.flash && wel_) op_ = Op::chip_erase;
             break;
         default: break;

@@ -95,6 +95,15 @@ private:
     static const Params& params_of(ChipKind kind);
 
     bool pulled(uint64_t now_ns) const { return now_ns >= pull_ns_; }
+    void drive_edge(BusLines lines, uint64_t now_ns);
+    void clock_in(bool data) {
+        in_byte_ = static_cast<uint8_t>((in_byte_ << 1) | (data ? 1 : 0));
+        ++bits_;
+    }
+    void present_next_bit() {
+        --out_bits_left_;
+        out_level_ = (out_byte_ >> out_bits_left_) & 1;
+    }
     bool busy(uint64_t now_ns);
     void settle(uint64_t now_ns);
     void take_byte(uint8_t byte, uint64_t now_ns);

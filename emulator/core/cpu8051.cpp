@@ -9,8 +9,6 @@ constexpr uint8_t flag_cy = 0x80, flag_ac = 0x40, flag_ov = 0x04, flag_p = 0x01;
 constexpr int acc = sfr::ACC - 0x80, psw_i = sfr::PSW - 0x80, sp_i = sfr::SP - 0x80,
               b_i = sfr::B - 0x80;
 
-#define PELKAT_ALWAYS_INLINE inline __attribute__((always_inline))
-
 inline uint8_t parity(uint8_t v) { return static_cast<uint8_t>(__builtin_parity(v)); }
 
 // Registers whose writes can change whether an interrupt is due or the core idles.
@@ -23,14 +21,13 @@ inline bool is_port(uint8_t addr) {
     return addr == sfr::P0 || addr == sfr::P1 || addr == sfr::P2 || addr == sfr::P3;
 }
 
-// Eight consecutive opcodes that differ only in the register they name.
-#define CASE2(x) case (x): case (x) + 1
-#define CASE8(x) \
-    CASE2(x): CASE2((x) + 2): CASE2((x) + 4): CASE2((x) + 6)
-// The eight 2 KiB-page jumps or calls (AJMP at 0x01, ACALL at 0x11, then every 0x20).
-#define CASE_PAGE(x) \
-    case (x): case (x) + 0x20: case (x) + 0x40: case (x) + 0x60: case (x) + 0x80: \
-    case (x) + 0xA0: case (x) + 0xC0: case (x) + 0xE0
+// The code of opcode 0xXY begins at label op_XY; each instruction ends with its own
+// dispatch of the next one (see interpret).
+#define OP(x) op_##x
+#define ROW(h)                                                                              \
+    &&op_##h##0, &&op_##h##1, &&op_##h##2, &&op_##h##3, &&op_##h##4, &&op_##h##5, &&op_##h##6, \
+        &&op_##h##7, &&op_##h##8, &&op_##h##9, &&op_##h##A, &&op_##h##B, &&op_##h##C,        \
+        &&op_##h##D, &&op_##h##E, &&op_##h##F
 
 }  // namespace
 
@@ -216,13 +213,13 @@ inline void Cpu8051::da() {
     sfr_[acc] = static_cast<uint8_t>(a);
 }
 
-inline int Cpu8051::cjne(uint8_t left, uint8_t right) {
-    int8_t rel = static_cast<int8_t>(mem_[pc_++]);
+inline int Cpu8051::cjne(uint8_t left, uint8_t right, uint16_t& pc) {
+    int8_t rel = static_cast<int8_t>(mem_[pc++]);
     if (left < right)
         sfr_[psw_i] |= flag_cy;
     else
         sfr_[psw_i] &= ~flag_cy;
-    if (left != right) pc_ = static_cast<uint16_t>(pc_ + rel);
+    if (left != right) pc = static_cast<uint16_t>(pc + rel);
     return 4;
 }
 
@@ -249,19 +246,6 @@ inline bool Cpu8051::interrupt_pending() const {
            (sfr_[sfr::EICON - 0x80] & 0x30) == 0x30;
 }
 
-PELKAT_ALWAYS_INLINE int Cpu8051::exec_one() {
-    uint16_t at = pc_;
-    int c = execute(mem_[pc_++]);
-    if (c == 0) {
-        pc_ = at;
-        halt_pc_ = at;
-        return 0;
-    }
-    ++instructions_;
-    cycles_ += static_cast<uint64_t>(c);
-    return c;
-}
-
 int Cpu8051::step() {
     if (halt_reason_) return 0;
     if (interrupt_pending()) return take_interrupt();
@@ -270,12 +254,13 @@ int Cpu8051::step() {
         irq_blocked_ = false;
         attention_ = true;  // a request may be waiting behind the blocked instruction
     }
-    return exec_one();
+    uint64_t before = cycles_;
+    interpret(cycles_ + 1);  // every instruction takes at least one cycle
+    return static_cast<int>(cycles_ - before);
 }
 
 // Interrupt requests, idle and halt can only change through the registers that
 // raise attention_; between such writes instructions run without those checks.
-// The fast path keeps its own inlined copy of the interpreter.
 uint64_t Cpu8051::run_until(uint64_t cycle_limit) {
     while (cycles_ < cycle_limit) {
         if (attention_) {
@@ -284,140 +269,161 @@ uint64_t Cpu8051::run_until(uint64_t cycle_limit) {
                 attention_ = true;
                 break;
             }
-        } else if (exec_one() == 0) {
-            break;
+        } else {
+            interpret(cycle_limit);
         }
     }
     return cycles_;
 }
 
-// Executes one instruction whose opcode has been fetched. Returns its machine
-// cycles, or 0 when the core halts on it.
-PELKAT_ALWAYS_INLINE int Cpu8051::execute(uint8_t op) {
+// Executes instructions from pc_ on until the cycle count reaches cycle_limit (at
+// least one instruction), attention_ is raised or the core halts. Each instruction's
+// code ends with the dispatch of the next, so the host's branch predictor learns every
+// instruction's successors; the program counter and the counts live in locals, where
+// through the members every instruction would wait for the stores of the one before.
+// The chip reads the clock while an instruction runs: cycles_ is stored after each
+// instruction, as of the next one's start.
+void Cpu8051::interpret(uint64_t cycle_limit) {
+    static void* const dispatch[256] = {ROW(0), ROW(1), ROW(2), ROW(3), ROW(4), ROW(5),
+                                        ROW(6), ROW(7), ROW(8), ROW(9), ROW(A), ROW(B),
+                                        ROW(C), ROW(D), ROW(E), ROW(F)};
     uint8_t& a = sfr_[acc];
     uint8_t& psw = sfr_[psw_i];
-#define IMM() mem_[pc_++]
+    uint16_t pc = pc_;
+    uint64_t cycles = cycles_, executed = 0;
+    uint8_t op = mem_[pc++];
+#define IMM() mem_[pc++]
 #define REG() iram_[bank_ + (op & 7)]
 #define AT_R() iram_[iram_[bank_ + (op & 1)]]
-#define REL_JUMP_IF(cond)                                          \
-    do {                                                           \
-        int8_t rel_ = static_cast<int8_t>(mem_[pc_++]);            \
-        if (cond) pc_ = static_cast<uint16_t>(pc_ + rel_);         \
+#define REL_JUMP_IF(cond)                                  \
+    do {                                                   \
+        int8_t rel_ = static_cast<int8_t>(mem_[pc++]);     \
+        if (cond) pc = static_cast<uint16_t>(pc + rel_);   \
+    } while (0)
+// The end of every instruction: count it, then stop or go on with the next one.
+#define DONE(n)                                            \
+    do {                                                   \
+        cycles += static_cast<uint64_t>(n);                \
+        ++executed;                                        \
+        cycles_ = cycles;                                  \
+        if (cycles >= cycle_limit || attention_) goto out; \
+        op = mem_[pc++];                                   \
+        goto *dispatch[op];                                \
     } while (0)
 
-    switch (op) {
-    case 0x00: return 1;  // NOP
+    goto *dispatch[op];
+    OP(00): DONE(1);  // NOP
 
-    CASE_PAGE(0x01): {  // AJMP addr11
+    OP(01): OP(21): OP(41): OP(61): OP(81): OP(A1): OP(C1): OP(E1): {  // AJMP addr11
         uint8_t lo = IMM();
-        pc_ = static_cast<uint16_t>((pc_ & 0xF800) | ((op & 0xE0) << 3) | lo);
-        return 3;
+        pc = static_cast<uint16_t>((pc & 0xF800) | ((op & 0xE0) << 3) | lo);
+        DONE(3);
     }
-    CASE_PAGE(0x11): {  // ACALL addr11
+    OP(11): OP(31): OP(51): OP(71): OP(91): OP(B1): OP(D1): OP(F1): {  // ACALL addr11
         uint8_t lo = IMM();
-        push(static_cast<uint8_t>(pc_));
-        push(static_cast<uint8_t>(pc_ >> 8));
-        pc_ = static_cast<uint16_t>((pc_ & 0xF800) | ((op & 0xE0) << 3) | lo);
-        return 3;
+        push(static_cast<uint8_t>(pc));
+        push(static_cast<uint8_t>(pc >> 8));
+        pc = static_cast<uint16_t>((pc & 0xF800) | ((op & 0xE0) << 3) | lo);
+        DONE(3);
     }
-    case 0x02: {  // LJMP addr16
+    OP(02): {  // LJMP addr16
         uint8_t hi = IMM();
         uint8_t lo = IMM();
-        pc_ = static_cast<uint16_t>(hi << 8 | lo);
-        return 4;
+        pc = static_cast<uint16_t>(hi << 8 | lo);
+        DONE(4);
     }
-    case 0x12: {  // LCALL addr16
+    OP(12): {  // LCALL addr16
         uint8_t hi = IMM();
         uint8_t lo = IMM();
-        push(static_cast<uint8_t>(pc_));
-        push(static_cast<uint8_t>(pc_ >> 8));
-        pc_ = static_cast<uint16_t>(hi << 8 | lo);
-        return 4;
+        push(static_cast<uint8_t>(pc));
+        push(static_cast<uint8_t>(pc >> 8));
+        pc = static_cast<uint16_t>(hi << 8 | lo);
+        DONE(4);
     }
-    case 0x22:    // RET
-    case 0x32: {  // RETI
+    OP(22):    // RET
+    OP(32): {  // RETI
         uint8_t hi = pop();
         uint8_t lo = pop();
-        pc_ = static_cast<uint16_t>(hi << 8 | lo);
+        pc = static_cast<uint16_t>(hi << 8 | lo);
         if (op == 0x32 && in_service_) {
             in_service_ = false;
             irq_blocked_ = true;
             attention_ = true;
         }
-        return 4;
+        DONE(4);
     }
 
     // Rotates, increments and decrements
-    case 0x03: a = static_cast<uint8_t>(a >> 1 | a << 7); return 1;  // RR A
-    case 0x23: a = static_cast<uint8_t>(a << 1 | a >> 7); return 1;  // RL A
-    case 0x13: {  // RRC A
+    OP(03): a = static_cast<uint8_t>(a >> 1 | a << 7); DONE(1);  // RR A
+    OP(23): a = static_cast<uint8_t>(a << 1 | a >> 7); DONE(1);  // RL A
+    OP(13): {  // RRC A
         uint8_t cy = psw & flag_cy;
         psw = static_cast<uint8_t>((psw & ~flag_cy) | ((a & 1) << 7));
         a = static_cast<uint8_t>(a >> 1 | cy);
-        return 1;
+        DONE(1);
     }
-    case 0x33: {  // RLC A
+    OP(33): {  // RLC A
         uint8_t cy = (psw & flag_cy) ? 1 : 0;
         psw = static_cast<uint8_t>((psw & ~flag_cy) | (a & 0x80));
         a = static_cast<uint8_t>(a << 1 | cy);
-        return 1;
+        DONE(1);
     }
-    case 0x04: ++a; return 1;
-    case 0x14: --a; return 1;
-    case 0x05: {
+    OP(04): ++a; DONE(1);
+    OP(14): --a; DONE(1);
+    OP(05): {
         uint8_t d = IMM();
         write_direct(d, static_cast<uint8_t>(read_latch(d) + 1));
-        return 2;
+        DONE(2);
     }
-    case 0x15: {
+    OP(15): {
         uint8_t d = IMM();
         write_direct(d, static_cast<uint8_t>(read_latch(d) - 1));
-        return 2;
+        DONE(2);
     }
-    CASE2(0x06): ++AT_R(); return 1;
-    CASE2(0x16): --AT_R(); return 1;
-    CASE8(0x08): ++REG(); return 1;
-    CASE8(0x18): --REG(); return 1;
-    case 0xA3: set_dptr(static_cast<uint16_t>(dptr() + 1)); return 3;  // INC DPTR
+    OP(06): OP(07): ++AT_R(); DONE(1);
+    OP(16): OP(17): --AT_R(); DONE(1);
+    OP(08): OP(09): OP(0A): OP(0B): OP(0C): OP(0D): OP(0E): OP(0F): ++REG(); DONE(1);
+    OP(18): OP(19): OP(1A): OP(1B): OP(1C): OP(1D): OP(1E): OP(1F): --REG(); DONE(1);
+    OP(A3): set_dptr(static_cast<uint16_t>(dptr() + 1)); DONE(3);  // INC DPTR
 
     // Conditional jumps on bits and the accumulator
-    case 0x10: {  // JBC bit,rel
+    OP(10): {  // JBC bit,rel
         uint8_t bit = IMM();
         bool set = read_bit_latch(bit);
         if (set) write_bit(bit, false);
         REL_JUMP_IF(set);
-        return 4;
+        DONE(4);
     }
-    case 0x20: { uint8_t bit = IMM(); REL_JUMP_IF(read_bit(bit)); return 4; }   // JB
-    case 0x30: { uint8_t bit = IMM(); REL_JUMP_IF(!read_bit(bit)); return 4; }  // JNB
-    case 0x40: REL_JUMP_IF(psw & flag_cy); return 3;     // JC
-    case 0x50: REL_JUMP_IF(!(psw & flag_cy)); return 3;  // JNC
-    case 0x60: REL_JUMP_IF(a == 0); return 3;            // JZ
-    case 0x70: REL_JUMP_IF(a != 0); return 3;            // JNZ
-    case 0x80: REL_JUMP_IF(true); return 3;              // SJMP
-    case 0x73: pc_ = static_cast<uint16_t>(a + dptr()); return 3;  // JMP @A+DPTR
+    OP(20): { uint8_t bit = IMM(); REL_JUMP_IF(read_bit(bit)); DONE(4); }   // JB
+    OP(30): { uint8_t bit = IMM(); REL_JUMP_IF(!read_bit(bit)); DONE(4); }  // JNB
+    OP(40): REL_JUMP_IF(psw & flag_cy); DONE(3);     // JC
+    OP(50): REL_JUMP_IF(!(psw & flag_cy)); DONE(3);  // JNC
+    OP(60): REL_JUMP_IF(a == 0); DONE(3);            // JZ
+    OP(70): REL_JUMP_IF(a != 0); DONE(3);            // JNZ
+    OP(80): REL_JUMP_IF(true); DONE(3);              // SJMP
+    OP(73): pc = static_cast<uint16_t>(a + dptr()); DONE(3);  // JMP @A+DPTR
 
     // Arithmetic
-    case 0x24: add(IMM(), false); return 2;
-    case 0x25: add(read_direct(IMM()), false); return 2;
-    CASE2(0x26): add(AT_R(), false); return 1;
-    CASE8(0x28): add(REG(), false); return 1;
-    case 0x34: add(IMM(), psw & flag_cy); return 2;
-    case 0x35: add(read_direct(IMM()), psw & flag_cy); return 2;
-    CASE2(0x36): add(AT_R(), psw & flag_cy); return 1;
-    CASE8(0x38): add(REG(), psw & flag_cy); return 1;
-    case 0x94: subb(IMM()); return 2;
-    case 0x95: subb(read_direct(IMM())); return 2;
-    CASE2(0x96): subb(AT_R()); return 1;
-    CASE8(0x98): subb(REG()); return 1;
-    case 0xA4: {  // MUL AB
+    OP(24): add(IMM(), false); DONE(2);
+    OP(25): add(read_direct(IMM()), false); DONE(2);
+    OP(26): OP(27): add(AT_R(), false); DONE(1);
+    OP(28): OP(29): OP(2A): OP(2B): OP(2C): OP(2D): OP(2E): OP(2F): add(REG(), false); DONE(1);
+    OP(34): add(IMM(), psw & flag_cy); DONE(2);
+    OP(35): add(read_direct(IMM()), psw & flag_cy); DONE(2);
+    OP(36): OP(37): add(AT_R(), psw & flag_cy); DONE(1);
+    OP(38): OP(39): OP(3A): OP(3B): OP(3C): OP(3D): OP(3E): OP(3F): add(REG(), psw & flag_cy); DONE(1);
+    OP(94): subb(IMM()); DONE(2);
+    OP(95): subb(read_direct(IMM())); DONE(2);
+    OP(96): OP(97): subb(AT_R()); DONE(1);
+    OP(98): OP(99): OP(9A): OP(9B): OP(9C): OP(9D): OP(9E): OP(9F): subb(REG()); DONE(1);
+    OP(A4): {  // MUL AB
         unsigned r = a * sfr_[b_i];
         a = static_cast<uint8_t>(r);
         sfr_[b_i] = static_cast<uint8_t>(r >> 8);
         psw = static_cast<uint8_t>((psw & ~(flag_cy | flag_ov)) | (r > 0xFF ? flag_ov : 0));
-        return 5;
+        DONE(5);
     }
-    case 0x84: {  // DIV AB; division by zero sets OV and leaves A and B as they were
+    OP(84): {  // DIV AB; division by zero sets OV and leaves A and B as they were
         uint8_t divisor = sfr_[b_i];
         psw &= ~(flag_cy | flag_ov);
         if (divisor == 0) {
@@ -427,97 +433,97 @@ PELKAT_ALWAYS_INLINE int Cpu8051::execute(uint8_t op) {
             sfr_[b_i] = a % divisor;
             a = q;
         }
-        return 5;
+        DONE(5);
     }
-    case 0xD4: da(); return 1;
+    OP(D4): da(); DONE(1);
 
     // Logic into A
-    case 0x44: a |= IMM(); return 2;
-    case 0x45: a |= read_direct(IMM()); return 2;
-    CASE2(0x46): a |= AT_R(); return 1;
-    CASE8(0x48): a |= REG(); return 1;
-    case 0x54: a &= IMM(); return 2;
-    case 0x55: a &= read_direct(IMM()); return 2;
-    CASE2(0x56): a &= AT_R(); return 1;
-    CASE8(0x58): a &= REG(); return 1;
-    case 0x64: a ^= IMM(); return 2;
-    case 0x65: a ^= read_direct(IMM()); return 2;
-    CASE2(0x66): a ^= AT_R(); return 1;
-    CASE8(0x68): a ^= REG(); return 1;
+    OP(44): a |= IMM(); DONE(2);
+    OP(45): a |= read_direct(IMM()); DONE(2);
+    OP(46): OP(47): a |= AT_R(); DONE(1);
+    OP(48): OP(49): OP(4A): OP(4B): OP(4C): OP(4D): OP(4E): OP(4F): a |= REG(); DONE(1);
+    OP(54): a &= IMM(); DONE(2);
+    OP(55): a &= read_direct(IMM()); DONE(2);
+    OP(56): OP(57): a &= AT_R(); DONE(1);
+    OP(58): OP(59): OP(5A): OP(5B): OP(5C): OP(5D): OP(5E): OP(5F): a &= REG(); DONE(1);
+    OP(64): a ^= IMM(); DONE(2);
+    OP(65): a ^= read_direct(IMM()); DONE(2);
+    OP(66): OP(67): a ^= AT_R(); DONE(1);
+    OP(68): OP(69): OP(6A): OP(6B): OP(6C): OP(6D): OP(6E): OP(6F): a ^= REG(); DONE(1);
 
     // Logic into a direct byte (read-modify-write)
-    case 0x42: { uint8_t d = IMM(); write_direct(d, read_latch(d) | a); return 2; }
-    case 0x52: { uint8_t d = IMM(); write_direct(d, read_latch(d) & a); return 2; }
-    case 0x62: { uint8_t d = IMM(); write_direct(d, read_latch(d) ^ a); return 2; }
-    case 0x43: { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) | v); return 3; }
-    case 0x53: { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) & v); return 3; }
-    case 0x63: { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) ^ v); return 3; }
+    OP(42): { uint8_t d = IMM(); write_direct(d, read_latch(d) | a); DONE(2); }
+    OP(52): { uint8_t d = IMM(); write_direct(d, read_latch(d) & a); DONE(2); }
+    OP(62): { uint8_t d = IMM(); write_direct(d, read_latch(d) ^ a); DONE(2); }
+    OP(43): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) | v); DONE(3); }
+    OP(53): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) & v); DONE(3); }
+    OP(63): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) ^ v); DONE(3); }
 
     // Accumulator only
-    case 0xE4: a = 0; return 1;
-    case 0xF4: a = static_cast<uint8_t>(~a); return 1;
-    case 0xC4: a = static_cast<uint8_t>(a << 4 | a >> 4); return 1;
+    OP(E4): a = 0; DONE(1);
+    OP(F4): a = static_cast<uint8_t>(~a); DONE(1);
+    OP(C4): a = static_cast<uint8_t>(a << 4 | a >> 4); DONE(1);
 
     // Carry and bit logic
-    case 0x72: { uint8_t bit = IMM(); if (read_bit(bit)) psw |= flag_cy; return 2; }    // ORL C,bit
-    case 0xA0: { uint8_t bit = IMM(); if (!read_bit(bit)) psw |= flag_cy; return 2; }   // ORL C,/bit
-    case 0x82: { uint8_t bit = IMM(); if (!read_bit(bit)) psw &= ~flag_cy; return 2; }  // ANL C,bit
-    case 0xB0: { uint8_t bit = IMM(); if (read_bit(bit)) psw &= ~flag_cy; return 2; }   // ANL C,/bit
-    case 0xA2: {  // MOV C,bit
+    OP(72): { uint8_t bit = IMM(); if (read_bit(bit)) psw |= flag_cy; DONE(2); }    // ORL C,bit
+    OP(A0): { uint8_t bit = IMM(); if (!read_bit(bit)) psw |= flag_cy; DONE(2); }   // ORL C,/bit
+    OP(82): { uint8_t bit = IMM(); if (!read_bit(bit)) psw &= ~flag_cy; DONE(2); }  // ANL C,bit
+    OP(B0): { uint8_t bit = IMM(); if (read_bit(bit)) psw &= ~flag_cy; DONE(2); }   // ANL C,/bit
+    OP(A2): {  // MOV C,bit
         uint8_t bit = IMM();
         psw = static_cast<uint8_t>(read_bit(bit) ? (psw | flag_cy) : (psw & ~flag_cy));
-        return 2;
+        DONE(2);
     }
-    case 0x92: write_bit(IMM(), psw & flag_cy); return 2;  // MOV bit,C
-    case 0xB2: { uint8_t bit = IMM(); write_bit(bit, !read_bit_latch(bit)); return 2; }  // CPL bit
-    case 0xC2: write_bit(IMM(), false); return 2;  // CLR bit
-    case 0xD2: write_bit(IMM(), true); return 2;   // SETB bit
-    case 0xB3: psw ^= flag_cy; return 1;
-    case 0xC3: psw &= ~flag_cy; return 1;
-    case 0xD3: psw |= flag_cy; return 1;
+    OP(92): write_bit(IMM(), psw & flag_cy); DONE(2);  // MOV bit,C
+    OP(B2): { uint8_t bit = IMM(); write_bit(bit, !read_bit_latch(bit)); DONE(2); }  // CPL bit
+    OP(C2): write_bit(IMM(), false); DONE(2);  // CLR bit
+    OP(D2): write_bit(IMM(), true); DONE(2);   // SETB bit
+    OP(B3): psw ^= flag_cy; DONE(1);
+    OP(C3): psw &= ~flag_cy; DONE(1);
+    OP(D3): psw |= flag_cy; DONE(1);
 
     // Moves
-    case 0x74: a = IMM(); return 2;
-    case 0x75: { uint8_t d = IMM(); write_direct(d, IMM()); return 3; }
-    CASE2(0x76): AT_R() = IMM(); return 2;
-    CASE8(0x78): REG() = IMM(); return 2;
-    case 0x85: {  // MOV dest,src is encoded source first
+    OP(74): a = IMM(); DONE(2);
+    OP(75): { uint8_t d = IMM(); write_direct(d, IMM()); DONE(3); }
+    OP(76): OP(77): AT_R() = IMM(); DONE(2);
+    OP(78): OP(79): OP(7A): OP(7B): OP(7C): OP(7D): OP(7E): OP(7F): REG() = IMM(); DONE(2);
+    OP(85): {  // MOV dest,src is encoded source first
         uint8_t src = IMM();
         uint8_t dst = IMM();
         write_direct(dst, read_direct(src));
-        return 3;
+        DONE(3);
     }
-    CASE2(0x86): { uint8_t d = IMM(); write_direct(d, AT_R()); return 2; }
-    CASE8(0x88): { uint8_t d = IMM(); write_direct(d, REG()); return 2; }
-    case 0x90: {
+    OP(86): OP(87): { uint8_t d = IMM(); write_direct(d, AT_R()); DONE(2); }
+    OP(88): OP(89): OP(8A): OP(8B): OP(8C): OP(8D): OP(8E): OP(8F): { uint8_t d = IMM(); write_direct(d, REG()); DONE(2); }
+    OP(90): {
         uint8_t hi = IMM();
         uint8_t lo = IMM();
         set_dptr(static_cast<uint16_t>(hi << 8 | lo));
-        return 3;
+        DONE(3);
     }
-    CASE2(0xA6): AT_R() = read_direct(IMM()); return 2;
-    CASE8(0xA8): REG() = read_direct(IMM()); return 2;
-    case 0xE5: a = read_direct(IMM()); return 2;
-    CASE2(0xE6): a = AT_R(); return 1;
-    CASE8(0xE8): a = REG(); return 1;
-    case 0xF5: write_direct(IMM(), a); return 2;
-    CASE2(0xF6): AT_R() = a; return 1;
-    CASE8(0xF8): REG() = a; return 1;
+    OP(A6): OP(A7): AT_R() = read_direct(IMM()); DONE(2);
+    OP(A8): OP(A9): OP(AA): OP(AB): OP(AC): OP(AD): OP(AE): OP(AF): REG() = read_direct(IMM()); DONE(2);
+    OP(E5): a = read_direct(IMM()); DONE(2);
+    OP(E6): OP(E7): a = AT_R(); DONE(1);
+    OP(E8): OP(E9): OP(EA): OP(EB): OP(EC): OP(ED): OP(EE): OP(EF): a = REG(); DONE(1);
+    OP(F5): write_direct(IMM(), a); DONE(2);
+    OP(F6): OP(F7): AT_R() = a; DONE(1);
+    OP(F8): OP(F9): OP(FA): OP(FB): OP(FC): OP(FD): OP(FE): OP(FF): REG() = a; DONE(1);
 
     // Code and external data
-    case 0x83: a = mem_[static_cast<uint16_t>(a + pc_)]; return 3;      // MOVC A,@A+PC
-    case 0x93: a = mem_[static_cast<uint16_t>(a + dptr())]; return 3;   // MOVC A,@A+DPTR
-    case 0xE0: a = movx_read(dptr()); return movx_cycles();
-    CASE2(0xE2): {
+    OP(83): a = mem_[static_cast<uint16_t>(a + pc)]; DONE(3);      // MOVC A,@A+PC
+    OP(93): a = mem_[static_cast<uint16_t>(a + dptr())]; DONE(3);   // MOVC A,@A+DPTR
+    OP(E0): a = movx_read(dptr()); DONE(movx_cycles());
+    OP(E2): OP(E3): {
         uint16_t addr = static_cast<uint16_t>(sfr_[sfr::MPAGE - 0x80] << 8 | iram_[bank_ + (op & 1)]);
         a = movx_read(addr);
-        return movx_cycles();
+        DONE(movx_cycles());
     }
-    case 0xF0: movx_write(dptr(), a); return movx_cycles();
-    CASE2(0xF2): {
+    OP(F0): movx_write(dptr(), a); DONE(movx_cycles());
+    OP(F2): OP(F3): {
         uint16_t addr = static_cast<uint16_t>(sfr_[sfr::MPAGE - 0x80] << 8 | iram_[bank_ + (op & 1)]);
         movx_write(addr, a);
-        return movx_cycles();
+        DONE(movx_cycles());
     }
 
     // Stack
@@ -525,57 +531,62 @@ PELKAT_ALWAYS_INLINE int Cpu8051::execute(uint8_t op) {
     // increments SP, then copies the operand to (SP), so PUSH SP stores the
     // incremented value; POP reads (SP), decrements SP, then stores the value read,
     // so POP SP leaves SP holding the popped byte (the manual's own example).
-    case 0xC0: {
+    OP(C0): {
         uint8_t d = IMM();
         uint8_t sp = ++sfr_[sp_i];
         iram_[sp] = read_direct(d);
-        return 2;
+        DONE(2);
     }
-    case 0xD0: {
+    OP(D0): {
         uint8_t d = IMM();
         write_direct(d, pop());
-        return 2;
+        DONE(2);
     }
 
     // Exchanges
-    case 0xC5: { uint8_t d = IMM(); uint8_t v = read_direct(d); write_direct(d, a); a = v; return 2; }
-    CASE2(0xC6): { uint8_t& m = AT_R(); uint8_t v = m; m = a; a = v; return 1; }
-    CASE8(0xC8): { uint8_t& m = REG(); uint8_t v = m; m = a; a = v; return 1; }
-    CASE2(0xD6): {  // XCHD A,@Ri
+    OP(C5): { uint8_t d = IMM(); uint8_t v = read_direct(d); write_direct(d, a); a = v; DONE(2); }
+    OP(C6): OP(C7): { uint8_t& m = AT_R(); uint8_t v = m; m = a; a = v; DONE(1); }
+    OP(C8): OP(C9): OP(CA): OP(CB): OP(CC): OP(CD): OP(CE): OP(CF): { uint8_t& m = REG(); uint8_t v = m; m = a; a = v; DONE(1); }
+    OP(D6): OP(D7): {  // XCHD A,@Ri
         uint8_t& m = AT_R();
         uint8_t v = m;
         m = static_cast<uint8_t>((m & 0xF0) | (a & 0x0F));
         a = static_cast<uint8_t>((a & 0xF0) | (v & 0x0F));
-        return 1;
+        DONE(1);
     }
 
     // Compare and loop
-    case 0xB4: { uint8_t v = IMM(); return cjne(a, v); }
-    case 0xB5: { uint8_t v = read_direct(IMM()); return cjne(a, v); }
-    CASE2(0xB6): { uint8_t v = IMM(); return cjne(AT_R(), v); }
-    CASE8(0xB8): { uint8_t v = IMM(); return cjne(REG(), v); }
-    case 0xD5: {  // DJNZ direct,rel
+    OP(B4): { uint8_t v = IMM(); DONE(cjne(a, v, pc)); }
+    OP(B5): { uint8_t v = read_direct(IMM()); DONE(cjne(a, v, pc)); }
+    OP(B6): OP(B7): { uint8_t v = IMM(); DONE(cjne(AT_R(), v, pc)); }
+    OP(B8): OP(B9): OP(BA): OP(BB): OP(BC): OP(BD): OP(BE): OP(BF): { uint8_t v = IMM(); DONE(cjne(REG(), v, pc)); }
+    OP(D5): {  // DJNZ direct,rel
         uint8_t d = IMM();
         uint8_t v = static_cast<uint8_t>(read_latch(d) - 1);
         write_direct(d, v);
         REL_JUMP_IF(v != 0);
-        return 4;
+        DONE(4);
     }
-    CASE8(0xD8): {
+    OP(D8): OP(D9): OP(DA): OP(DB): OP(DC): OP(DD): OP(DE): OP(DF): {
         uint8_t v = --REG();
         REL_JUMP_IF(v != 0);
-        return 3;
+        DONE(3);
     }
 
-    case 0xA5:
+    OP(A5):
         halt("undefined opcode 0xA5");
-        return 0;
-    }
+        pc = static_cast<uint16_t>(pc - 1);
+        halt_pc_ = pc;
+        goto out;
+
+out:
+    pc_ = pc;
+    instructions_ += executed;
 #undef IMM
 #undef REG
 #undef AT_R
 #undef REL_JUMP_IF
-    return 0;  // not reached: every opcode is handled above
+#undef DONE
 }
 
 }  // namespace emu

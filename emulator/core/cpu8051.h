@@ -112,14 +112,13 @@ private:
     void set_dptr(uint16_t value);
     bool interrupt_pending() const;
     int take_interrupt();
-    int exec_one();
-    int execute(uint8_t op);
+    void interpret(uint64_t cycle_limit);
     void halt(const char* reason);
 
     void add(uint8_t value, bool carry_in);
     void subb(uint8_t value);
     void da();
-    int cjne(uint8_t left, uint8_t right);
+    int cjne(uint8_t left, uint8_t right, uint16_t& pc);
 
     uint8_t* mem_;
     Cpu8051Bus* bus_;

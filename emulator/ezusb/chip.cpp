@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "adapter_protocol.h"
 #include "chips/cartridge.h"
 #include "ezusb/ezusb_regs.h"
 
@@ -66,17 +67,28 @@ bool Chip::load_read(uint16_t addr, uint8_t& value) const {
     return false;
 }
 
+// Pin levels of a port without asking the cartridge: what the latches drive, 1 elsewhere.
+// That an undriven pin reads 1 is this model's assumption (the board's pull-ups decide
+// it), not a fact of the chip.
+inline uint8_t Chip::latch_levels(int port) const {
+    uint8_t driven = mem_[OEA + port] & uint8_t(~mem_[PORTACFG + port]);
+    return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
+}
+
+inline void Chip::drive_cartridge() {
+    uint8_t lines = latch_levels(1) & (PIN_DESELECT | PIN_CLOCK | PIN_DATA_OUT);
+    if (lines == bus_lines_) return;
+    bus_lines_ = lines;
+    if (cartridge_)
+        cartridge_->drive(BusLines{(lines & PIN_DESELECT) != 0, (lines & PIN_CLOCK) != 0,
+                                     (lines & PIN_DATA_OUT) != 0},
+                            now_ns());
+}
+
 uint8_t Chip::peek(uint16_t addr) const {
     if (addr >= ram_size && addr < buffers_begin) return 0xFF;  // nothing decodes there
     switch (addr) {
-    case PINSA: case PINSB: case PINSC: {
-        // Pin levels without asking the cartridge: what the latches drive, 1 elsewhere.
-        // That an undriven pin reads 1 is this model's assumption (the board's pull-ups
-        // decide it), not a fact of the chip.
-        int port = addr - PINSA;
-        uint8_t driven = mem_[OEA + port] & uint8_t(~mem_[PORTACFG + port]);
-        return uint8_t((mem_[OUTA + port] & driven) | uint8_t(~driven));
-    }
+    case PINSA: case PINSB: case PINSC: return latch_levels(addr - PINSA);
     case USBFRAMEL: return uint8_t(cpu_.cycles() / cycles_per_frame);
     case USBFRAMEH: return uint8_t((cpu_.cycles() / cycles_per_frame) >> 8) & 0x07;
     case IVEC: {
@@ -94,16 +106,21 @@ uint8_t Chip::peek(uint16_t addr) const {
 }
 
 uint8_t Chip::xdata_read(uint16_t addr) {
-    if (addr == PINSC && !(mem_[OEC] & 0x01)) {
+    if (addr == PINSC && !(mem_[OEC] & PIN_DATA_IN)) {
         // PC0 is the cartridge's data output; undriven it is pulled up.
-        uint8_t level = peek(PINSC);
+        uint8_t level = latch_levels(2);
         int out = cartridge_ ? cartridge_->output(now_ns()) : -1;
-        return out == 0 ? uint8_t(level & 0xFE) : level;
+        return out == 0 ? uint8_t(level & ~PIN_DATA_IN) : level;
     }
     return peek(addr);
 }
 
 void Chip::xdata_write(uint16_t addr, uint8_t value) {
+    if (addr == OUTB) {  // the serial engine's stores, first of all
+        mem_[OUTB] = value;
+        drive_cartridge();
+        return;
+    }
     if (addr < buffers_begin) return;
     if (addr < regs_begin) {
         mem_[addr] = value;
@@ -118,7 +135,7 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
     case PINSA: case PINSB: case PINSC: case IVEC: case FNADDR:
     case USBFRAMEL: case USBFRAMEH:
         return;
-    case OUTB: case OEB: case PORTBCFG:
+    case OEB: case PORTBCFG:  // OUTB: see xdata_write
         mem_[addr] = value;
         drive_cartridge();
         return;
@@ -229,20 +246,6 @@ void Chip::interrupt_taken(uint16_t vector) {
     if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
 }
 
-uint8_t Chip::pins(int port) {
-    uint8_t level = peek(uint16_t(PINSA + port));
-    if (port == 2 && !(mem_[OEC] & 0x01) && cartridge_ && cartridge_->output(now_ns()) == 0)
-        level &= 0xFE;
-    return level;
-}
-
-void Chip::drive_cartridge() {
-    uint8_t lines = pins(1) & 0x07;
-    if (lines == bus_lines_) return;
-    bus_lines_ = lines;
-    if (cartridge_)
-        cartridge_->drive(BusLines{(lines & 4) != 0, (lines & 2) != 0, (lines & 1) != 0}, now_ns());
-}
 
 void Chip::bus_reset() {
     // Endpoints drop what they hold and wait to be armed again; toggles restart at DATA0

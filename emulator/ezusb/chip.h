@@ -85,7 +85,7 @@ private:
     int pending_source() const;  // autovector slot number of the request to serve, or -1
     void raise(uint16_t irq_reg, uint8_t bit);
     void update_usbint();
-    uint8_t pins(int port);      // 0 A, 1 B, 2 C
+    uint8_t latch_levels(int port) const;  // 0 A, 1 B, 2 C
     void drive_cartridge();
     void write_register(uint16_t addr, uint8_t value);
 

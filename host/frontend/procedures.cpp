@@ -76,7 +76,7 @@ static void read_back(const unsigned char* source, int value, const char* differ
     for (int a = 0; a < save_size; a++) {
         if (cart_buffer[a] != (source ? source[a] : value)) {
             con_printf(difference, a);
-            con_printf("%s", retry);
+            con_print(retry);
             fail_run();
         }
     }

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char VERSION[] = "1.3";
+const char VERSION[] = PELKAT_VERSION;  // the project's version, given by the build
 
 [[noreturn]] void refuse_usage() {
     con_printf("Usage: pelkat       ... read\n");

@@ -9,7 +9,9 @@ enum { RUN_READ = 0, RUN_WRITE = 1, RUN_ERASE = 2 };
 typedef int SaveType;  // the kind of save memory; 0 while nothing is settled
 enum { SAVE_EEPROM_9BIT = 1, SAVE_EEPROM_16BIT = 2, SAVE_FLASH = 3 };
 
-enum { BUFFER_SIZE = 0x40000, PATH_SIZE = 512 };
+// The buffers hold the largest save memory the tool handles: 8 MiB, the largest serial
+// FLASH of DS cartridges (and as much as the 24-bit fields of a streamed transfer carry).
+enum { BUFFER_SIZE = 0x800000, PATH_SIZE = 512 };
 
 extern unsigned char cart_buffer[BUFFER_SIZE];   // every read of the memory; address = offset
 extern unsigned char image_buffer[BUFFER_SIZE];  // the file image to write

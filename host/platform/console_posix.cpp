@@ -1,11 +1,17 @@
-// POSIX console: Shift-JIS text goes to files and pipes byte for byte; a terminal whose
-// locale uses UTF-8 gets it converted, unbuffered. The key wait switches a terminal to
-// raw no-echo mode for one byte and restores it afterwards, also when a signal ends the
-// process in between.
+// POSIX console. The program's texts are Shift-JIS (CP932) and go out in the character
+// set of the locale, whether standard output is a terminal, a file or a pipe: converted
+// under a UTF-8 or EUC-JP locale, byte for byte under a Shift-JIS locale, the C and POSIX
+// locales and any other (which could not show the Japanese text anyway). Only the
+// program's own text is converted; what a format's %s puts in (a file name from the
+// command line) is in the locale's character set already and goes out as it is.
+// A terminal gets every message unbuffered, files and pipes through stdio. The key wait
+// switches a terminal to raw no-echo mode for one byte and restores it afterwards, also
+// when a signal ends the process in between.
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <signal.h>
+#include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,34 +24,56 @@
 
 namespace {
 
-enum { OUTPUT_UNSET, OUTPUT_BYTES, OUTPUT_TERMINAL, OUTPUT_TERMINAL_UTF8 };
-int output_kind = OUTPUT_UNSET;
-iconv_t to_utf8 = (iconv_t)-1;
+bool output_chosen;
+bool to_terminal;
+iconv_t converter = (iconv_t)-1;  // from CP932 to the locale's character set, when it differs
+char converted[2048];
 char text[4096];
-char pending[2];  // the lead byte of a double-byte character cut off at the end of a call
-size_t pending_length;
 bool output_failed;
 
-bool locale_uses_utf8() {
+bool codeset_is(const char* codeset, const char* const* names) {
+    for (; *names != nullptr; ++names) {
+        if (strcasecmp(codeset, *names) == 0) return true;
+    }
+    return false;
+}
+
+// The character sets that hold every message, under the names glibc and macOS give them.
+const char* const converted_codesets[] = {"UTF-8", "utf8", "EUC-JP", "eucJP", nullptr};
+
+void choose_output() {
+    output_chosen = true;
+    to_terminal = isatty(STDOUT_FILENO) != 0;
     const char* previous = setlocale(LC_CTYPE, nullptr);
     char saved[64];
     std::snprintf(saved, sizeof saved, "%s", previous ? previous : "C");
-    bool utf8 = false;
     if (setlocale(LC_CTYPE, "") != nullptr) {
         const char* codeset = nl_langinfo(CODESET);
-        utf8 = std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0;
+        if (codeset_is(codeset, converted_codesets)) converter = iconv_open(codeset, "CP932");
     }
     setlocale(LC_CTYPE, saved);
-    return utf8;
 }
 
-void choose_output() {
-    output_kind = OUTPUT_BYTES;
-    if (!isatty(STDOUT_FILENO)) return;
-    output_kind = OUTPUT_TERMINAL;
-    if (!locale_uses_utf8()) return;
-    to_utf8 = iconv_open("UTF-8", "CP932");
-    if (to_utf8 != (iconv_t)-1) output_kind = OUTPUT_TERMINAL_UTF8;
+// The program's text in the output's character set: the text itself, or its conversion
+// in a buffer that the next call reuses. A byte that cannot be converted (or a lead byte
+// without its second byte) is shown as '?'; a text too long for the buffer is cut short.
+const char* program_text(const char* source) {
+    if (!output_chosen) choose_output();
+    if (converter == (iconv_t)-1) return source;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(source);
+    size_t in_left = std::strlen(source);
+    char* out = converted;
+    size_t out_left = sizeof converted - 1;
+    while (in_left > 0 && iconv(converter, &in, &in_left, &out, &out_left) == (size_t)-1) {
+        if (errno == E2BIG || out_left == 0) break;
+        *out++ = '?';  // EILSEQ or EINVAL: skip the byte
+        --out_left;
+        ++in;
+        --in_left;
+    }
+    *out = '\0';
+    return converted;
 }
 
 void write_all(const char* data, size_t length) {
@@ -61,51 +89,29 @@ void write_all(const char* data, size_t length) {
     }
 }
 
-// Converts the Shift-JIS bytes to UTF-8 and writes them. A byte that has no UTF-8
-// form is shown as '?'; a lead byte at the very end waits for its second byte.
-void write_converted(const char* data, size_t length) {
-    static char joined[sizeof text + sizeof pending];
-    std::memcpy(joined, pending, pending_length);
-    std::memcpy(joined + pending_length, data, length);
-    char* in = joined;
-    size_t in_left = pending_length + length;
-    pending_length = 0;
-    char out[1024];
-    while (in_left > 0) {
-        char* out_next = out;
-        size_t out_left = sizeof out;
-        size_t result = iconv(to_utf8, &in, &in_left, &out_next, &out_left);
-        write_all(out, static_cast<size_t>(out_next - out));
-        if (result != (size_t)-1 || errno == E2BIG) continue;
-        if (errno == EINVAL && in_left < sizeof pending) {
-            std::memcpy(pending, in, in_left);
-            pending_length = in_left;
-            return;
-        }
-        write_all("?", 1);  // EILSEQ: skip the byte that cannot be converted
-        ++in;
-        --in_left;
+void emit(const char* data, size_t length) {
+    if (to_terminal) {
+        write_all(data, length);
+    } else {
+        std::fwrite(data, 1, length, stdout);
     }
 }
 
 }  // namespace
 
 void con_printf(const char* format, ...) {
-    if (output_kind == OUTPUT_UNSET) choose_output();
+    const char* own_format = program_text(format);
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(text, sizeof text, format, args);
+    int length = std::vsnprintf(text, sizeof text, own_format, args);
     va_end(args);
     if (length < 0) return;
-    size_t size = static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length)
-                                                            : sizeof text - 1;
-    if (output_kind == OUTPUT_BYTES) {
-        std::fwrite(text, 1, size, stdout);
-    } else if (output_kind == OUTPUT_TERMINAL) {
-        write_all(text, size);
-    } else {
-        write_converted(text, size);
-    }
+    emit(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
+}
+
+void con_print(const char* program_message) {
+    const char* own = program_text(program_message);
+    emit(own, std::strlen(own));
 }
 
 void con_flush() { std::fflush(stdout); }

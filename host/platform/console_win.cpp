@@ -30,6 +30,8 @@ void con_printf(const char* format, ...) {
     if (stdout_is_console) std::fflush(stdout);
 }
 
+void con_print(const char* program_message) { con_printf("%s", program_message); }
+
 void con_flush() { std::fflush(stdout); }
 
 bool con_failed() { return std::ferror(stdout) != 0; }

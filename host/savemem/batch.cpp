@@ -25,21 +25,21 @@ static void queue_write_reg(int reg, int value) {
 void batch_reset() { command_batch.count = 0; }
 
 void configure_port_b(int outputs) {
-    queue_write_reg(PORTBCFG, 0x00);
-    queue_write_reg(OEB, outputs ? 0xFF : 0x00);
+    queue_write_reg(REG_PORTBCFG, 0x00);
+    queue_write_reg(REG_OEB, outputs ? 0xFF : 0x00);
 }
 
 void configure_port_c(int outputs) {
-    queue_write_reg(PORTCCFG, 0x00);
-    queue_write_reg(OEC, outputs ? 0xFF : 0x00);
+    queue_write_reg(REG_PORTCCFG, 0x00);
+    queue_write_reg(REG_OEC, outputs ? 0xFF : 0x00);
 }
 
-void queue_outb(int value) { queue_write_reg(OUTB, value); }
+void queue_outb(int value) { queue_write_reg(REG_OUTB, value); }
 
 void queue_read_pinsc() {
     if (!room_for(2)) return;
     command_batch.packet[command_batch.count++] = OP_READ_REG;
-    command_batch.packet[command_batch.count++] = PINSC;
+    command_batch.packet[command_batch.count++] = REG_PINSC;
 }
 
 void batch_flush() {

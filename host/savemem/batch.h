@@ -1,7 +1,7 @@
 // The command batch: register operations queued into one packet and sent as one
 // bulk transfer, and the reply bytes of the register reads it held.
 #pragma once
-#include "savemem/wire.h"
+#include "adapter_protocol.h"
 
 struct CommandBatch {
     unsigned char packet[PACKET_SIZE];  // the packet under construction; streams use it as their buffer

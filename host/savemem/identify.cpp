@@ -11,18 +11,50 @@
 enum {
     ID_NO_ANSWER = 0xFFFFFF,
     ID_LE25FW203 = 0x621600,
-    ID_M45PE20 = 0x204012,
     PROBE_SIZE = 16,
     CHECK_SIZE = 0x4000,   // the start of the memory that the data check reads
     WRAP_OFFSET = 0x2000,  // an 8 KiB memory repeats itself from here on
     SIZE_9BIT = 0x200,
     SIZE_8K = 0x2000,
     SIZE_64K = 0x10000,
-    SIZE_FLASH = 0x40000,
     DATA_UNRECOGNISED = -1,  // data present, address width not recognised
 };
 
-static const char MSG_LE25FW203[] = "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n";
+// The serial FLASH memories known by their identification (RDID: maker, memory type,
+// capacity), as their makers' data sheets give it.
+struct FlashPart {
+    int id;
+    SaveType type;
+    int size;
+    const char* message;
+};
+
+constexpr FlashPart FLASH_PARTS[] = {
+    {ID_LE25FW203, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n"},
+    {0x204012, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n"},
+    {0x204013, SAVE_FLASH, 0x80000, "シリアルFLASHメモリ STMicroelectronics製 M45PE40 4Mbitです\n"},
+    {0x204014, SAVE_FLASH, 0x100000, "シリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n"},
+    // Its third byte is a dummy 00h, not a capacity code.
+    {0x621100, SAVE_FLASH, 0x80000, "シリアルFLASHメモリ SANYO製 LE25FW403A 4Mbitです\n"},
+    {0xC22012, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ Macronix製 MX25L2005 2Mbitです\n"},
+    {0xC22013, SAVE_FLASH, 0x80000, "シリアルFLASHメモリ Macronix製 MX25L4005 4Mbitです\n"},
+    {0xC22014, SAVE_FLASH, 0x100000, "シリアルFLASHメモリ Macronix製 MX25L8005 8Mbitです\n"},
+    {0xC22017, SAVE_FLASH, 0x800000, "シリアルFLASHメモリ Macronix製 MX25L6445E 64Mbitです\n"},
+};
+
+constexpr bool parts_fit_the_buffers() {
+    for (const FlashPart& part : FLASH_PARTS)
+        if (part.size > BUFFER_SIZE) return false;
+    return true;
+}
+static_assert(parts_fit_the_buffers(), "a FLASH part larger than the buffers");
+
+static const FlashPart* flash_part(int id) {
+    for (const FlashPart& part : FLASH_PARTS)
+        if (part.id == id) return &part;
+    return nullptr;
+}
+
 static const char MSG_M95640[] = "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n";
 static const char MSG_M95512[] = "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n";
 
@@ -34,7 +66,19 @@ static unsigned char all_ff[PROBE_SIZE];
 static void settle(SaveType type, int size, const char* message) {
     save_type = type;
     save_size = size;
-    con_printf("%s", message);
+    con_print(message);
+}
+
+static void settle_part(const FlashPart& part) { settle(part.type, part.size, part.message); }
+
+// The size that the third identification byte gives as a JEDEC capacity code (2 to the
+// power of the code, in bytes), when it is one of a memory larger than 256 KiB that
+// the buffers hold; otherwise 0. The probes would take such a memory for a 256 KiB one
+// and every later step would leave out the rest of it.
+static int size_from_capacity_code(int id) {
+    for (int code = 0x13; (1 << code) <= BUFFER_SIZE; code++)  // from 512 KiB on
+        if ((id & 0xFF) == code) return 1 << code;
+    return 0;
 }
 
 // Returns the identification.
@@ -45,12 +89,18 @@ static int identify_by_id() {
     con_printf("メモリID=%06X\n", id);
     save_type = 0;
     if (id == ID_NO_ANSWER) return id;
-    if (id == ID_LE25FW203)
-        settle(SAVE_FLASH, SIZE_FLASH, MSG_LE25FW203);
-    else if (id == ID_M45PE20)
-        settle(SAVE_FLASH, SIZE_FLASH, "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n");
-    else
-        con_printf("未知のシリアルFLASHメモリです\n");
+    const FlashPart* part = flash_part(id);
+    if (part != nullptr) {
+        settle_part(*part);
+        return id;
+    }
+    con_printf("未知のシリアルFLASHメモリです\n");
+    int size = size_from_capacity_code(id);
+    if (size > 0) {
+        save_type = SAVE_FLASH;
+        save_size = size;
+        con_printf("容量を%dKbyteと仮定します\n", size / 1024);
+    }
     return id;
 }
 
@@ -94,7 +144,7 @@ static void identify_by_probe(int id) {
     else if (probe_matches(SAVE_EEPROM_16BIT))
         save_type = SAVE_EEPROM_16BIT;  // sized by the wrap-around test
     else if (probe_matches(SAVE_FLASH))
-        settle(SAVE_FLASH, SIZE_FLASH, MSG_LE25FW203);
+        settle_part(*flash_part(ID_LE25FW203));
 }
 
 // Returns the position of the first byte that is not 0xFF in the first 16 KiB, or -1.
@@ -119,8 +169,8 @@ static void guess_from_file(int length) {
         settle(SAVE_EEPROM_9BIT, SIZE_9BIT, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
     else if (length == SIZE_8K)
         settle(SAVE_EEPROM_16BIT, SIZE_8K, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
-    else if (length == SIZE_FLASH)
-        settle(SAVE_FLASH, SIZE_FLASH, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
+    else if (length == flash_part(ID_LE25FW203)->size)
+        settle(SAVE_FLASH, length, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
 }
 
 void identify_save_memory(RunMode mode, int length) {

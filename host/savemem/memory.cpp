@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "adapter_protocol.h"
 #include "frontend/console_services.h"
 #include "frontend/run_state.h"
 #include "platform/console.h"
@@ -9,10 +10,9 @@
 #include "savemem/bus.h"
 
 enum {
-    SECTOR_COUNT = 4,          // 4 x 64 KiB = 256 KiB
+    SECTOR_SIZE = 0x10000,     // what SE erases on every FLASH memory the tool knows
     ERASE_POLL_MS = 300,
     ERASE_LIMIT_MS = 60000,    // per sector; the chips need a few seconds at worst
-    STATUS_BUSY = 0x01,        // write in progress
     // The M95xxx EEPROMs finish a byte or page write "within 5 ms" (tW, their data
     // sheets' AC characteristics). A poll waits for 100 times that: every status read
     // after the first one is a transfer on EP1 IN, an interrupt endpoint with a 1 ms
@@ -25,7 +25,7 @@ enum {
 // The 9-bit EEPROM carries address bit 8 in bit 3 of its READ and WRITE instructions.
 static void send_header(int instruction, int type, int address) {
     if (type == SAVE_EEPROM_9BIT) {
-        shift_out((unsigned)(address >= 0x100 ? instruction | 0x08 : instruction), 8);
+        shift_out((unsigned)(address >= 0x100 ? instruction | CMD_A8 : instruction), 8);
         shift_out((unsigned)address & 0xFF, 8);
     } else if (type == SAVE_EEPROM_16BIT) {
         shift_out((unsigned)instruction, 8);
@@ -75,7 +75,7 @@ int wait_write_done() {
     bus_select();
     shift_out(CMD_RDSR, 8);  // the status byte repeats while selected
     int polls = 0;
-    while ((shift_in(8) & STATUS_BUSY) && polls < WRITE_POLL_LIMIT) polls++;
+    while ((shift_in(8) & SR_WIP) && polls < WRITE_POLL_LIMIT) polls++;
     bus_deselect();
     return polls < WRITE_POLL_LIMIT ? 0 : -1;
 }
@@ -92,18 +92,19 @@ int read_id() {
 
 void erase_flash() {
     con_printf("フラッシュメモリの消去を開始します\n");
-    for (int s = 0; s < SECTOR_COUNT; s++) {
+    int sectors = (save_size + SECTOR_SIZE - 1) / SECTOR_SIZE;
+    for (int s = 0; s < sectors; s++) {
         write_enable();
         con_printf("Sector %d erase ", s);
         bus_select();
         shift_out(CMD_SE, 8);
-        shift_out((unsigned)s << 16, 24);
+        shift_out((unsigned)s * SECTOR_SIZE, 24);
         bus_deselect();  // starts the erase
 
         bus_select();
         shift_out(CMD_RDSR, 8);  // the status byte repeats while selected
         int waited_ms = 0;
-        while (shift_in(8) & STATUS_BUSY) {
+        while (shift_in(8) & SR_WIP) {
             if (waited_ms >= ERASE_LIMIT_MS) {
                 bus_deselect();
                 con_printf("\nError: フラッシュメモリの消去が終わりませんでした\n");

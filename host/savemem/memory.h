@@ -2,15 +2,6 @@
 // and the sector erase of a serial FLASH memory. `type` is a SaveType value.
 #pragma once
 
-enum {
-    CMD_WRITE = 0x02,
-    CMD_READ = 0x03,
-    CMD_RDSR = 0x05,
-    CMD_WREN = 0x06,
-    CMD_RDID = 0x9F,
-    CMD_SE = 0xD8,
-};
-
 // Instruction byte and address part; neither selects nor deselects.
 void send_read_header(int type, int address);
 void send_write_header(int type, int address);
@@ -25,7 +16,8 @@ void write_enable();
 int wait_write_done();
 // The three identification bytes, first in bits 23-16.
 int read_id();
-// Erases the four 64 KiB sectors of a serial FLASH memory with progress lines.
+// Erases the 64 KiB sectors of a serial FLASH memory of save_size bytes, with a
+// progress line for each.
 // Ends the run when a sector has not finished erasing within 60 seconds.
 void erase_flash();
 // 0 when the two 16-byte areas are equal, -1 otherwise.

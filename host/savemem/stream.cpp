@@ -40,8 +40,8 @@ void stream_read(int address, int count, int display) {
     if (total > BUFFER_SIZE) total = BUFFER_SIZE;  // cart_buffer is the destination
 
     packet[0] = OP_STREAM_READ;
-    packet[1] = OUTB;
-    packet[2] = PINSC;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
     put24(packet + 3, (unsigned int)address);
     packet[6] = 1;  // keep the stream open after the first 64 bytes
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 7);
@@ -66,8 +66,8 @@ void stream_write(int address, int count, int offset, int display) {
     if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
 
     packet[0] = OP_STREAM_WRITE;
-    packet[1] = OUTB;
-    packet[2] = PINSC;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
     put24(packet + 3, (unsigned int)address);
     put24(packet + 6, (unsigned int)count);
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 9);

@@ -88,8 +88,8 @@ TEST(PelkatProcess, ReportsInputFilesThatCannotBeRead) {
     expect_run(dir, {"folder.sav"}, reading_binary("folder.sav") + NOT_FOUND + "folder.sav)\n" + PROMPT, 1);
     expect_run(dir, {"saves"}, NOT_FOUND + "saves)\n" + PROMPT, 1);
 
-    write_file(dir + "big.sav", std::string(0x40001, '\0'));
-    expect_run(dir, {"big.sav"}, reading_binary("big.sav") + "Error: ファイルが大き過ぎです(262145)\n" + PROMPT, 1);
+    write_file(dir + "big.sav", std::string(0x800001, '\0'));
+    expect_run(dir, {"big.sav"}, reading_binary("big.sav") + "Error: ファイルが大き過ぎです(8388609)\n" + PROMPT, 1);
 }
 
 TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
@@ -109,14 +109,14 @@ TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
         {good + "\r\n   \r\n", "ファイルの形式が違います(4)"},
         {"0000 ZZ 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(17)"},
         {"0000  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(17)"},
-        {good + row("3FFF1"), "アドレスが大き過ぎです(262129)"},
-        {row("40000"), "アドレスが大き過ぎです(262144)"},
+        {good + row("7FFFF1"), "アドレスが大き過ぎです(8388593)"},
+        {row("800000"), "アドレスが大き過ぎです(8388608)"},
         {row("FFFFFFFF"), "アドレスが大き過ぎです(-1)"},
     };
     for (const Case& c : cases) {
         write_file(dir + "bad.txt", c.content);
         expect_run(dir, {"bad.txt"}, reading_text("bad.txt") + "Error: " + c.message + "\n" + PROMPT, 1);
     }
-    write_file(dir + "edge.txt", row("3FFF0"));
+    write_file(dir + "edge.txt", row("7FFFF0"));
     expect_run(dir, {"edge.txt"}, reading_text("edge.txt") + loaded("edge.txt") + NO_ADAPTER + PROMPT, 0);
 }

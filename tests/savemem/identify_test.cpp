@@ -2,6 +2,7 @@
 // width, by the data check and the wrap-around test, by the file size, or not at all.
 #include "rig.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "frontend/run_state.h"
@@ -23,11 +24,12 @@ const std::string kM95512 = "シリアルEEPROM STMicroelectronics製 M95512 512
 const std::string kUnknown = "未知の方式なので、処理できませんでした\n[ 何かキーを押して下さい ]\n";
 const std::string kNoId = kCheck + "メモリID=FFFFFF\n";
 
-// A FLASH chip that ignores RDID, as one without the instruction would: the first byte of
-// every command is held back from the chip and passed on only when it is not 0x9F.
-class WithoutRdid : public emu::Cartridge {
+// A FLASH chip whose answer to RDID is replaced: by silence (id < 0), as a chip without
+// the instruction gives, or by the given identification. The first byte of every command
+// is held back from the chip and passed on only when it is not 0x9F.
+class RdidOverride : public emu::Cartridge {
 public:
-    explicit WithoutRdid(emu::Cartridge* inner) : inner_(inner) {}
+    explicit RdidOverride(emu::Cartridge* inner, int id = -1) : inner_(inner), id_(id) {}
     void drive(emu::BusLines lines, uint64_t now_ns) override {
         if (lines.select) {
             held_.clear();
@@ -36,13 +38,18 @@ public:
             inner_->drive(lines, now_ns);
             return;
         }
-        if (muted_) return;
+        if (muted_) {
+            if (clock_ && !lines.clock) ++sent_;  // the next identification bit appears
+            clock_ = lines.clock;
+            return;
+        }
         if (bits_ < 8) {
             if (lines.clock && !clock_) first_ = static_cast<uint8_t>(first_ << 1 | lines.data), bits_++;
             clock_ = lines.clock;
             held_.push_back(lines);
             if (bits_ < 8) return;
             muted_ = first_ == 0x9F;
+            sent_ = 0;
             if (!muted_)
                 for (const emu::BusLines& held : held_) inner_->drive(held, now_ns);
             return;
@@ -50,12 +57,18 @@ public:
         clock_ = lines.clock;
         inner_->drive(lines, now_ns);
     }
-    int output(uint64_t now_ns) override { return muted_ || bits_ < 8 ? -1 : inner_->output(now_ns); }
+    int output(uint64_t now_ns) override {
+        if (bits_ < 8) return -1;
+        if (!muted_) return inner_->output(now_ns);
+        return id_ < 0 || sent_ < 1 || sent_ > 24 ? -1 : (id_ >> (24 - sent_)) & 1;
+    }
 
 private:
     emu::Cartridge* inner_;
+    int id_;
     std::vector<emu::BusLines> held_;
     int bits_ = 0;
+    int sent_ = 0;
     uint8_t first_ = 0;
     bool clock_ = false;
     bool muted_ = false;
@@ -126,7 +139,7 @@ TEST_F(Identify, EepromsByTheProbes) {
 
 TEST_F(Identify, FlashWithoutRdidByTheWidestProbe) {
     insert_pattern(emu::ChipKind::m45pe20);
-    WithoutRdid quiet(chip_.get());
+    RdidOverride quiet(chip_.get());
     adapter().insert(&quiet);
     EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
     EXPECT_EQ(save_type, SAVE_FLASH);
@@ -142,6 +155,42 @@ TEST_F(Identify, AnUnknownIdIsReportedAndTheProbesDecide) {
     Ending ending = run_to_exit([] { identify_save_memory(RUN_WRITE, 0x200); });
     EXPECT_EQ(ending.code, 1);
     EXPECT_EQ(ending.output, kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe + kUnknown);
+}
+
+// The parts of the table by their identification; outside it, a JEDEC capacity code of
+// more than 256 KiB that the buffers hold gives the size, and every other value leaves
+// the decision to the probes (which take the 256 KiB chip behind for an LE25FW203).
+TEST_F(Identify, FurtherFlashPartsByTheirIdOrCapacityCode) {
+    const std::string unknown = "未知のシリアルFLASHメモリです\n";
+    struct Case {
+        int id;
+        std::string lines;
+        int size;
+    } cases[] = {
+        {0x204013, "シリアルFLASHメモリ STMicroelectronics製 M45PE40 4Mbitです\n", 0x80000},
+        {0x204014, "シリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n", 0x100000},
+        {0x621100, "シリアルFLASHメモリ SANYO製 LE25FW403A 4Mbitです\n", 0x80000},
+        {0xC22012, "シリアルFLASHメモリ Macronix製 MX25L2005 2Mbitです\n", 0x40000},
+        {0xC22013, "シリアルFLASHメモリ Macronix製 MX25L4005 4Mbitです\n", 0x80000},
+        {0xC22014, "シリアルFLASHメモリ Macronix製 MX25L8005 8Mbitです\n", 0x100000},
+        {0xC22017, "シリアルFLASHメモリ Macronix製 MX25L6445E 64Mbitです\n", 0x800000},
+        {0x123413, unknown + "容量を512Kbyteと仮定します\n", 0x80000},
+        {0xEF4015, unknown + "容量を2048Kbyteと仮定します\n", 0x200000},
+        {0x202017, unknown + "容量を8192Kbyteと仮定します\n", 0x800000},
+        {0x202018, unknown + kProbe + kLe25, 0x40000},  // 16 MiB: more than the buffers hold
+        {0x205012, unknown + kProbe + kLe25, 0x40000},
+        {0x621000, unknown + kProbe + kLe25, 0x40000},
+    };
+    for (const Case& c : cases) {
+        insert_pattern(emu::ChipKind::le25fw203);
+        RdidOverride answer(chip_.get(), c.id);
+        adapter().insert(&answer);
+        char id_line[32];
+        std::snprintf(id_line, sizeof id_line, "メモリID=%06X\n", c.id);
+        EXPECT_EQ(identify(), kCheck + id_line + c.lines) << std::hex << c.id;
+        EXPECT_EQ(save_type, SAVE_FLASH) << std::hex << c.id;
+        EXPECT_EQ(save_size, c.size) << std::hex << c.id;
+    }
 }
 
 TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {

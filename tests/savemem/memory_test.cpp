@@ -142,14 +142,20 @@ int busy_polls(const PipeTraffic& seen) {
 }
 
 // The sector lines of erase_flash for a chip whose erase takes `polls` busy status reads.
-std::string erase_output(int dots_per_sector) {
+std::string erase_output(int dots_per_sector, int sectors = 4) {
     std::string text = "フラッシュメモリの消去を開始します\n";
-    for (int s = 0; s < 4; s++)
+    for (int s = 0; s < sectors; s++)
         text += "Sector " + std::to_string(s) + " erase " + std::string(dots_per_sector, '.') + "\n";
     return text;
 }
 
-using EraseFlash = Rig;
+// erase_flash erases the identified size: that of these 256 KiB chips.
+struct EraseFlash : Rig {
+    void SetUp() override {
+        Rig::SetUp();
+        save_size = 0x40000;
+    }
+};
 
 TEST_F(EraseFlash, ErasesTheFourSectorsWithADotPerWait) {
     for (emu::ChipKind kind : {emu::ChipKind::le25fw203, emu::ChipKind::m45pe20}) {
@@ -185,6 +191,22 @@ TEST_F(EraseFlash, AnIdleStatusAtTheFirstPollPrintsNoDots) {
     Console console;
     erase_flash();
     EXPECT_EQ(console.text(), erase_output(0));
+}
+
+// A memory identified as larger gets one sector erase and one line per 64 KiB of it.
+TEST_F(EraseFlash, ErasesEverySectorOfTheIdentifiedSize) {
+    insert(emu::ChipKind::le25fw203);
+    emu::StuckDataIn stuck_low(chip_.get(), 0);  // every sector reads done at once
+    adapter().insert(&stuck_low);
+    save_size = 0x80000;
+    Console console;
+    erase_flash();
+    EXPECT_EQ(console.text(), erase_output(0, 8));
+    std::vector<Bytes> erases;
+    for (const Bytes& command : bus_commands())
+        if (!command.empty() && command[0] == 0xD8) erases.push_back(command);
+    ASSERT_EQ(erases.size(), 8u);
+    for (uint8_t s = 0; s < 8; s++) EXPECT_EQ(erases[s], (Bytes{0xD8, s, 0x00, 0x00}));
 }
 
 TEST_F(EraseFlash, GivesUpOnASectorAfterSixtySeconds) {

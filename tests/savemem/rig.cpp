@@ -31,6 +31,9 @@ std::string temp_path(const char* what) {
     return std::string("savemem_") + what + "_" + std::to_string(getpid()) + ".bin";
 }
 
+// The console's output is compared as the Shift-JIS bytes it writes under the C locale.
+const int c_locale = setenv("LC_ALL", "C", 1);
+
 }  // namespace
 
 emu::Adapter& Rig::adapter() {

@@ -147,7 +147,8 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
     if (!before.empty() || !output.empty()) throw std::invalid_argument("no shell to run those words");
     return collect(run_program(path_, arguments, out_file, err_file), out_file, err_file);
 #else
-    std::string command = "cd '" + path_ + "' && " + before + " '" PELKAT_EMU "' " + arguments + " " +
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before + " '" PELKAT_EMU "' " +
+                          arguments + " " +
                           (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);

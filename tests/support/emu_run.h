@@ -11,7 +11,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct EmuResult {
     int exit_code = -1;
-    std::string out;           // standard output, exactly as written (CP932)
+    std::string out;           // standard output, exactly as written (CP932 under LC_ALL=C)
     std::string err;           // the launcher's diagnostics
     std::vector<std::string> messages;  // out split at "\n" and "\r", empty pieces dropped
     double virtual_s = -1;     // modeled hardware time, from --stats
@@ -35,9 +35,10 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
     // Runs pelkat-emu with the given arguments in the folder, standard input empty (the
-    // key wait returns at once). Shell words may go before the program (such as
-    // "ulimit -f 2;" or "timeout 10"), and standard output elsewhere than into
-    // EmuResult::out (such as ">&-" to close it).
+    // key wait returns at once), under the C locale (the tool writes Shift-JIS). Shell
+    // words may go before the program (such as "ulimit -f 2;", "timeout 10" or another
+    // locale's "env LANG=..."), and standard output elsewhere than into EmuResult::out
+    // (such as ">&-" to close it).
     EmuResult run(const std::string& arguments, const std::string& before = "", const std::string& output = "") const;
 #ifndef _WIN32
     // The same for another program (its arguments go through the shell).

@@ -1,0 +1,60 @@
+/* The adapter's wire protocol, one statement for the firmware (SDCC C), the host tool
+ * and the emulator: the operation codes of command packets, the register numbers the
+ * host names, the bus pins, the packet size, and the instructions and status bits of
+ * the cartridge's serial memories. Plain C enums, so that every compiler takes them. */
+#ifndef ADAPTER_PROTOCOL_H
+#define ADAPTER_PROTOCOL_H
+
+/* Operation codes on EP1 OUT; each is followed by a fixed number of parameter bytes.
+ * Addresses and lengths are 24 bits, most significant byte first. */
+enum {
+    OP_WRITE_REG = 0x02,    /* reg, value */
+    OP_READ_REG = 0x03,     /* reg; one reply byte */
+    OP_STREAM_WRITE = 0x04, /* out_reg, in_reg, 24-bit address, 24-bit length */
+    OP_STREAM_READ = 0x05,  /* out_reg, in_reg, 24-bit address, continue flag; 64 reply bytes */
+    OP_STREAM_END = 0x06,   /* one byte that is not interpreted */
+    OP_CHIP_ERASE = 0x09    /* out_reg */
+};
+
+/* Register numbers: the low byte of the register's address in the EZ-USB register
+ * page 0x7F00-0x7FFF. */
+enum {
+    REG_PORTBCFG = 0x94,
+    REG_PORTCCFG = 0x95,
+    REG_OUTB = 0x97, /* the bus output register */
+    REG_PINSC = 0x9B, /* the bus input register */
+    REG_OEB = 0x9D,
+    REG_OEC = 0x9E
+};
+
+/* Bits of the bus output register (OUTB: PB0-PB2) and of the bus input register
+ * (PINSC: PC0). Bits 3-7 of the output register are always written 0. */
+enum {
+    PIN_DATA_OUT = 0x01, /* serial data to the memory */
+    PIN_CLOCK = 0x02,    /* serial clock: data taken on the rising edge */
+    PIN_DESELECT = 0x04, /* select, active low */
+    PIN_DATA_IN = 0x01   /* serial data from the memory */
+};
+
+enum { PACKET_SIZE = 64 }; /* EP1 OUT and EP1 IN packet size */
+
+/* The serial memories' instructions, under their data sheets' names. */
+enum {
+    CMD_WRITE = 0x02, /* EEPROM WRITE; page program (PP) on the FLASH memories */
+    CMD_READ = 0x03,
+    CMD_WRDI = 0x04,
+    CMD_RDSR = 0x05,
+    CMD_WREN = 0x06,
+    CMD_RDID = 0x9F,
+    CMD_CE = 0xC7,    /* chip erase */
+    CMD_SE = 0xD8,    /* erase of a 64 KiB sector (or block) */
+    CMD_A8 = 0x08     /* the 512-byte EEPROM carries address bit 8 in this bit of READ and WRITE */
+};
+
+/* Status register bits (RDSR). */
+enum {
+    SR_WIP = 0x01, /* a write or erase is in progress */
+    SR_WEL = 0x02  /* write enable latch */
+};
+
+#endif
