@@ -158,8 +158,8 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
 #ifndef _WIN32
 EmuResult ScratchFolder::run_other(const std::string& program, const std::string& arguments) const {
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && '" + program + "' " + arguments + " >'" + out_file + "' 2>'" +
-                          err_file + "' </dev/null";
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && '" + program + "' " + arguments + " >'" +
+                          out_file + "' 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);
 }
