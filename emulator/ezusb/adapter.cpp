@@ -37,6 +37,7 @@ void Adapter::unplug() {
     m.enumerate_at = never;
     m.endpoints.clear();
     m.device_descriptor.clear();
+    m.configuration.clear();
 }
 
 bool Adapter::plugged() const { return impl_->plugged; }
@@ -57,6 +58,7 @@ int Adapter::control(const SetupPacket& setup, uint8_t* data) {
     }
     m.record_control(setup, data, o, start);
     m.after_transfer();
+    m.last_status = o.status;
     return o.result;
 }
 
@@ -82,6 +84,7 @@ int Adapter::bulk_out(uint8_t endpoint, const uint8_t* data, int length) {
     m.record(UsbTransferType::bulk, endpoint, nullptr, uint32_t(std::max(length, 0)), data, o,
              start, 0);
     m.after_transfer();
+    m.last_status = o.status;
     return o.result;
 }
 
@@ -95,11 +98,22 @@ int Adapter::bulk_in(uint8_t endpoint, uint8_t* data, int length) {
     m.record(interrupt ? UsbTransferType::interrupt : UsbTransferType::bulk, endpoint, nullptr,
              uint32_t(std::max(length, 0)), data, o, start, interrupt ? info->interval : 0);
     m.after_transfer();
+    m.last_status = o.status;
     return o.result;
 }
 
 const std::vector<EndpointInfo>& Adapter::endpoints() const { return impl_->endpoints; }
 const std::vector<uint8_t>& Adapter::device_descriptor() const { return impl_->device_descriptor; }
+const std::vector<uint8_t>& Adapter::configuration() const { return impl_->configuration; }
+int32_t Adapter::last_status() const { return impl_->last_status; }
+
+int Adapter::host_request(const SetupPacket& setup, uint8_t* data) {
+    Impl& m = *impl_;
+    if (!m.present || m.suspended || (setup.length > 0 && !data)) return -1;
+    int n = m.control_stage(setup, data);
+    m.pace();
+    return n;
+}
 
 void Adapter::bus_reset() {
     Impl& m = *impl_;

@@ -106,6 +106,18 @@ public:
     const std::vector<EndpointInfo>& endpoints() const;
     // The device descriptor read during the current enumeration (18 bytes).
     const std::vector<uint8_t>& device_descriptor() const;
+    // The whole configuration block (wTotalLength bytes) read during the current
+    // enumeration.
+    const std::vector<uint8_t>& configuration() const;
+    // How the last control, bulk_out or bulk_in ended, as a Linux URB status: 0, -EPIPE
+    // (stall), -ENODEV (not present or gone), -ETIMEDOUT (NAKed to the timeout) or
+    // -EPROTO (failed transaction, injected fault).
+    int32_t last_status() const;
+    // A request of the host's own on endpoint 0, as an operating system makes while it
+    // takes a new device in (Linux reads the strings it shows in sysfs): like the
+    // enumeration's requests it is not counted among the transfers above and no fault
+    // applies. Bytes of the data stage, or -1.
+    int host_request(const SetupPacket& setup, uint8_t* data);
 
     // The host resets the bus and gives the device its address again, without a new
     // enumeration: whatever the firmware set up for itself survives.

@@ -55,6 +55,7 @@ bool Adapter::Impl::enumerate_steps() {
     total = std::min<uint16_t>(total, sizeof buffer);
     n = control_stage({0x80, 0x06, 0x0200, 0, total}, buffer);
     if (n < 9) return false;
+    configuration.assign(buffer, buffer + n);
     parse_endpoints(buffer, n);
     return control_stage({0x00, 0x09, 1, 0, 0}, nullptr) >= 0;
 }

@@ -56,6 +56,8 @@ struct Adapter::Impl {
     bool polled[8] = {};
     std::vector<EndpointInfo> endpoints;
     std::vector<uint8_t> device_descriptor;
+    std::vector<uint8_t> configuration;
+    int32_t last_status = kUsbOk;
     uint64_t timeout = host::ns_to_cycles(default_timeout_ns);
     uint64_t slice = host::base_slice;
 

@@ -2,12 +2,8 @@
 
 namespace emu_launcher {
 
-std::string usage_text() {
+std::string option_help() {
     return std::string(
-               "usage: pelkat-emu [options] [-- tool arguments]\n"
-               "Runs pelkat against an emulated EZ-USB adapter holding a virtual cartridge.\n"
-               "The adapter starts without firmware, as a freshly plugged one.\n"
-               "\n"
                "  --chip NAME       le25fw203 (default), m45pe20, m95040, m95640, m95512, none\n"
                "  --cart FILE       the cartridge memory as a raw image of the chip's size (missing:\n"
                "                    created as a blank chip, all 0xFF); it holds what the chip holds\n"
@@ -22,7 +18,15 @@ std::string usage_text() {
                "  --realtime        pace virtual time to the wall clock\n"
                "  --fault SPEC      inject a fault; may be repeated. SPEC is one of:\n") +
            fault_help() +
-           "  --help            this text\n"
+           "  --help            this text\n";
+}
+
+std::string usage_text() {
+    return "usage: pelkat-emu [options] [-- tool arguments]\n"
+           "Runs pelkat against an emulated EZ-USB adapter holding a virtual cartridge.\n"
+           "The adapter starts without firmware, as a freshly plugged one.\n"
+           "\n" +
+           option_help() +
            "\n"
            "Everything after -- is the tool's command line: no argument reads the cartridge,\n"
            "a file name writes it, -e erases it. Examples:\n"

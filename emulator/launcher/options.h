@@ -28,5 +28,7 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error);
 
 // The --help text.
 std::string usage_text();
+// Its lines of the options above, for other programs that take them.
+std::string option_help();
 
 }  // namespace emu_launcher

@@ -3,6 +3,9 @@
 // order: the bare chip under its default identity, or the chip running the firmware.
 #include <libusb.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/driver_device.h"
 
 enum {
@@ -33,6 +36,28 @@ static bool is_adapter(const libusb_device_descriptor& descriptor) {
     return false;
 }
 
+// One line on standard error when an adapter is there but cannot be used, the same line
+// only once: the reopening after a download tries again every two seconds.
+static void report_unusable(libusb_device* device, const libusb_device_descriptor& descriptor,
+                            int error) {
+    static char last[160];
+    char line[sizeof last];
+    int n = std::snprintf(line, sizeof line, "pelkat: USB device %03d/%03d (%04x:%04x) cannot be used: %s",
+                          libusb_get_bus_number(device), libusb_get_device_address(device),
+                          descriptor.idVendor, descriptor.idProduct, libusb_error_name(error));
+    if (error == LIBUSB_ERROR_ACCESS && n > 0 && n < int(sizeof line)) {
+        std::snprintf(line + n, sizeof line - size_t(n), "; install the udev rule packaging/60-pelkat.rules (see README)");
+    } else if (error == LIBUSB_ERROR_BUSY && n > 0 && n < int(sizeof line)) {
+        std::snprintf(line + n, sizeof line - size_t(n), "; another program is using it");
+    }
+    if (std::strcmp(line, last) == 0) return;
+    std::strcpy(last, line);
+    std::fprintf(stderr, "%s\n", line);
+    std::fflush(stderr);
+}
+
+// The index-th adapter, opened with its interface 0 claimed; nullptr if there is none or
+// it cannot be used.
 static libusb_device_handle* open_nth_adapter(int index) {
     libusb_device** list = nullptr;
     ssize_t count = libusb_get_device_list(context, &list);
@@ -42,7 +67,21 @@ static libusb_device_handle* open_nth_adapter(int index) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || !is_adapter(descriptor)) continue;
         if (seen++ == index) {
-            if (libusb_open(list[i], &handle) != 0) handle = nullptr;
+            int error = libusb_open(list[i], &handle);
+            if (error != 0) {
+                handle = nullptr;
+                report_unusable(list[i], descriptor, error);
+                break;
+            }
+            // A kernel driver bound to the bare chip (usbtest, say) steps aside while the
+            // interface is claimed and gets it back on release; not supported off Linux.
+            libusb_set_auto_detach_kernel_driver(handle, 1);
+            error = libusb_claim_interface(handle, 0);
+            if (error != 0) {
+                report_unusable(list[i], descriptor, error);
+                libusb_close(handle);
+                handle = nullptr;
+            }
             break;
         }
     }
@@ -81,13 +120,6 @@ void* device_open(int index) {
     if (device == nullptr) return nullptr;
     libusb_device_handle* handle = open_nth_adapter(index);
     if (handle == nullptr) return nullptr;
-    // A kernel driver bound to the bare chip (usbtest, say) steps aside while the
-    // interface is claimed and gets it back on release; not supported off Linux.
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (libusb_claim_interface(handle, 0) != 0) {
-        libusb_close(handle);
-        return nullptr;
-    }
     device->handle = handle;
     read_endpoints(device);
     return device;

@@ -16,7 +16,6 @@ struct libusb_device {
 struct libusb_device_handle {
     libusb_device* device;
     uint32_t enumeration;
-    bool auto_detach;
     bool claimed;
 };
 
@@ -33,11 +32,6 @@ libusb_endpoint_descriptor endpoint_descriptors[32];
 
 bool present(const libusb_device* device) {
     return device->adapter == nullptr || device->adapter->present();
-}
-
-bool bare_chip(const libusb_device* device) {
-    const auto& descriptor = device->adapter->device_descriptor();
-    return (descriptor[10] | descriptor[11] << 8) == emu::Adapter::default_product;
 }
 
 emu::Adapter* live(libusb_device_handle* handle) {
@@ -98,8 +92,8 @@ int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor
 }
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
-    if (device->adapter == nullptr) return LIBUSB_ERROR_ACCESS;
-    *handle = new libusb_device_handle{device, device->adapter->enumeration(), false, false};
+    if (device->adapter == nullptr || fake_usb::state.deny_open) return LIBUSB_ERROR_ACCESS;
+    *handle = new libusb_device_handle{device, device->adapter->enumeration(), false};
     ++fake_usb::state.open_handles;
     return 0;
 }
@@ -110,18 +104,20 @@ void libusb_close(libusb_device_handle* handle) {
 }
 
 libusb_device* libusb_get_device(libusb_device_handle* handle) { return handle->device; }
+uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
 
-int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
-    handle->auto_detach = enable != 0;
-    return 0;
+uint8_t libusb_get_device_address(libusb_device* device) {
+    return device->adapter != nullptr ? device->adapter->address() : 1;
 }
+
+const char* libusb_error_name(int error) {
+    return error == LIBUSB_ERROR_ACCESS ? "LIBUSB_ERROR_ACCESS" : "LIBUSB_ERROR_OTHER";
+}
+
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
     if (number != 0 || live(handle) == nullptr) return LIBUSB_ERROR_NOT_FOUND;
-    if (fake_usb::state.kernel_driver_bound && bare_chip(handle->device)) {
-        if (!handle->auto_detach) return LIBUSB_ERROR_BUSY;
-        ++fake_usb::state.detaches;
-    }
     handle->claimed = true;
     return 0;
 }
@@ -129,10 +125,6 @@ int libusb_claim_interface(libusb_device_handle* handle, int number) {
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     if (number != 0 || !handle->claimed) return LIBUSB_ERROR_NOT_FOUND;
     handle->claimed = false;
-    if (fake_usb::state.kernel_driver_bound && handle->auto_detach && live(handle) != nullptr &&
-        bare_chip(handle->device)) {
-        ++fake_usb::state.reattaches;
-    }
     return 0;
 }
 
@@ -166,16 +158,14 @@ void libusb_free_config_descriptor(libusb_config_descriptor*) {
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t request_type, uint8_t request,
                             uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
                             unsigned int) {
-    fake_usb::state.controls.push_back({request_type, request, value, index, length});
     emu::Adapter* adapter = live(handle);
     if (adapter == nullptr) return LIBUSB_ERROR_NO_DEVICE;
     int moved = adapter->control(emu::SetupPacket{request_type, request, value, index, length}, data);
     return moved < 0 ? LIBUSB_ERROR_PIPE : moved;
 }
 
-static int transfer(bool interrupt, libusb_device_handle* handle, unsigned char endpoint,
-                    unsigned char* data, int length, int* moved, unsigned int timeout) {
-    fake_usb::state.transfers.push_back({interrupt, endpoint, length, timeout});
+static int transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                    int length, int* moved, unsigned int timeout) {
     *moved = 0;
     emu::Adapter* adapter = live(handle);
     if (adapter == nullptr) return LIBUSB_ERROR_NO_DEVICE;
@@ -190,12 +180,12 @@ static int transfer(bool interrupt, libusb_device_handle* handle, unsigned char 
 
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* moved, unsigned int timeout) {
-    return transfer(false, handle, endpoint, data, length, moved, timeout);
+    return transfer(handle, endpoint, data, length, moved, timeout);
 }
 
 int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char endpoint,
                               unsigned char* data, int length, int* moved, unsigned int timeout) {
-    return transfer(true, handle, endpoint, data, length, moved, timeout);
+    return transfer(handle, endpoint, data, length, moved, timeout);
 }
 
 // The host's waits let the emulated adapters' virtual time pass.

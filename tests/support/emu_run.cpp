@@ -25,6 +25,33 @@ uint64_t stat_transfers(const std::string& err, const std::string& pipe) {
     return std::strtoull(err.c_str() + at + 14 + pipe.size(), nullptr, 10);
 }
 
+// The run's result from its exit code and the files that took its output.
+EmuResult collect(int exit_code, const std::string& out_file, const std::string& err_file) {
+    EmuResult result;
+    result.exit_code = exit_code;
+    Bytes out = read_file(out_file), err = read_file(err_file);
+    std::remove(out_file.c_str());
+    std::remove(err_file.c_str());
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    std::string piece;
+    for (char c : result.out) {
+        if (c == '\n' || c == '\r') {
+            if (!piece.empty()) result.messages.push_back(piece);
+            piece.clear();
+        } else {
+            piece += c;
+        }
+    }
+    if (!piece.empty()) result.messages.push_back(piece);
+    size_t at = result.err.find("modeled hardware time ");
+    if (at != std::string::npos) result.virtual_s = std::strtod(result.err.c_str() + at + 22, nullptr);
+    result.control = stat_transfers(result.err, "control");
+    result.bulk_out = stat_transfers(result.err, "EP1 OUT");
+    result.bulk_in = stat_transfers(result.err, "EP1 IN");
+    return result;
+}
+
 }  // namespace
 
 std::string EmuResult::last_message() const {
@@ -116,39 +143,27 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
                              const std::string& output) const {
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    EmuResult result;
 #ifdef _WIN32
     if (!before.empty() || !output.empty()) throw std::invalid_argument("no shell to run those words");
-    result.exit_code = run_program(path_, arguments, out_file, err_file);
+    return collect(run_program(path_, arguments, out_file, err_file), out_file, err_file);
 #else
     std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before + " '" PELKAT_EMU "' " +
                           arguments + " " +
                           (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);
 #endif
-    Bytes out = read_file(out_file), err = read_file(err_file);
-    std::remove(out_file.c_str());
-    std::remove(err_file.c_str());
-    result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
-    std::string piece;
-    for (char c : result.out) {
-        if (c == '\n' || c == '\r') {
-            if (!piece.empty()) result.messages.push_back(piece);
-            piece.clear();
-        } else {
-            piece += c;
-        }
-    }
-    if (!piece.empty()) result.messages.push_back(piece);
-    size_t at = result.err.find("modeled hardware time ");
-    if (at != std::string::npos) result.virtual_s = std::strtod(result.err.c_str() + at + 22, nullptr);
-    result.control = stat_transfers(result.err, "control");
-    result.bulk_out = stat_transfers(result.err, "EP1 OUT");
-    result.bulk_in = stat_transfers(result.err, "EP1 IN");
-    return result;
 }
+
+#ifndef _WIN32
+EmuResult ScratchFolder::run_other(const std::string& program, const std::string& arguments) const {
+    std::string out_file = path_ + ".out", err_file = path_ + ".err";
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && '" + program + "' " + arguments + " >'" +
+                          out_file + "' 2>'" + err_file + "' </dev/null";
+    int status = std::system(command.c_str());
+    return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);
+}
+#endif
 
 Bytes read_file(const std::string& path) {
     if (is_folder(path)) return {};

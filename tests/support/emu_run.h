@@ -40,6 +40,11 @@ public:
     // locale's "env LANG=..."), and standard output elsewhere than into EmuResult::out
     // (such as ">&-" to close it).
     EmuResult run(const std::string& arguments, const std::string& before = "", const std::string& output = "") const;
+#ifndef _WIN32
+    // The same for another program, under the C locale too (its arguments go through
+    // the shell).
+    EmuResult run_other(const std::string& program, const std::string& arguments) const;
+#endif
     // Leaves the folder in place at the end, for a look after a failure.
     void keep() { keep_ = true; }
 

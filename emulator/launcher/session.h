@@ -1,0 +1,45 @@
+// One run of an emulated adapter with its cartridge, as the launcher's options describe
+// it: the save chip (kept in step with --cart, or holding the demonstration save),
+// the board's faults, the traces and the statistics. pelkat-emu hands the adapter to the
+// emulated driver; the usbdevfs test bed serves it to other programs.
+#pragma once
+
+#include "chips/save_chip.h"
+#include "ezusb/adapter.h"
+#include "launcher/options.h"
+#include "trace/bus_vcd.h"
+#include "trace/usb_pcap.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace emu_launcher {
+
+constexpr int kLauncherError = 2;  // the exit code of a launcher that cannot run
+
+struct Session {
+    std::string program;  // the prefix of every diagnostic on standard error
+    Options options;
+    std::unique_ptr<emu::SaveChip> chip;
+    std::unique_ptr<emu::Cartridge> slot;  // a cartridge without a save chip
+    std::unique_ptr<emu::StuckDataIn> stuck;
+    std::unique_ptr<KillAt> killer;
+    std::unique_ptr<emu::BusVcdTrace> bus_trace;
+    std::unique_ptr<emu::UsbPcapWriter> usb_trace;
+    emu::Adapter adapter;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+// "program: message" on standard error, then the process ends with kLauncherError.
+[[noreturn]] void fail(const Session& s, const std::string& message);
+
+// Builds the cartridge and the traces, inserts the cartridge and plugs the adapter
+// with its faults set. An unusable cartridge or trace file ends the process (fail).
+void set_up(Session& s);
+
+// Lets the cartridge finish what it is doing, finishes the traces and prints the
+// statistics (--stats); a trace that cannot be written ends the process (fail).
+void finish(Session& s);
+
+}  // namespace emu_launcher
