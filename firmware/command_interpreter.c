@@ -61,8 +61,8 @@ static void page_close_delay(void)
 /* Before a page program opens: reads the status register until the previous
  * page program has ended. A memory ignores a write enable while it programs, and
  * the pause after a close is shorter than the slowest page program the data
- * sheets allow (5 ms). A read takes about 30 us (183 machine cycles at 6 MHz),
- * so the 16384 reads give up after about 0.5 s, 100 times that; the page then
+ * sheets allow (5 ms). A read takes about 27 us (164 machine cycles at 6 MHz),
+ * so the 16384 reads give up after about 0.45 s, 90 times that; the page then
  * does not take, which the host's read-back finds. */
 static void wait_not_busy(void)
 {
@@ -164,10 +164,12 @@ static void execute_operations(void)
  * A page program opens before the first byte and after every close, and
  * closes after the last byte of a 256-byte page of the address or after the
  * last byte of the stream, so no page program crosses a page of the memory
- * whatever the start address. Bytes after the last one are discarded. */
+ * whatever the start address. Bytes after the last one are discarded. The bytes
+ * between an open and a close go out in one run. */
 static void stream_write_data(void)
 {
-    unsigned char p = 0, count = OUT1BC, last, next_low;
+    unsigned char p = 0, count = OUT1BC, n, room, last, next_low;
+    unsigned long left;
     while (p < count) {
         if (stream.page_fill == 0) {
             wait_not_busy();
@@ -175,10 +177,19 @@ static void stream_write_data(void)
             bus_command(CMD_WRITE);
             send_address(stream.stream_base + stream.stream_done);
         }
-        bus_shift_out(OUT1BUF[p]);
-        p++;
-        stream.page_fill++;
-        stream.stream_done++;
+        /* Up to the end of the page of the address (room 0: a whole page) and
+         * up to the last byte of the stream. */
+        room = (unsigned char)(0 - ((unsigned char)stream.stream_base + (unsigned char)stream.stream_done));
+        n = count - p;
+        if (room != 0 && n > room)
+            n = room;
+        left = stream.stream_length - stream.stream_done;
+        if (left < n)
+            n = (unsigned char)left;
+        bus_shift_out_bytes(p, n);
+        p += n;
+        stream.page_fill += n;
+        stream.stream_done += n;
         last = stream.stream_done == stream.stream_length;
         /* Low byte of the next byte's address: 0 where a new page starts. */
         next_low = (unsigned char)stream.stream_base + (unsigned char)stream.stream_done;
@@ -217,12 +228,10 @@ void ep1_out_isr(void) __interrupt
 
 void ep1_in_isr(void) __interrupt
 {
-    unsigned char i;
     EXIF &= ~bmUSBINT;
     IN07IRQ = bmEP1;
     if (stream.read_active) {
-        for (i = 0; i < PACKET_SIZE; i++)
-            IN1BUF[i] = bus_shift_in();
+        bus_shift_in_packet();
         IN1BC = PACKET_SIZE;
     }
 }
