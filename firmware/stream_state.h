@@ -12,6 +12,7 @@ struct StreamState {
     unsigned long stream_base;   /* start address of the streamed write */
     unsigned long stream_done;   /* data bytes of the streamed write sent so far */
     unsigned long stream_length; /* total length of the streamed write */
+    unsigned char prefixed;      /* commands after CMD_SAVE_PREFIX (infrared cartridge) */
 };
 
 extern struct StreamState stream;
