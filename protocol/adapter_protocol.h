@@ -13,8 +13,14 @@ enum {
     OP_STREAM_WRITE = 0x04, /* out_reg, in_reg, 24-bit address, 24-bit length */
     OP_STREAM_READ = 0x05,  /* out_reg, in_reg, 24-bit address, continue flag; 64 reply bytes */
     OP_STREAM_END = 0x06,   /* one byte that is not interpreted */
-    OP_CHIP_ERASE = 0x09    /* out_reg */
+    OP_CHIP_ERASE = 0x09,   /* out_reg */
+    OP_SAVE_PREFIX = 0x0A   /* no parameters; one reply byte, SAVE_PREFIX_TAKEN: the streamed
+                             * transfer that the next packet starts sends every memory command
+                             * after CMD_SAVE_PREFIX (an infrared cartridge's memory). A firmware
+                             * without it skips the code and gives no reply byte. */
 };
+
+enum { SAVE_PREFIX_TAKEN = 0x01 };
 
 /* Register numbers: the low byte of the register's address in the EZ-USB register
  * page 0x7F00-0x7FFF. */
@@ -47,6 +53,8 @@ enum {
     CMD_WREN = 0x06,
     CMD_RDID = 0x9F,
     CMD_CE = 0xC7,    /* chip erase */
+    CMD_SAVE_PREFIX = 0x00, /* an infrared cartridge's transceiver passes the rest of the
+                             * command to the save memory */
     CMD_SE = 0xD8,    /* erase of a 64 KiB sector (or block) */
     CMD_A8 = 0x08     /* the 512-byte EEPROM carries address bit 8 in this bit of READ and WRITE */
 };

@@ -1,5 +1,5 @@
-// Times whole runs of the tool against the emulated adapter: a read of each chip, and a
-// write with verification of each chip. Each run's wall time is set against the hardware
+// Times whole runs of the tool against the emulated adapter: a read, and a write with
+// verification, of each chip of 256 KiB or less and of the 1 MiB and 8 MiB parts. Each run's wall time is set against the hardware
 // time the emulator modeled (from --stats).
 //
 // Usage: bench_runs [--emu PATH] [--timing typ|max] [folder]
@@ -69,14 +69,20 @@ int main(int argc, char** argv) {
         {"read M95040 (512 B)", "m95040", 0x200, false, 0},
         {"read M95640 (8 KiB)", "m95640", 0x2000, false, 0},
         {"read M95512 (64 KiB)", "m95512", 0x10000, false, 0},
+        {"read M45PE80 (1 MiB)", "m45pe80", 0x100000, false, 0},
+        {"read M45PE80 infrared (1 MiB)", "ir-m45pe80", 0x100000, false, 0},
+        {"read MX25L6445E (8 MiB)", "mx25l6445e", 0x800000, false, 0},
         {"write+verify LE25FW203 (256 KiB)", "le25fw203", 0x40000, true, 2.0},
         {"write+verify M45PE20 (256 KiB)", "m45pe20", 0x40000, true, 0},
         {"write+verify M95040 (512 B)", "m95040", 0x200, true, 0},
         {"write+verify M95640 (8 KiB)", "m95640", 0x2000, true, 0},
         {"write+verify M95512 (64 KiB)", "m95512", 0x10000, true, 30.0},
+        {"write+verify M45PE80 (1 MiB)", "m45pe80", 0x100000, true, 0},
+        {"write+verify M45PE80 infrared (1 MiB)", "ir-m45pe80", 0x100000, true, 0},
+        {"write+verify MX25L6445E (8 MiB)", "mx25l6445e", 0x800000, true, 10.0},
     };
     int missed = 0;
-    std::printf("%-34s %10s %12s  %s\n", "run", "wall s", "modeled s", "goal");
+    std::printf("%-40s %10s %12s  %s\n", "run", "wall s", "modeled s", "goal");
     for (const Run& run : runs) {
         put("cart.bin", run.size, 1);
         if (run.write) put("game.sav", run.size, 9);
@@ -97,7 +103,7 @@ int main(int argc, char** argv) {
             std::snprintf(text, sizeof text, "< %.0f s %s", run.goal_s, met ? "met" : "MISSED");
             goal = text;
         }
-        std::printf("%-34s %10.2f %12.3f  %s%s\n", run.name, wall, modeled_seconds(stats), goal.c_str(),
+        std::printf("%-40s %10.2f %12.3f  %s%s\n", run.name, wall, modeled_seconds(stats), goal.c_str(),
                     ok ? "" : "  (run failed)");
     }
     return missed == 0 ? 0 : 1;

@@ -6,17 +6,7 @@ namespace emu {
 
 namespace {
 
-struct KindName {
-    ChipKind kind;
-    const char* name;
-    uint32_t size;
-};
-
-constexpr KindName kKinds[] = {
-    {ChipKind::le25fw203, "le25fw203", 0x40000}, {ChipKind::m45pe20, "m45pe20", 0x40000},
-    {ChipKind::m95040, "m95040", 0x200},         {ChipKind::m95640, "m95640", 0x2000},
-    {ChipKind::m95512, "m95512", 0x10000},       {ChipKind::none, "none", 0},
-};
+constexpr char kNone[] = "none";
 
 // A cartridge without a save chip: nothing ever drives the data line.
 class NoChip : public Cartridge {
@@ -27,27 +17,23 @@ public:
 
 }  // namespace
 
-const char* chip_kind_name(ChipKind kind) {
-    for (const auto& k : kKinds)
-        if (k.kind == kind) return k.name;
-    return "?";
-}
+const char* chip_kind_name(ChipKind kind) { return kind == ChipKind::none ? kNone : chip_info(kind).name; }
 
 bool parse_chip_kind(const std::string& name, ChipKind& kind) {
-    for (const auto& k : kKinds) {
-        if (name == k.name) {
-            kind = k.kind;
+    if (name == kNone) {
+        kind = ChipKind::none;
+        return true;
+    }
+    for (const ChipInfo& chip : chip_table()) {
+        if (name == chip.name) {
+            kind = chip.kind;
             return true;
         }
     }
     return false;
 }
 
-uint32_t chip_size(ChipKind kind) {
-    for (const auto& k : kKinds)
-        if (k.kind == kind) return k.size;
-    return 0;
-}
+uint32_t chip_size(ChipKind kind) { return kind == ChipKind::none ? 0 : chip_info(kind).size; }
 
 std::unique_ptr<Cartridge> make_cartridge(ChipKind kind) {
     if (kind == ChipKind::none) return std::make_unique<NoChip>();

@@ -1,13 +1,13 @@
 // A cartridge in the adapter's slot, seen from its four save-memory bus lines.
 #pragma once
 
+#include "chips/chip_table.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace emu {
-
-enum class ChipKind { le25fw203, m45pe20, m95040, m95640, m95512, none };
 
 // Levels of PB2 (select, low = selected), PB1 (clock) and PB0 (data to the chip).
 struct BusLines {
@@ -26,7 +26,7 @@ public:
     virtual int output(uint64_t now_ns) = 0;
 };
 
-// The chip's name as the command line spells it ("le25fw203", ..., "none").
+// The chip's name as the command line spells it (its chip_table() name, or "none").
 const char* chip_kind_name(ChipKind kind);
 // False when the name is none of the above.
 bool parse_chip_kind(const std::string& name, ChipKind& kind);

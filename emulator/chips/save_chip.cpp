@@ -13,54 +13,19 @@ namespace emu {
 namespace {
 
 constexpr uint64_t kUs = 1000;
-constexpr uint64_t kMs = 1000 * kUs;
-constexpr uint64_t kS = 1000 * kMs;
 constexpr uint64_t kNever = UINT64_MAX;
 
 std::string errno_text() { return std::strerror(errno); }
 
 }  // namespace
 
-// The chips, one row each. Timings are typical / maximum, as the makers publish them:
-//
-// LE25FW203A (SANYO): its own data sheet was not at hand; the LE25FW family's figures are
-//   used: LE25FW106 and LE25FW406 preliminary data sheets (Rev 2.1, May 2004; Rev 2.3,
-//   Sep 2004), feature list: page program 1.5 ms / 2.5 ms per 256 bytes, sector erase
-//   25 ms / 0.5 s, chip erase 250 ms (LE25FW406; 100 ms on the LE25FW106) / 5 s; the
-//   LE25FW403A (EN*A1229A) overview confirms 1.5 ms typical for a 256-byte page.
-// M45PE20 (ST): page program 0.8 ms typical in Rev 6 (May 2008), 1.2 ms in the October 2004
-//   edition (the slower one is taken); the maxima of that generation, as ST's M45PE80 sheet
-//   gives them (Free Model Foundry's m45pe80 timing model, 2004): page program 5 ms, page
-//   erase 20 ms, sector erase 5 s; sector erase 1 s typical. It has no bulk erase of its
-//   own: C7h is served as four sector erases' time.
-// M95040, M95640, M95512 (ST): "Byte and Page Write within 5 ms" (M950x0 DocID6512 Rev 13,
-//   Aug 2014; M95640 DocID16877 Rev 19, Feb 2016, and Rev 10, June 2008; M95512 DS4192
-//   Rev 24, Sep 2021; AC characteristics, tW max 5 ms). No typical write time is published,
-//   so the model takes the guaranteed 5 ms for both. Pages of 16, 32 and 128 bytes. (The
-//   November 2003 M95640 edition also lists 10 ms parts among its ordering options.)
-// Status register of all five: bit 0 WIP (write in progress), bit 1 WEL; while a cycle
+// Status register of every chip: bit 0 WIP (write in progress), bit 1 WEL; while a cycle
 // runs every instruction but RDSR is ignored ("discarded, and is not executed ... if a
-// Write cycle is already in progress", M95512-A125 data sheet, WRITE instruction).
-const SaveChip::Params& SaveChip::params_of(ChipKind kind) {
-    static const Params kChips[] = {
-        // kind, size, page, address bytes, flash, RDID,
-        //   program, sector erase, chip erase (typical, maximum)
-        {ChipKind::le25fw203, 0x40000, 256, 3, true, 0x621600,
-         {1500 * kUs, 2500 * kUs}, {25 * kMs, 500 * kMs}, {250 * kMs, 5 * kS}},
-        {ChipKind::m45pe20, 0x40000, 256, 3, true, 0x204012,
-         {1200 * kUs, 5 * kMs}, {1 * kS, 5 * kS}, {4 * kS, 20 * kS}},
-        {ChipKind::m95040, 0x200, 16, 1, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
-        {ChipKind::m95640, 0x2000, 32, 2, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
-        {ChipKind::m95512, 0x10000, 128, 2, false, 0, {5 * kMs, 5 * kMs}, {0, 0}, {0, 0}},
-    };
-    for (const Params& p : kChips)
-        if (p.kind == kind) return p;
-    throw std::invalid_argument("a save chip needs a chip kind other than none");
-}
-
+// Write cycle is already in progress", M95512-A125 data sheet, WRITE instruction). An
+// instruction a part does not have is ignored up to the end of the command.
 SaveChip::SaveChip(ChipKind kind, ChipTiming timing)
     : kind_(kind),
-      params_(params_of(kind)),
+      params_(chip_info(kind)),
       memory_(params_.size, 0xFF),
       timing_(timing),
       program_ns_(params_.program.of(timing)),
@@ -168,15 +133,8 @@ void SaveChip::finish() {
     if (cycle_open_ && cycle_end_ns_ != kNever) settle(cycle_end_ns_);
 }
 
-void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count,
+void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count, uint64_t duration,
                            uint64_t now_ns) {
-    uint64_t duration = 0;
-    switch (kind) {
-    case ChipCycle::Kind::page_program:
-    case ChipCycle::Kind::eeprom_write: duration = program_ns_; break;
-    case ChipCycle::Kind::sector_erase: duration = params_.sector_erase.of(timing_); break;
-    case ChipCycle::Kind::chip_erase: duration = params_.chip_erase.of(timing_); break;
-    }
     bool erase = kind == ChipCycle::Kind::sector_erase || kind == ChipCycle::Kind::chip_erase;
     cycle_open_ = true;
     cycle_kind_ = kind;
@@ -262,7 +220,7 @@ void SaveChip::take_byte(uint8_t byte, uint64_t now_ns) {
     case Phase::opcode: {
         uint8_t code = byte;
         uint32_t high_address = 0;
-        if (kind_ == ChipKind::m95040) {
+        if (params_.address_bytes == 1) {
             // Address bit 8 travels in bit 3 of the instruction; the bit is "don't care"
             // in the instructions that take no address.
             high_address = (byte & CMD_A8) ? 1 : 0;
@@ -291,17 +249,16 @@ void SaveChip::take_byte(uint8_t byte, uint64_t now_ns) {
             address_left_ = params_.address_bytes;
             phase_ = Phase::address;
             break;
-        case CMD_SE:
-            if (!params_.flash || !wel_) break;
-            op_ = Op::sector_erase;
-            address_ = 0;
-            address_left_ = 3;
-            phase_ = Phase::address;
+        default:
+            erase_ = erase_instruction(params_, code);
+            if (erase_ == nullptr || !wel_) break;
+            op_ = Op::erase;
+            if (erase_->size != 0) {
+                address_ = 0;
+                address_left_ = params_.address_bytes;
+                phase_ = Phase::address;
+            }
             break;
-        case CMD_CE:
-            if (params_.flash && wel_) op_ = Op::chip_erase;
-            break;
-        default: break;
         }
         break;
     }
@@ -364,14 +321,16 @@ void SaveChip::end_command(uint64_t now_ns) {
     case Op::write:
         if (whole && phase_ == Phase::data && data_bytes_ > 0)
             start_cycle(params_.flash ? ChipCycle::Kind::page_program : ChipCycle::Kind::eeprom_write,
-                        cycle_address_ + data_start_, data_bytes_, now_ns);
+                        cycle_address_ + data_start_, data_bytes_, program_ns_, now_ns);
         break;
-    case Op::sector_erase:
-        if (whole && bytes == 4)
-            start_cycle(ChipCycle::Kind::sector_erase, address_ & ~0xFFFFu, 0x10000, now_ns);
-        break;
-    case Op::chip_erase:
-        if (whole && bytes == 1) start_cycle(ChipCycle::Kind::chip_erase, 0, params_.size, now_ns);
+    case Op::erase:
+        if (erase_->size == 0) {
+            if (whole && bytes == 1)
+                start_cycle(ChipCycle::Kind::chip_erase, 0, params_.size, erase_->time.of(timing_), now_ns);
+        } else if (whole && bytes == 1 + static_cast<uint32_t>(params_.address_bytes)) {
+            start_cycle(ChipCycle::Kind::sector_erase, address_ & ~(erase_->size - 1), erase_->size,
+                        erase_->time.of(timing_), now_ns);
+        }
         break;
     default: break;
     }

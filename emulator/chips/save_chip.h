@@ -20,11 +20,8 @@
 namespace emu {
 
 // One internal write or erase cycle, recorded when it starts (select rising after a
-// complete command).
-// How long the chips' internal cycles take: the data sheets' typical figures, or their
-// guaranteed maxima (the worst a part within its data sheet may do).
-enum class ChipTiming { typical, maximum };
-
+// complete command). A sector erase is any erase of part of the chip (a page, a 4 KiB
+// sector, a 64 KiB sector or block).
 struct ChipCycle {
     enum class Kind { page_program, sector_erase, chip_erase, eeprom_write };
     Kind kind;
@@ -75,24 +72,7 @@ public:
 
 private:
     enum class Phase { idle, opcode, address, data, output, ignore };
-    enum class Op { none, read, write, wren, wrdi, rdsr, rdid, sector_erase, chip_erase };
-    struct Duration {
-        uint64_t typ_ns;
-        uint64_t max_ns;
-        uint64_t of(ChipTiming t) const { return t == ChipTiming::maximum ? max_ns : typ_ns; }
-    };
-    struct Params {
-        ChipKind kind;
-        uint32_t size;
-        uint32_t page;            // page program / page write size
-        int address_bytes;        // after the instruction byte
-        bool flash;
-        uint32_t id;              // RDID answer (FLASH only)
-        Duration program;         // page program (FLASH) or write cycle tW (EEPROM)
-        Duration sector_erase;
-        Duration chip_erase;
-    };
-    static const Params& params_of(ChipKind kind);
+    enum class Op { none, read, write, wren, wrdi, rdsr, rdid, erase };
 
     bool pulled(uint64_t now_ns) const { return now_ns >= pull_ns_; }
     void drive_edge(BusLines lines, uint64_t now_ns);
@@ -109,11 +89,12 @@ private:
     void take_byte(uint8_t byte, uint64_t now_ns);
     uint8_t next_output_byte(uint64_t now_ns);
     void end_command(uint64_t now_ns);
-    void start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count, uint64_t now_ns);
+    void start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count, uint64_t duration_ns,
+                     uint64_t now_ns);
     void store(uint32_t address, uint8_t value);  // honours stuck bits
 
     ChipKind kind_;
-    Params params_;
+    const ChipInfo& params_;
     std::vector<uint8_t> memory_;
     std::unique_ptr<MappedFile> file_;  // the memory's file, when attached
     std::vector<ChipCycle> cycles_;
@@ -136,6 +117,7 @@ private:
     int out_bits_left_ = 0;      // bits of out_byte_ still to present
     uint32_t id_index_ = 0;
     bool wel_ = false;
+    const EraseInstruction* erase_ = nullptr;  // of Op::erase
 
     // The cycle in progress: its data (page latch) and when it ends.
     bool cycle_open_ = false;

@@ -1,10 +1,59 @@
 #include "launcher/options.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace emu_launcher {
 
+namespace {
+
+constexpr char kInfrared[] = "ir-";
+
+std::string help_line(const std::string& name, const std::string& text) {
+    std::string line = "                    " + name;
+    line.resize(std::max<size_t>(line.size() + 1, 32), ' ');
+    return line + text + "\n";
+}
+
+std::string chip_help() {
+    std::string text = std::string("  --chip NAME       the cartridge's save chip (default ") +
+                       emu::chip_kind_name(Options().chip) + "):\n";
+    for (const emu::ChipInfo& chip : emu::chip_table())
+        text += help_line(chip.name, std::string(chip.vendor) + " " + chip.part + (chip.flash ? ", FLASH, " : ", EEPROM, ") +
+                                         emu::size_text(chip.size));
+    for (const emu::ChipInfo& chip : emu::chip_table())
+        if (chip.infrared)
+            text += help_line(kInfrared + std::string(chip.name),
+                              std::string(chip.part) + " behind an infrared transceiver, " + emu::size_text(chip.size));
+    return text + help_line("none", "a cartridge without a save chip");
+}
+
+// "le25fw203, ..., ir-m45pe80 or none"
+std::string chip_names() {
+    std::string names;
+    for (const emu::ChipInfo& chip : emu::chip_table()) names += std::string(chip.name) + ", ";
+    for (const emu::ChipInfo& chip : emu::chip_table())
+        if (chip.infrared) names += kInfrared + std::string(chip.name) + ", ";
+    names.resize(names.size() - 2);
+    return names + " or none";
+}
+
+// A chip name, or an infrared one: "ir-" and the name of a chip that sits behind an
+// infrared transceiver.
+bool parse_chip(const std::string& value, Options& options) {
+    bool infrared = value.rfind(kInfrared, 0) == 0;
+    emu::ChipKind kind;
+    if (!emu::parse_chip_kind(infrared ? value.substr(std::strlen(kInfrared)) : value, kind)) return false;
+    if (infrared && (kind == emu::ChipKind::none || !emu::chip_info(kind).infrared)) return false;
+    options.chip = kind;
+    options.infrared = infrared;
+    return true;
+}
+
+}  // namespace
+
 std::string option_help() {
-    return std::string(
-               "  --chip NAME       le25fw203 (default), m45pe20, m95040, m95640, m95512, none\n"
+    return chip_help() + std::string(
                "  --cart FILE       the cartridge memory as a raw image of the chip's size (missing:\n"
                "                    created as a blank chip, all 0xFF); it holds what the chip holds\n"
                "                    at every moment, also when the run is killed.\n"
@@ -86,9 +135,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             return false;
         }
         if (name == "--chip") {
-            if (!emu::parse_chip_kind(value, options.chip)) {
-                error = "unknown chip '" + value +
-                        "' (le25fw203, m45pe20, m95040, m95640, m95512 or none)";
+            if (!parse_chip(value, options)) {
+                error = "unknown chip '" + value + "' (" + chip_names() + ")";
                 return false;
             }
         } else if (name == "--timing") {

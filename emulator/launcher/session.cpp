@@ -47,6 +47,9 @@ void print_stats(Session& s) {
         std::fprintf(stderr, "%s:   %s: %llu page programs, %llu erases, %llu writes\n", p,
                      emu::chip_kind_name(s.chip->kind()), programs, erases, writes);
     }
+    if (s.infrared)
+        std::fprintf(stderr, "%s:   infrared transceiver: %zu commands of its own, %d timing faults\n", p,
+                     s.infrared->mcu_commands().size(), s.infrared->timing_faults());
 }
 
 }  // namespace
@@ -78,6 +81,10 @@ void set_up(Session& s) {
         s.chip->set_erase_hang(f.erase_hang);
         if (f.slow_program) s.chip->set_program_time_us(f.program_us);
         top = s.chip.get();
+        if (o.infrared) {
+            s.infrared = std::make_unique<emu::InfraredTransceiver>(top);
+            top = s.infrared.get();
+        }
     } else {
         s.slot = emu::make_cartridge(emu::ChipKind::none);
         top = s.slot.get();

@@ -4,6 +4,7 @@
 // emulated driver; the usbdevfs test bed serves it to other programs.
 #pragma once
 
+#include "chips/infrared.h"
 #include "chips/save_chip.h"
 #include "ezusb/adapter.h"
 #include "launcher/options.h"
@@ -22,6 +23,7 @@ struct Session {
     std::string program;  // the prefix of every diagnostic on standard error
     Options options;
     std::unique_ptr<emu::SaveChip> chip;
+    std::unique_ptr<emu::InfraredTransceiver> infrared;  // in front of the chip (--chip ir-NAME)
     std::unique_ptr<emu::Cartridge> slot;  // a cartridge without a save chip
     std::unique_ptr<emu::StuckDataIn> stuck;
     std::unique_ptr<KillAt> killer;

@@ -1,6 +1,19 @@
 #include "savemem/bus.h"
 
+#include "platform/winapi.h"
 #include "savemem/batch.h"
+
+// The transceiver needs 61 us ("800h clks at 33MHz seems to work okay", GBATEK, "DS Cart
+// Infrared Cartridge SPI Commands"). The packet that clocked the last bit is executed
+// well within a millisecond of its transfer, and Sleep waits at least its time, so a
+// Sleep of 2 ms after the transfer leaves more than a millisecond.
+enum { TRANSCEIVER_PAUSE_MS = 2 };
+
+static int prefixed;
+
+void bus_prefix(int on) { prefixed = on; }
+
+int bus_prefixed() { return prefixed; }
 
 void set_pins(int deselect, int clock, int data) {
     int value = 0;
@@ -13,9 +26,17 @@ void set_pins(int deselect, int clock, int data) {
 void bus_select() {
     set_pins(0, 0, 0);
     batch_flush();
+    if (prefixed) {
+        shift_out(CMD_SAVE_PREFIX, 8);
+        Sleep(TRANSCEIVER_PAUSE_MS);
+    }
 }
 
 void bus_deselect() {
+    if (prefixed) {
+        batch_flush();  // the bits before the pause
+        Sleep(TRANSCEIVER_PAUSE_MS);
+    }
     set_pins(1, 0, 0);
     batch_flush();
 }
@@ -49,6 +70,7 @@ int shift_in(int n) {
 
 void bus_open() {
     batch_reset();
+    prefixed = 0;
     configure_port_b(1);
     configure_port_c(0);
     set_pins(1, 0, 0);

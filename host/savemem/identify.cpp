@@ -104,6 +104,24 @@ static int identify_by_id() {
     return id;
 }
 
+// An infrared cartridge puts a microcontroller in front of its save memory, which
+// answers the identification itself (with zeros, or what looks like garbage) and takes
+// READ and RDSR for writes of its own memory; a command reaches the memory only behind
+// a 00h prefix (GBATEK, "DS Cart Infrared Cartridge SPI Commands"). A plain memory
+// takes the prefix for an instruction it does not have and ignores the rest of the
+// command, so its output floats: FFFFFF. True when the identification through the
+// prefix answers; the bus stays prefixed then.
+static bool behind_transceiver() {
+    bus_prefix(1);
+    int id = read_id();
+    if (id != ID_NO_ANSWER && id != 0) {
+        con_printf("赤外線通信機能付きのカートリッジです\n");
+        return true;
+    }
+    bus_prefix(0);
+    return false;
+}
+
 // A data-in line held low answers the identification with 0x000000 and every probe
 // read with 0x00. Taken for an EEPROM full of zeros, it would give a backup of zeros
 // before the real contents are erased or overwritten.
@@ -176,6 +194,7 @@ static void guess_from_file(int length) {
 void identify_save_memory(RunMode mode, int length) {
     bus_open();
     int id = identify_by_id();
+    if (save_type == 0 && behind_transceiver()) id = identify_by_id();
     if (save_type == 0) identify_by_probe(id);
 
     int first_data = 0;

@@ -7,6 +7,7 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "savemem/batch.h"
+#include "savemem/bus.h"
 
 // Streams build their headers and stage their data in the batch's packet storage;
 // the batch is empty between bus operations, so nothing queued is overwritten.
@@ -35,10 +36,29 @@ static void show_read_byte(int display, int position, int count, int address, in
     }
 }
 
+// On an infrared cartridge the adapter sends the 00h prefix before each command of
+// the streamed transfer that the packet after OP_SAVE_PREFIX starts. A firmware that
+// does not know the operation (an older one still running in the adapter) skips it
+// without a reply, so that the register read behind it gives the only reply byte; the
+// memory could then be neither read nor written.
+static void request_prefix() {
+    if (!bus_prefixed()) return;
+    packet[0] = OP_SAVE_PREFIX;
+    packet[1] = OP_READ_REG;
+    packet[2] = REG_PINSC;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 3);
+    if (bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == SAVE_PREFIX_TAKEN) return;
+    check_link();
+    con_printf("Error: アダプタのファームウェアが古いため、赤外線通信機能付きのカートリッジを読み書きできません\n");
+    con_printf("(アダプタをUSBから抜いて、挿し直して下さい)\n");
+    fail_run();
+}
+
 void stream_read(int address, int count, int display) {
     unsigned int total = (unsigned int)count;
     if (total > BUFFER_SIZE) total = BUFFER_SIZE;  // cart_buffer is the destination
 
+    request_prefix();
     packet[0] = OP_STREAM_READ;
     packet[1] = REG_OUTB;
     packet[2] = REG_PINSC;
@@ -65,6 +85,7 @@ void stream_write(int address, int count, int offset, int display) {
     if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
     if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
 
+    request_prefix();
     packet[0] = OP_STREAM_WRITE;
     packet[1] = REG_OUTB;
     packet[2] = REG_PINSC;

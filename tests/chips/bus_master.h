@@ -18,6 +18,7 @@ public:
     }
     uint64_t now() const { return now_; }
     void wait_ns(uint64_t ns) { now_ += ns; }
+    void set_step_ns(uint64_t ns) { step_ = ns; }
 
     void select() { set({false, false, false}); }
     void deselect() { set({true, false, false}); }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace emu;
 using namespace emu_test;
 
@@ -148,19 +150,78 @@ TEST_P(Flash, BusyChipAnswersOnlyStatusUntilTheCycleEnds) {
     for (uint32_t a : {0x10000u, 0x18000u, 0x1FFFFu}) EXPECT_EQ(mem[a], 0xFF) << a;
 }
 
-TEST_P(Flash, ChipEraseClearsEverythingAndNeedsExactFraming) {
+INSTANTIATE_TEST_SUITE_P(Chips, Flash, ::testing::Values(ChipKind::le25fw203, ChipKind::m45pe20),
+                         [](const auto& info) { return std::string(emu::chip_kind_name(info.param)); });
+
+// Each part as its data sheet gives it: identification, size, and which erase
+// instructions it has and how much each erases; the instructions it lacks are ignored.
+TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
+    struct Erase {
+        uint8_t code;
+        uint32_t size;  // 0: the whole chip
+    };
+    const std::vector<Erase> m45 = {{0xD8, 0x10000}, {0xDB, 0x100}, {0xC7, 1}, {0x60, 1}, {0x20, 1}};
+    const std::vector<Erase> le25 = {{0xD8, 0x10000}, {0xC7, 0}, {0x60, 1}, {0xDB, 1}, {0x20, 1}};
+    const std::vector<Erase> mx05 = {{0x20, 0x1000}, {0x52, 0x10000}, {0xD8, 0x10000}, {0x60, 0}, {0xC7, 0}, {0xDB, 1}};
+    struct Case {
+        ChipKind kind;
+        uint32_t id;
+        uint32_t size;
+        std::vector<Erase> erases;  // size 1: not an instruction of the part
+    } cases[] = {
+        {ChipKind::le25fw203, 0x621600, 0x40000, le25},
+        {ChipKind::le25fw403a, 0x621100, 0x80000, le25},
+        {ChipKind::m45pe20, 0x204012, 0x40000, m45},
+        {ChipKind::m45pe40, 0x204013, 0x80000, m45},
+        {ChipKind::m45pe80, 0x204014, 0x100000, m45},
+        {ChipKind::mx25l2005, 0xC22012, 0x40000, mx05},
+        {ChipKind::mx25l4005, 0xC22013, 0x80000, mx05},
+        {ChipKind::mx25l8005, 0xC22014, 0x100000, mx05},
+        {ChipKind::mx25l6445e, 0xC22017, 0x800000,
+         {{0x20, 0x1000}, {0x52, 0x8000}, {0xD8, 0x10000}, {0x60, 0}, {0xC7, 0}, {0xDB, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(chip_kind_name(c.kind));
+        SaveChip chip(c.kind);
+        BusMaster bus(chip);
+        ASSERT_EQ(chip.size(), c.size);
+        auto id = bus.query({0x9F}, 3);
+        EXPECT_EQ(uint32_t(id[0]) << 16 | id[1] << 8 | id[2], c.id);
+        for (const Erase& e : c.erases) {
+            SCOPED_TRACE(int(e.code));
+            const std::vector<uint8_t> zeros(c.size, 0x00);
+            chip.fill(zeros);
+            chip.clear_cycles();
+            uint32_t at = c.size / 2 + 0x1234;  // inside the unit erased
+            bus.command({0x06});
+            if (e.size == 0) bus.command({e.code});
+            else bus.command({e.code, uint8_t(at >> 16), uint8_t(at >> 8), uint8_t(at)});
+            if (e.size == 1) {
+                EXPECT_TRUE(chip.cycles().empty());
+                EXPECT_EQ(bus.status(), 0x02);  // not taken: the latch is still set
+                continue;
+            }
+            while (bus.status() & 1) bus.wait_ns(10 * kMs);
+            const std::vector<uint8_t>& mem = chip.memory();
+            uint32_t first = e.size == 0 ? 0 : at & ~(e.size - 1), end = e.size == 0 ? c.size : first + e.size;
+            EXPECT_EQ(std::count(mem.begin() + first, mem.begin() + end, 0xFF), end - first);
+            EXPECT_EQ(std::count(mem.begin(), mem.end(), 0xFF), end - first);
+        }
+    }
+}
+
+TEST(FlashParts, ChipEraseNeedsExactFraming) {
+    SaveChip chip(ChipKind::le25fw203);
+    BusMaster bus(chip);
     chip.fill(pattern(chip.size()));
     bus.command({0x06});
     bus.command({0xC7, 0x00});  // an extra byte: rejected
     EXPECT_TRUE(chip.cycles().empty());
     bus.command({0xC7});
-    wait_ready();
+    while (bus.status() & 1) bus.wait_ns(kMs);
     ASSERT_EQ(chip.cycles().size(), 1u);
     EXPECT_EQ(chip.cycles()[0].kind, ChipCycle::Kind::chip_erase);
     EXPECT_EQ(chip.memory(), std::vector<uint8_t>(chip.size(), 0xFF));
 }
-
-INSTANTIATE_TEST_SUITE_P(Chips, Flash, ::testing::Values(ChipKind::le25fw203, ChipKind::m45pe20),
-                         [](const auto& info) { return std::string(emu::chip_kind_name(info.param)); });
 
 }  // namespace

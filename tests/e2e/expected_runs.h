@@ -54,9 +54,13 @@ inline std::string write_progress(uint32_t total) {
     return text;
 }
 
-inline std::string erase_lines() {
+// Every FLASH part is 256 KiB or more, every EEPROM 64 KiB or less.
+inline bool is_flash(const Chip& chip) { return chip.size >= 0x40000; }
+
+// One line for each 64 KiB sector.
+inline std::string erase_lines(const Chip& chip) {
     std::string text = "フラッシュメモリの消去を開始します\n";
-    for (int s = 0; s < 4; s++) text += "Sector " + std::to_string(s) + " erase " + kDots + "\n";
+    for (uint32_t s = 0; s < chip.size / 0x10000; s++) text += "Sector " + std::to_string(s) + " erase " + kDots + "\n";
     return text;
 }
 
@@ -93,8 +97,8 @@ inline std::string write_run_output(const Chip& chip, const std::string& name, b
                                       : "バイナリファイル(" + name + ")を読み込みます\n") +
                            "ファイル(" + name + ")を読み込みました\n" + chip.identified +
                            "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(chip.size) + kBackedUp;
-    if (chip.size == 0x40000)
-        expected += "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n" + erase_lines() +
+    if (is_flash(chip))
+        expected += "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n" + erase_lines(chip) +
                     "データ消去完了、書き込みを開始します\n" + write_progress(chip.size) + "書き込み完了\n";
     else
         expected += "カートリッジデータ書き込み中です...\n" + progress(chip.size);
@@ -104,6 +108,6 @@ inline std::string write_run_output(const Chip& chip, const std::string& name, b
 inline std::string erase_run_output(const Chip& chip) {
     return kBanner + chip.identified + "カートリッジデータを消去する前にバックアップします\n" + kBackup +
            progress(chip.size) + kBackedUp + "カートリッジデータ消去中です...\n" +
-           (chip.size == 0x40000 ? erase_lines() : progress(chip.size)) + kBackup + progress(chip.size) +
+           (is_flash(chip) ? erase_lines(chip) : progress(chip.size)) + kBackup + progress(chip.size) +
            "正しく消去されています\n" + kEnd;
 }

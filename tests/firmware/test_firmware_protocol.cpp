@@ -1,6 +1,7 @@
 // The adapter protocol on EP1, executed by the real firmware in the emulated adapter,
 // observed through USB and on the cartridge's bus (the FLASH model records every page
 // program and erase it starts).
+#include "chips/infrared.h"
 #include "firmware_adapter.h"
 
 #include <gtest/gtest.h>
@@ -330,6 +331,41 @@ TEST_F(FirmwareFresh, RepliesBeyondOnePacketAreDropped)
     EXPECT_EQ(fw.receive(), std::vector<uint8_t>(64, 0x5A));
     fw.settle();
     EXPECT_EQ(fw.peek(0x7EC0), next_buffer) << "the buffer after IN1BUF is untouched";
+}
+
+// OP_SAVE_PREFIX answers with one byte and sends the memory commands of the streams
+// that the next packet starts behind a 00h prefix, with the pauses of an infrared
+// cartridge's transceiver; the streams of any later packet go without it.
+TEST_F(FirmwareProtocol, SavePrefixSendsTheNextPacketsStreamsThroughATransceiver)
+{
+    std::vector<uint8_t> contents(0x40000, 0xFF);
+    const std::vector<uint8_t> data = pattern(300, 5);
+    std::copy(data.begin(), data.end(), contents.begin() + 0x100);
+    fw.chip().fill(contents);
+    emu::InfraredTransceiver ir(&fw.chip());
+    fw.adapter().insert(&ir);
+    const std::vector<uint8_t> read_at_100 = {0x05, OUTB, PINSC, 0x00, 0x01, 0x00, 0x00};
+
+    ASSERT_TRUE(fw.send({0x0A, 0x03, OUTB}));
+    EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01, 0x04}));
+    ASSERT_TRUE(fw.send(read_at_100));
+    EXPECT_EQ(fw.receive(), std::vector<uint8_t>(data.begin(), data.begin() + 64));
+
+    ASSERT_TRUE(fw.send({0x0A}));
+    EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01}));
+    ASSERT_TRUE(fw.send({0x03, OUTB}));  // a packet between: the prefix has lapsed
+    EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
+    ASSERT_TRUE(fw.send(read_at_100));
+    EXPECT_EQ(fw.receive(), std::vector<uint8_t>(64, 0x00));  // the microcontroller's answer
+    EXPECT_EQ(ir.mcu_commands(), (std::vector<uint8_t>{0x03}));
+
+    ASSERT_TRUE(fw.send({0x0A}));
+    EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01}));
+    stream_write(0x1000, data);
+    expect_programs({{0x1000, 256}, {0x1100, 44}});
+    expect_memory(0x1000, data);
+    EXPECT_EQ(ir.timing_faults(), 0);
+    EXPECT_EQ(ir.mcu_commands().size(), 1u);
 }
 
 }  // namespace

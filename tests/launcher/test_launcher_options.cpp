@@ -32,16 +32,23 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     EXPECT_EQ(o.timing, emu::ChipTiming::maximum);
     EXPECT_EQ(o.tool_args, (std::vector<std::string>{"-e", "--chip"}));
 
+    Options ir;
+    ASSERT_TRUE(parse({"--chip=ir-m45pe80"}, ir, error)) << error;
+    EXPECT_EQ(ir.chip, ChipKind::m45pe80);
+    EXPECT_TRUE(ir.infrared);
+
     Options d;
     ASSERT_TRUE(parse({}, d, error));
     EXPECT_EQ(d.chip, ChipKind::le25fw203);
+    EXPECT_FALSE(d.infrared);
     EXPECT_EQ(d.timing, emu::ChipTiming::typical);
     EXPECT_TRUE(d.tool_args.empty());
 
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
              {"--chip", "m95080"}, {"--chip"}, {"--cart="}, {"--bogus"}, {"game.sav"},
              {"--chip", "none", "--cart", "x"}, {"--chip", "none", "--fault", "erase-hang"},
-             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}, {"--timing", "fast"}}) {
+             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}, {"--timing", "fast"},
+             {"--chip", "ir-m95040"}, {"--chip", "ir-none"}, {"--chip", "ir-"}}) {
         Options b;
         std::string message;
         EXPECT_FALSE(parse(bad, b, message)) << bad[0];
@@ -86,8 +93,8 @@ TEST(LauncherOptions, EveryFaultSpelling) {
 }
 
 TEST(LauncherDemoSave, EveryChipHoldsRecognisableData) {
-    for (ChipKind k : {ChipKind::le25fw203, ChipKind::m45pe20, ChipKind::m95040, ChipKind::m95640,
-                       ChipKind::m95512}) {
+    for (const emu::ChipInfo& chip : emu::chip_table()) {
+        ChipKind k = chip.kind;
         auto m = emu_launcher::demo_save(k);
         ASSERT_EQ(m.size(), emu::chip_size(k));
         // The probes need 16 first bytes that are not all alike.

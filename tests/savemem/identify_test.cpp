@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chips/infrared.h"
 #include "frontend/run_state.h"
+#include "savemem/bus.h"
 #include "savemem/identify.h"
 
 namespace {
@@ -191,6 +193,44 @@ TEST_F(Identify, FurtherFlashPartsByTheirIdOrCapacityCode) {
         EXPECT_EQ(save_type, SAVE_FLASH) << std::hex << c.id;
         EXPECT_EQ(save_size, c.size) << std::hex << c.id;
     }
+}
+
+// Only when a memory's own answer settled nothing does identification look behind an
+// infrared cartridge's transceiver: through a 00h prefix, which every known memory takes
+// for an instruction it lacks, so that nothing in it changes. Behind a transceiver the
+// microcontroller sees only the plain identifications, never a READ (a write of its
+// memory).
+TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
+    const Bytes prefixed_rdid = {0x00, 0x9F};
+    using K = emu::ChipKind;
+    for (K kind : {K::le25fw203, K::m45pe20, K::m45pe80, K::mx25l6445e, K::m95040, K::m95640, K::m95512}) {
+        emu::SaveChip& chip = insert_pattern(kind);
+        const std::vector<uint8_t> before = chip.memory();
+        identify();
+        bool eeprom = kind == K::m95040 || kind == K::m95640 || kind == K::m95512;
+        int with_prefix = 0;
+        for (const Bytes& command : bus_commands()) {
+            if (command.empty() || command[0] != 0x00) continue;
+            EXPECT_EQ(command, prefixed_rdid) << emu::chip_kind_name(kind);
+            with_prefix++;
+        }
+        EXPECT_EQ(with_prefix, eeprom ? 1 : 0) << emu::chip_kind_name(kind);
+        EXPECT_FALSE(bus_prefixed());
+        EXPECT_EQ(memory(), before) << emu::chip_kind_name(kind);
+        EXPECT_TRUE(chip.cycles().empty()) << emu::chip_kind_name(kind);
+        EXPECT_EQ(chip.status(adapter().now_ns()), 0) << emu::chip_kind_name(kind);
+    }
+
+    insert_pattern(K::m45pe80);
+    emu::InfraredTransceiver transceiver(chip_.get());
+    adapter().insert(&transceiver);
+    EXPECT_EQ(identify(), kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
+                              kCheck + "メモリID=204014\nシリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n");
+    EXPECT_EQ(save_type, SAVE_FLASH);
+    EXPECT_EQ(save_size, 0x100000);
+    EXPECT_TRUE(bus_prefixed());
+    EXPECT_EQ(transceiver.mcu_commands(), (Bytes{0x9F, 0x9F}));
+    EXPECT_EQ(transceiver.timing_faults(), 0);
 }
 
 TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
