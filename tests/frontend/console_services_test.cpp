@@ -4,7 +4,7 @@
 
 #include "frontend/console_services.h"
 #include "platform/console.h"
-#include "test_support.h"
+#include "support.h"
 
 #ifdef _WIN32
 const char NEWLINE[] = "\r\n";  // the console stream of Windows is in text mode

@@ -7,7 +7,7 @@
 #include "frontend/image_files.h"
 #include "frontend/run_state.h"
 #include "platform/files.h"
-#include "test_support.h"
+#include "support.h"
 
 #ifdef _WIN32
 const char NEWLINE[] = "\r\n";

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "process_runner.h"
-#include "test_support.h"
+#include "support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "support.h"
 
 namespace {
 

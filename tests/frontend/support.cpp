@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
