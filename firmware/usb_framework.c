@@ -58,6 +58,7 @@ static void enter_suspend(void)
 {
     USBCS |= bmWAKESRC;
     PCON |= bmIDLE;
+    /* clang-format off */
     __asm
         nop
         nop
@@ -65,6 +66,7 @@ static void enter_suspend(void)
         nop
         nop
     __endasm;
+    /* clang-format on */
 }
 
 static void signal_resume(void)

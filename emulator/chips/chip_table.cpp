@@ -67,6 +67,8 @@ constexpr Duration mx05_chip_erase(uint32_t size) {
 
 constexpr Duration kMx6445Chip{50 * kS, 128 * 2 * kS};
 
+// One row per chip, as the rows stand.
+// clang-format off
 const ChipInfo kChips[] = {
     // kind, name, vendor, part, size, page, address bytes, flash, RDID, program,
     //   erase instructions, behind an infrared transceiver
@@ -105,6 +107,7 @@ const ChipInfo kChips[] = {
     {ChipKind::m95512, "m95512", "STMicroelectronics", "M95512", 0x10000, 128, 2, false, 0, kEepromWrite, {},
      false},
 };
+// clang-format on
 
 }  // namespace
 

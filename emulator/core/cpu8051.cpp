@@ -292,6 +292,9 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     uint16_t pc = pc_;
     uint64_t cycles = cycles_, executed = 0;
     uint8_t op = mem_[pc++];
+    // The labelled instruction bodies below are laid out by hand, one opcode group to a
+    // block: clang-format cannot read labels made by a macro.
+    // clang-format off
 #define IMM() mem_[pc++]
 #define REG() iram_[bank_ + (op & 7)]
 #define AT_R() iram_[iram_[bank_ + (op & 1)]]
@@ -579,6 +582,7 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
         halt_pc_ = pc;
         goto out;
 
+    // clang-format on
 out:
     pc_ = pc;
     instructions_ += executed;
