@@ -228,7 +228,8 @@ static void stream_write_data(void)
         }
         /* Up to the end of the page of the address (room 0: a whole page) and
          * up to the last byte of the stream. */
-        room = (unsigned char)(0 - ((unsigned char)stream.stream_base + (unsigned char)stream.stream_done));
+        room = (unsigned char)(0 - ((unsigned char)stream.stream_base +
+                                    (unsigned char)stream.stream_done));
         n = count - p;
         if (room != 0 && n > room)
             n = room;

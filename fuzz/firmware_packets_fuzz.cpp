@@ -24,8 +24,9 @@ constexpr uint64_t TRANSFER_TIMEOUT_NS = 50 * MS;
 constexpr int MAX_ACTIONS = 48;
 constexpr uint8_t EP1_OUT = 0x01, EP1_IN = 0x81;
 
-const emu::ChipKind chip_kinds[] = {emu::ChipKind::le25fw203, emu::ChipKind::m45pe20, emu::ChipKind::m95040,
-                                    emu::ChipKind::m95640, emu::ChipKind::m95512};
+const emu::ChipKind chip_kinds[] = {emu::ChipKind::le25fw203, emu::ChipKind::m45pe20,
+                                    emu::ChipKind::m95040, emu::ChipKind::m95640,
+                                    emu::ChipKind::m95512};
 
 void check(bool condition, const char* what) {
     if (condition) return;
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::vector<uint8_t> packet(1 + script.next() % 64);
             for (auto& byte : packet) byte = script.next();
             int n = adapter.bulk_out(EP1_OUT, packet.data(), static_cast<int>(packet.size()));
-            check(n == -1 || n == static_cast<int>(packet.size()), "bulk OUT moves the whole packet or fails");
+            check(n == -1 || n == static_cast<int>(packet.size()),
+                  "bulk OUT moves the whole packet or fails");
         } else if (action == 4) {
             uint8_t reply[64];
             int n = adapter.bulk_in(EP1_IN, reply, sizeof reply);
@@ -84,10 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else if (action == 6) {
             adapter.sleep_ns(script.next() * MS);
         } else {
-            fw.send({0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00, 0x02, 0x97, 0x04});
+            fw.send({0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00, 0x02,
+                     0x97, 0x04});
         }
-        check(adapter.now_ns() - before <= action_bound, "every action ends in bounded virtual time");
+        check(adapter.now_ns() - before <= action_bound,
+              "every action ends in bounded virtual time");
     }
-    check(adapter.now_ns() - started <= static_cast<uint64_t>(actions) * action_bound, "the run is bounded");
+    check(adapter.now_ns() - started <= static_cast<uint64_t>(actions) * action_bound,
+          "the run is bounded");
     return 0;
 }

@@ -29,7 +29,8 @@ void check_loaded(ImageError error) {
     static unsigned char erased[BUFFER_SIZE];
     if (erased[0] != 0xFF) std::memset(erased, 0xFF, sizeof erased);
     size_t rest = static_cast<size_t>(BUFFER_SIZE - data_length);
-    check(std::memcmp(image_buffer + data_length, erased, rest) == 0, "bytes past data_length erased");
+    check(std::memcmp(image_buffer + data_length, erased, rest) == 0,
+          "bytes past data_length erased");
 }
 
 }  // namespace
@@ -50,17 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(file);
 
     bool text = false;
-    check(decide_image_format(work_file.c_str(), &text) == IMAGE_OK, "an existing file gets a format");
+    check(decide_image_format(work_file.c_str(), &text) == IMAGE_OK,
+          "an existing file gets a format");
     long long detail = 0;
     // Every input goes through the text parser, as a ".txt" name would send it.
     ImageError error = read_text_dump(work_file.c_str(), &detail);
     check_loaded(error);
-    if (error == IMAGE_BAD_ADDRESS) check(detail < 0 || detail > BUFFER_SIZE - 16, "refused address out of range");
+    if (error == IMAGE_BAD_ADDRESS)
+        check(detail < 0 || detail > BUFFER_SIZE - 16, "refused address out of range");
     if (!text) {
         error = read_binary_file(work_file.c_str(), &detail);
-        check(error == (size > BUFFER_SIZE ? IMAGE_TOO_LARGE : IMAGE_OK), "binary file loads unless too large");
+        check(error == (size > BUFFER_SIZE ? IMAGE_TOO_LARGE : IMAGE_OK),
+              "binary file loads unless too large");
         check_loaded(error);
-        if (error == IMAGE_OK) check(data_length == static_cast<int>(size), "binary data_length is the file length");
+        if (error == IMAGE_OK)
+            check(data_length == static_cast<int>(size), "binary data_length is the file length");
     }
     return 0;
 }

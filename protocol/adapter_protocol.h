@@ -27,7 +27,7 @@ enum { SAVE_PREFIX_TAKEN = 0x01 };
 enum {
     REG_PORTBCFG = 0x94,
     REG_PORTCCFG = 0x95,
-    REG_OUTB = 0x97, /* the bus output register */
+    REG_OUTB = 0x97,  /* the bus output register */
     REG_PINSC = 0x9B, /* the bus input register */
     REG_OEB = 0x9D,
     REG_OEC = 0x9E
@@ -52,11 +52,11 @@ enum {
     CMD_RDSR = 0x05,
     CMD_WREN = 0x06,
     CMD_RDID = 0x9F,
-    CMD_CE = 0xC7,    /* chip erase */
+    CMD_CE = 0xC7,          /* chip erase */
     CMD_SAVE_PREFIX = 0x00, /* an infrared cartridge's transceiver passes the rest of the
                              * command to the save memory */
-    CMD_SE = 0xD8,    /* erase of a 64 KiB sector (or block) */
-    CMD_A8 = 0x08     /* the 512-byte EEPROM carries address bit 8 in this bit of READ and WRITE */
+    CMD_SE = 0xD8,          /* erase of a 64 KiB sector (or block) */
+    CMD_A8 = 0x08 /* the 512-byte EEPROM carries address bit 8 in this bit of READ and WRITE */
 };
 
 /* Status register bits (RDSR). */

@@ -36,7 +36,8 @@ long symbol_address(const std::string& map_path, const std::string& symbol) {
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string area, addr, name;
-        if (words >> area >> addr >> name && name == symbol) return std::strtol(addr.c_str(), nullptr, 16);
+        if (words >> area >> addr >> name && name == symbol)
+            return std::strtol(addr.c_str(), nullptr, 16);
     }
     return -1;
 }
@@ -111,7 +112,8 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> image(emu::Cpu8051::memory_size);
     std::string error;
-    if (!emu::load_image(image_path, emu::ImageFormat::intel_hex, image.data(), image.size(), error)) {
+    if (!emu::load_image(image_path, emu::ImageFormat::intel_hex, image.data(), image.size(),
+                         error)) {
         std::fprintf(stderr, "bench_core: %s\n", error.c_str());
         return 1;
     }

@@ -16,7 +16,7 @@ static uint32_t crc32_byte(uint32_t c, uint8_t b) {
     return c;
 }
 
-static void sort(__xdata uint8_t *p, uint8_t n) {
+static void sort(__xdata uint8_t* p, uint8_t n) {
     uint8_t i, j, t;
     for (i = 0; i < n; i++)
         for (j = 0; j + 1 < n - i; j++)
@@ -29,8 +29,7 @@ static void sort(__xdata uint8_t *p, uint8_t n) {
 
 /* The run is over when the core reaches this loop. */
 void bench_done(void) {
-    for (;;) {
-    }
+    for (;;) {}
 }
 
 void main(void) {

@@ -1,6 +1,6 @@
 // Times whole runs of the tool against the emulated adapter: a read, and a write with
-// verification, of each chip of 256 KiB or less and of the 1 MiB and 8 MiB parts. Each run's wall time is set against the hardware
-// time the emulator modeled (from --stats).
+// verification, of each chip of 256 KiB or less and of the 1 MiB and 8 MiB parts. Each run's wall
+// time is set against the hardware time the emulator modeled (from --stats).
 //
 // Usage: bench_runs [--emu PATH] [--timing typ|max] [folder]
 //   --emu     another pelkat-emu, e.g. an older build to compare with
@@ -34,7 +34,8 @@ std::string emu_options;
 void put(const std::string& name, unsigned size, unsigned seed) {
     std::vector<char> bytes(size);
     for (unsigned a = 0; a < size; a++) bytes[a] = static_cast<char>(a * 7 + (a >> 8) + seed);
-    std::ofstream(folder + "/" + name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+    std::ofstream(folder + "/" + name, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(size));
 }
 
 double modeled_seconds(const std::string& stats) {
@@ -49,8 +50,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if ((arg == "--emu" || arg == "--timing") && i + 1 < argc) {
-            if (arg == "--emu") emu = argv[++i];
-            else emu_options = std::string(" --timing ") + argv[++i];
+            if (arg == "--emu")
+                emu = argv[++i];
+            else
+                emu_options = std::string(" --timing ") + argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr, "usage: bench_runs [--emu PATH] [--timing typ|max] [folder]\n");
             return 2;
@@ -86,12 +89,14 @@ int main(int argc, char** argv) {
     for (const Run& run : runs) {
         put("cart.bin", run.size, 1);
         if (run.write) put("game.sav", run.size, 9);
-        std::string command = "cd '" + folder + "' && '" + emu + "' --stats" + emu_options + " --chip " + run.chip +
-                              " --cart cart.bin -- " + (run.write ? "game.sav" : "") +
+        std::string command = "cd '" + folder + "' && '" + emu + "' --stats" + emu_options +
+                              " --chip " + run.chip + " --cart cart.bin -- " +
+                              (run.write ? "game.sav" : "") +
                               " > stdout.bin 2> stats.txt < /dev/null";
         auto start = std::chrono::steady_clock::now();
         int status = std::system(command.c_str());
-        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::ifstream in(folder + "/stats.txt");
         std::string stats((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -103,8 +108,8 @@ int main(int argc, char** argv) {
             std::snprintf(text, sizeof text, "< %.0f s %s", run.goal_s, met ? "met" : "MISSED");
             goal = text;
         }
-        std::printf("%-40s %10.2f %12.3f  %s%s\n", run.name, wall, modeled_seconds(stats), goal.c_str(),
-                    ok ? "" : "  (run failed)");
+        std::printf("%-40s %10.2f %12.3f  %s%s\n", run.name, wall, modeled_seconds(stats),
+                    goal.c_str(), ok ? "" : "  (run failed)");
     }
     return missed == 0 ? 0 : 1;
 }

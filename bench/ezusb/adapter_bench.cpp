@@ -4,9 +4,9 @@
 //
 // Usage: bench_ezusb [transfers]
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "adapter_protocol.h"
@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     std::printf("download, 1.5 s away from the bus, enumeration: %.1f ms of host time\n",
                 seconds_since(load_start) * 1e3);
 
-    const uint8_t setup[] = {OP_WRITE_REG, REG_PORTBCFG, 0, OP_WRITE_REG, REG_PORTCCFG, 0,
-                             OP_WRITE_REG, REG_OEC,      0, OP_WRITE_REG, REG_OEB,      7,
+    const uint8_t setup[] = {OP_WRITE_REG, REG_PORTBCFG, 0,           OP_WRITE_REG, REG_PORTCCFG, 0,
+                             OP_WRITE_REG, REG_OEC,      0,           OP_WRITE_REG, REG_OEB,      7,
                              OP_WRITE_REG, REG_OUTB,     PIN_DESELECT};
     adapter.bulk_out(0x01, setup, sizeof setup);
 
@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     // Reading: 8 clock pulses with a read of the data line at each.
     std::vector<uint8_t> reading;
     for (int i = 0; i < 8; ++i) {
-        uint8_t r[] = {OP_WRITE_REG, REG_OUTB, 0, OP_WRITE_REG, REG_OUTB, PIN_CLOCK, OP_READ_REG, REG_PINSC};
+        uint8_t r[] = {OP_WRITE_REG, REG_OUTB,  0,           OP_WRITE_REG,
+                       REG_OUTB,     PIN_CLOCK, OP_READ_REG, REG_PINSC};
         reading.insert(reading.end(), r, r + sizeof r);
     }
 
@@ -82,7 +83,8 @@ int main(int argc, char** argv) {
     double idle_s = seconds_since(start);
 
     int n = transfers / 2 + 2 * (transfers / 4);
-    std::printf("write packets:   %d transfers, %.2f us each\n", transfers / 2, write_s * 1e6 / (transfers / 2));
+    std::printf("write packets:   %d transfers, %.2f us each\n", transfers / 2,
+                write_s * 1e6 / (transfers / 2));
     std::printf("read round trip: %d transfers, %.2f us each\n", 2 * (transfers / 4),
                 read_s * 1e6 / (2 * (transfers / 4)));
     std::printf("overall:         %.2f us per transfer; %.0f s for one million\n",
@@ -93,7 +95,8 @@ int main(int argc, char** argv) {
                 double(after.instructions - before.instructions) / n,
                 double(after.cycles_executed - before.cycles_executed) / n,
                 double(after.cycles_skipped - before.cycles_skipped) / n);
-    std::printf("virtual time:    %.3f s for the transfers\n", double(adapter.now_ns() - virtual_start) / 1e9 - 60);
+    std::printf("virtual time:    %.3f s for the transfers\n",
+                double(adapter.now_ns() - virtual_start) / 1e9 - 60);
     std::printf("idle minute:     %.3f ms of host time, %llu instructions\n", idle_s * 1e3,
                 static_cast<unsigned long long>(adapter.cpu().instructions() - idle_before));
     std::printf("failures:        %d\n", failures);

@@ -5,10 +5,10 @@
 // again inside the test bed.
 //
 // Usage: bench_usbdevfs [pairs]   (default 2000 command/reply pairs)
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "firmware_image.h"
 #include "link/link.h"

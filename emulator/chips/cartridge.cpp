@@ -17,7 +17,9 @@ public:
 
 }  // namespace
 
-const char* chip_kind_name(ChipKind kind) { return kind == ChipKind::none ? kNone : chip_info(kind).name; }
+const char* chip_kind_name(ChipKind kind) {
+    return kind == ChipKind::none ? kNone : chip_info(kind).name;
+}
 
 bool parse_chip_kind(const std::string& name, ChipKind& kind) {
     if (name == kNone) {

@@ -126,7 +126,8 @@ const EraseInstruction* erase_instruction(const ChipInfo& chip, uint8_t code) {
 }
 
 std::string size_text(uint32_t bytes) {
-    if (bytes >= 0x100000 && bytes % 0x100000 == 0) return std::to_string(bytes / 0x100000) + " MiB";
+    if (bytes >= 0x100000 && bytes % 0x100000 == 0)
+        return std::to_string(bytes / 0x100000) + " MiB";
     if (bytes >= 0x400 && bytes % 0x400 == 0) return std::to_string(bytes / 0x400) + " KiB";
     return std::to_string(bytes) + " bytes";
 }

@@ -49,14 +49,14 @@ struct ChipInfo {
     const char* name;    // as --chip spells it
     const char* vendor;  // as the tool names the maker
     const char* part;
-    uint32_t size;       // bytes
-    uint32_t page;       // page program (FLASH) or page write (EEPROM) size
-    int address_bytes;   // after the instruction byte
+    uint32_t size;      // bytes
+    uint32_t page;      // page program (FLASH) or page write (EEPROM) size
+    int address_bytes;  // after the instruction byte
     bool flash;
-    uint32_t id;         // the three RDID bytes (FLASH only)
-    Duration program;    // page program (FLASH) or write cycle tW (EEPROM)
+    uint32_t id;       // the three RDID bytes (FLASH only)
+    Duration program;  // page program (FLASH) or write cycle tW (EEPROM)
     EraseInstruction erases[kMaxEraseInstructions];  // unused entries have code 0
-    bool infrared;       // public DS documentation names it behind an infrared transceiver
+    bool infrared;  // public DS documentation names it behind an infrared transceiver
 };
 
 struct ChipRange {

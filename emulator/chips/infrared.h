@@ -30,8 +30,8 @@ namespace emu {
 
 class InfraredTransceiver final : public Cartridge {
 public:
-    static constexpr uint64_t kPauseNs = 61100;       // 2048 clocks at 33.51 MHz
-    static constexpr uint64_t kPrefixBitNs = 1000;    // 1 MHz
+    static constexpr uint64_t kPauseNs = 61100;     // 2048 clocks at 33.51 MHz
+    static constexpr uint64_t kPrefixBitNs = 1000;  // 1 MHz
 
     explicit InfraredTransceiver(Cartridge* memory) : memory_(memory) {}
 
@@ -52,11 +52,11 @@ private:
     Cartridge* memory_;
     BusLines lines_{true, false, false};
     Phase phase_ = Phase::idle;
-    bool gate_open_ = false;        // the memory selected whenever select is low
+    bool gate_open_ = false;  // the memory selected whenever select is low
     int bits_ = 0;
     uint8_t byte_ = 0;
     bool too_fast_ = false;
-    bool late_bits_ = false;        // bits clocked before the gate opened
+    bool late_bits_ = false;  // bits clocked before the gate opened
     uint64_t last_rise_ns_ = 0;
     uint64_t last_edge_ns_ = 0;
     uint64_t open_ns_ = 0;

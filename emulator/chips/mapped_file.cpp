@@ -28,8 +28,9 @@ std::runtime_error failure(const std::string& path) {
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw failure(path);
     LARGE_INTEGER length;
     if (!GetFileSizeEx(file, &length)) {
@@ -40,7 +41,8 @@ MappedFile::MappedFile(const std::string& path) {
     size_ = static_cast<size_t>(length.QuadPart);
     if (size_ == 0) return;
     mapping_ = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
-    if (mapping_ != nullptr) data_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0));
+    if (mapping_ != nullptr)
+        data_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0));
     if (data_ == nullptr) {
         std::runtime_error error = failure(path);
         if (mapping_ != nullptr) CloseHandle(mapping_);
@@ -60,7 +62,8 @@ MappedFile::~MappedFile() {
 namespace {
 
 std::runtime_error failure(const std::string& path) {
-    return std::runtime_error("cannot map cartridge file " + path + " for writing: " + std::strerror(errno));
+    return std::runtime_error("cannot map cartridge file " + path +
+                              " for writing: " + std::strerror(errno));
 }
 
 }  // namespace
@@ -72,7 +75,8 @@ MappedFile::MappedFile(const std::string& path) {
     void* mapped = MAP_FAILED;
     if (fstat(fd, &info) == 0) {
         size_ = static_cast<size_t>(info.st_size);
-        mapped = size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        mapped =
+            size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     }
     int error = errno;
     close(fd);  // the mapping keeps the file

@@ -63,9 +63,9 @@ void SaveChip::attach_file(const std::string& path) {
     }
     auto file = std::make_unique<MappedFile>(path);
     if (file->size() != memory_.size())
-        throw std::runtime_error("cartridge file " + path + " is not the size of a " + chip_kind_name(kind_) +
-                                 " (" + std::to_string(memory_.size()) + " bytes): it holds " +
-                                 std::to_string(file->size()));
+        throw std::runtime_error("cartridge file " + path + " is not the size of a " +
+                                 chip_kind_name(kind_) + " (" + std::to_string(memory_.size()) +
+                                 " bytes): it holds " + std::to_string(file->size()));
     memory_.assign(file->data(), file->data() + file->size());
     file_ = std::move(file);
 }
@@ -133,8 +133,8 @@ void SaveChip::finish() {
     if (cycle_open_ && cycle_end_ns_ != kNever) settle(cycle_end_ns_);
 }
 
-void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count, uint64_t duration,
-                           uint64_t now_ns) {
+void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count,
+                           uint64_t duration, uint64_t now_ns) {
     bool erase = kind == ChipCycle::Kind::sector_erase || kind == ChipCycle::Kind::chip_erase;
     cycle_open_ = true;
     cycle_kind_ = kind;
@@ -153,7 +153,8 @@ void SaveChip::drive(BusLines lines, uint64_t now_ns) {
     if (!cycle_open_ && !lines.select && !lines_.select && !pulled(now_ns)) {
         bool rising = !lines_.clock && lines.clock, falling = lines_.clock && !lines.clock;
         bool inside_byte = rising ? (bits_ + 1) % 8 != 0
-                                  : !falling || phase_ != Phase::output || (out_bits_left_ != 0 && op_ != Op::rdsr);
+                                  : !falling || phase_ != Phase::output ||
+                                        (out_bits_left_ != 0 && op_ != Op::rdsr);
         if (inside_byte) {
             lines_ = lines;
             if (rising) {
@@ -320,13 +321,15 @@ void SaveChip::end_command(uint64_t now_ns) {
         break;
     case Op::write:
         if (whole && phase_ == Phase::data && data_bytes_ > 0)
-            start_cycle(params_.flash ? ChipCycle::Kind::page_program : ChipCycle::Kind::eeprom_write,
-                        cycle_address_ + data_start_, data_bytes_, program_ns_, now_ns);
+            start_cycle(
+                params_.flash ? ChipCycle::Kind::page_program : ChipCycle::Kind::eeprom_write,
+                cycle_address_ + data_start_, data_bytes_, program_ns_, now_ns);
         break;
     case Op::erase:
         if (erase_->size == 0) {
             if (whole && bytes == 1)
-                start_cycle(ChipCycle::Kind::chip_erase, 0, params_.size, erase_->time.of(timing_), now_ns);
+                start_cycle(ChipCycle::Kind::chip_erase, 0, params_.size, erase_->time.of(timing_),
+                            now_ns);
         } else if (whole && bytes == 1 + static_cast<uint32_t>(params_.address_bytes)) {
             start_cycle(ChipCycle::Kind::sector_erase, address_ & ~(erase_->size - 1), erase_->size,
                         erase_->time.of(timing_), now_ns);

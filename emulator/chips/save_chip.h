@@ -25,10 +25,11 @@ namespace emu {
 struct ChipCycle {
     enum class Kind { page_program, sector_erase, chip_erase, eeprom_write };
     Kind kind;
-    uint32_t address;  // first byte addressed (page program / write: as sent; erase: first byte erased)
-    uint32_t count;    // bytes sent (page program / write) or bytes erased
+    uint32_t
+        address;  // first byte addressed (page program / write: as sent; erase: first byte erased)
+    uint32_t count;  // bytes sent (page program / write) or bytes erased
     uint64_t start_ns;
-    uint64_t end_ns;   // when write-in-progress clears; UINT64_MAX for an erase that never ends
+    uint64_t end_ns;  // when write-in-progress clears; UINT64_MAX for an erase that never ends
 };
 
 class SaveChip final : public Cartridge {
@@ -45,7 +46,8 @@ public:
 
     // The memory array as it stands; a cycle still running has not changed it yet.
     const std::vector<uint8_t>& memory() const { return memory_; }
-    void fill(const std::vector<uint8_t>& contents);  // throws std::invalid_argument on a wrong size
+    void fill(
+        const std::vector<uint8_t>& contents);  // throws std::invalid_argument on a wrong size
     // Completes a cycle still running, as the chip does while it keeps its power after the
     // host is done (not when it was pulled first, nor an erase that hangs).
     void finish();
@@ -62,10 +64,12 @@ public:
     void clear_cycles() { cycles_.clear(); }
 
     // Faults.
-    void pull_at(uint64_t time_ns);                       // from then on: undriven, ignores the bus
-    void add_stuck_bits(uint32_t address, uint8_t mask);  // these bits never change on write or erase
-    void set_erase_hang(bool hang);                       // erases never finish (WIP stays set)
-    void set_program_time_us(uint32_t us);  // page program / EEPROM write cycle, beyond the data sheet
+    void pull_at(uint64_t time_ns);  // from then on: undriven, ignores the bus
+    void add_stuck_bits(uint32_t address,
+                        uint8_t mask);  // these bits never change on write or erase
+    void set_erase_hang(bool hang);     // erases never finish (WIP stays set)
+    void set_program_time_us(
+        uint32_t us);  // page program / EEPROM write cycle, beyond the data sheet
 
     // Status register as RDSR would report it now (bit 0 WIP, bit 1 WEL).
     uint8_t status(uint64_t now_ns);
@@ -109,12 +113,12 @@ private:
     int out_level_ = -1;
     Phase phase_ = Phase::idle;
     Op op_ = Op::none;
-    uint32_t bits_ = 0;          // clocked in since select fell
+    uint32_t bits_ = 0;  // clocked in since select fell
     uint8_t in_byte_ = 0;
     int address_left_ = 0;
     uint32_t address_ = 0;
     uint8_t out_byte_ = 0;
-    int out_bits_left_ = 0;      // bits of out_byte_ still to present
+    int out_bits_left_ = 0;  // bits of out_byte_ still to present
     uint32_t id_index_ = 0;
     bool wel_ = false;
     const EraseInstruction* erase_ = nullptr;  // of Op::erase

@@ -24,10 +24,10 @@ inline bool is_port(uint8_t addr) {
 // The code of opcode 0xXY begins at label op_XY; each instruction ends with its own
 // dispatch of the next one (see interpret).
 #define OP(x) op_##x
-#define ROW(h)                                                                              \
-    &&op_##h##0, &&op_##h##1, &&op_##h##2, &&op_##h##3, &&op_##h##4, &&op_##h##5, &&op_##h##6, \
-        &&op_##h##7, &&op_##h##8, &&op_##h##9, &&op_##h##A, &&op_##h##B, &&op_##h##C,        \
-        &&op_##h##D, &&op_##h##E, &&op_##h##F
+#define ROW(h)                                                                                     \
+    &&op_##h##0, &&op_##h##1, &&op_##h##2, &&op_##h##3, &&op_##h##4, &&op_##h##5, &&op_##h##6,     \
+        &&op_##h##7, &&op_##h##8, &&op_##h##9, &&op_##h##A, &&op_##h##B, &&op_##h##C, &&op_##h##D, \
+        &&op_##h##E, &&op_##h##F
 
 }  // namespace
 
@@ -38,7 +38,8 @@ Cpu8051::Cpu8051(uint8_t* memory, Cpu8051Bus* bus, uint32_t hook_base)
 
 void Cpu8051::reset() {
     for (auto& s : sfr_) s = 0;
-    sfr_[sfr::P0 - 0x80] = sfr_[sfr::P1 - 0x80] = sfr_[sfr::P2 - 0x80] = sfr_[sfr::P3 - 0x80] = 0xFF;
+    sfr_[sfr::P0 - 0x80] = sfr_[sfr::P1 - 0x80] = sfr_[sfr::P2 - 0x80] = sfr_[sfr::P3 - 0x80] =
+        0xFF;
     sfr_[sp_i] = 0x07;
     sfr_[sfr::CKCON - 0x80] = 0x01;  // one stretch cycle: MOVX takes 3 cycles
     sfr_[sfr::EXIF - 0x80] = 0x08;

@@ -17,10 +17,10 @@ namespace emu {
 // Special function register addresses used by the core and by the chip around it.
 namespace sfr {
 constexpr uint8_t P0 = 0x80, SP = 0x81, DPL = 0x82, DPH = 0x83, DPL1 = 0x84, DPH1 = 0x85,
-                  DPS = 0x86, PCON = 0x87, TCON = 0x88, TMOD = 0x89, CKCON = 0x8E,
-                  P1 = 0x90, EXIF = 0x91, MPAGE = 0x92, SCON0 = 0x98, P2 = 0xA0, IE = 0xA8,
-                  P3 = 0xB0, IP = 0xB8, SCON1 = 0xC0, T2CON = 0xC8, PSW = 0xD0, EICON = 0xD8,
-                  ACC = 0xE0, EIE = 0xE8, B = 0xF0, EIP = 0xF8;
+                  DPS = 0x86, PCON = 0x87, TCON = 0x88, TMOD = 0x89, CKCON = 0x8E, P1 = 0x90,
+                  EXIF = 0x91, MPAGE = 0x92, SCON0 = 0x98, P2 = 0xA0, IE = 0xA8, P3 = 0xB0,
+                  IP = 0xB8, SCON1 = 0xC0, T2CON = 0xC8, PSW = 0xD0, EICON = 0xD8, ACC = 0xE0,
+                  EIE = 0xE8, B = 0xF0, EIP = 0xF8;
 }  // namespace sfr
 
 // Interrupt vectors the core takes.

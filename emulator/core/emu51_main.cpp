@@ -44,7 +44,8 @@ struct XdataRange {
 void print_bytes(const uint8_t* bytes, unsigned long long start, unsigned long long length) {
     for (unsigned long long i = 0; i < length; i += 16) {
         std::printf("%04llx:", start + i);
-        for (unsigned long long j = i; j < length && j < i + 16; ++j) std::printf(" %02x", bytes[j]);
+        for (unsigned long long j = i; j < length && j < i + 16; ++j)
+            std::printf(" %02x", bytes[j]);
         std::printf("\n");
     }
 }
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
             format_forced = true;
             format = arg == "--hex" ? emu::ImageFormat::intel_hex : emu::ImageFormat::binary;
         } else if (arg == "--until-pc") {
-            if (!parse_number(value, 0xFFFF, stop_pc)) return usage("--until-pc needs an address 0..0xffff");
+            if (!parse_number(value, 0xFFFF, stop_pc))
+                return usage("--until-pc needs an address 0..0xffff");
             until_pc = true;
             ++i;
         } else if (arg == "--cycles") {
@@ -79,7 +81,8 @@ int main(int argc, char** argv) {
             XdataRange r{};
             if (colon == std::string::npos ||
                 !parse_number(spec.substr(0, colon).c_str(), 0xFFFF, r.start) ||
-                !parse_number(spec.substr(colon + 1).c_str(), 0x10000 - r.start, r.length) || r.length == 0)
+                !parse_number(spec.substr(colon + 1).c_str(), 0x10000 - r.start, r.length) ||
+                r.length == 0)
                 return usage("--xdata needs ADDR:LEN inside 0..0xffff");
             ranges.push_back(r);
             ++i;
@@ -123,8 +126,8 @@ int main(int argc, char** argv) {
     std::printf("stop: %s\n", stop);
     std::printf("cycles: %llu\n", static_cast<unsigned long long>(cpu.cycles()));
     std::printf("instructions: %llu\n", static_cast<unsigned long long>(cpu.instructions()));
-    std::printf("PC: 0x%04x\nA: 0x%02x\nB: 0x%02x\nPSW: 0x%02x\nSP: 0x%02x\nDPTR: 0x%04x\n", cpu.pc(),
-                cpu.a(), cpu.b(), cpu.psw(), cpu.sp(), cpu.dptr());
+    std::printf("PC: 0x%04x\nA: 0x%02x\nB: 0x%02x\nPSW: 0x%02x\nSP: 0x%02x\nDPTR: 0x%04x\n",
+                cpu.pc(), cpu.a(), cpu.b(), cpu.psw(), cpu.sp(), cpu.dptr());
     std::printf("R0-R7:");
     for (int r = 0; r < 8; ++r) std::printf(" %02x", cpu.r(r));
     std::printf("\nIRAM:\n");
@@ -137,7 +140,8 @@ int main(int argc, char** argv) {
     }
 
     if (cpu.halted()) {
-        std::fprintf(stderr, "emu51: core halted at PC 0x%04x: %s\n", cpu.halt_pc(), cpu.halt_reason());
+        std::fprintf(stderr, "emu51: core halted at PC 0x%04x: %s\n", cpu.halt_pc(),
+                     cpu.halt_reason());
         return 1;
     }
     if (until_pc && std::string(stop) != "until-pc") {

@@ -35,30 +35,30 @@ struct EndpointInfo {
 // USB faults, counted over the host's transfers (control, bulk_out, bulk_in) since the
 // adapter was made; 0 or false: off. A failing transfer reaches nothing on the device.
 struct UsbFaults {
-    uint64_t fail_from = 0;      // the N-th transfer and every later one fail
-    uint64_t fail_once = 0;      // only the N-th transfer fails
-    uint64_t vanish_after = 0;   // after N transfers the adapter leaves the bus for good
-    bool no_reattach = false;    // once its 8051 has been started by the host, the device
-                                 // never attaches again after it leaves the bus
-    bool instant_out = false;    // the worst case of the chip's timing, which no source
-                                 // bounds: an OUT packet lands in the very write that arms
-                                 // its endpoint, before the firmware's next instruction
+    uint64_t fail_from = 0;     // the N-th transfer and every later one fail
+    uint64_t fail_once = 0;     // only the N-th transfer fails
+    uint64_t vanish_after = 0;  // after N transfers the adapter leaves the bus for good
+    bool no_reattach = false;   // once its 8051 has been started by the host, the device
+                                // never attaches again after it leaves the bus
+    bool instant_out = false;   // the worst case of the chip's timing, which no source
+                                // bounds: an OUT packet lands in the very write that arms
+                                // its endpoint, before the firmware's next instruction
 };
 
 struct EndpointStats {
     uint64_t transfers = 0;  // completed or failed
     uint64_t failures = 0;
-    uint64_t bytes = 0;      // bytes moved (data stage for control)
+    uint64_t bytes = 0;  // bytes moved (data stage for control)
 };
 
 struct AdapterStats {
-    EndpointStats control;          // endpoint 0, the enumeration's requests included
-    EndpointStats out[8];           // by endpoint number; [0] unused
+    EndpointStats control;  // endpoint 0, the enumeration's requests included
+    EndpointStats out[8];   // by endpoint number; [0] unused
     EndpointStats in[8];
-    uint64_t virtual_ns = 0;        // modeled hardware time since power-up
-    uint64_t instructions = 0;      // 8051 instructions executed
-    uint64_t cycles_executed = 0;   // 8051 cycles executed
-    uint64_t cycles_skipped = 0;    // cycles passed over: idle, closed loop, reset, unpowered
+    uint64_t virtual_ns = 0;       // modeled hardware time since power-up
+    uint64_t instructions = 0;     // 8051 instructions executed
+    uint64_t cycles_executed = 0;  // 8051 cycles executed
+    uint64_t cycles_skipped = 0;   // cycles passed over: idle, closed loop, reset, unpowered
 };
 
 class Adapter {
@@ -80,7 +80,7 @@ public:
     // (0x0547:0x2131). Returns with the device present. Plugging a plugged adapter
     // power-cycles it.
     void plug();
-    void unplug();                 // leaves the bus and loses power at once
+    void unplug();  // leaves the bus and loses power at once
     bool plugged() const;
     bool attached() const;         // the pull-up is on the bus (enumerated or not)
     bool present() const;          // attached and enumerated: what a driver can open

@@ -43,9 +43,7 @@ void Chip::set_held(bool hold) {
     mem_[CPUCS] = uint8_t(chip_revision << CPUCS_REVISION_SHIFT | (hold ? CPUCS_8051RES : 0));
 }
 
-bool Chip::pullup() const {
-    return (usbcs() & USBCS_DISCOE) && !(usbcs() & USBCS_DISCON);
-}
+bool Chip::pullup() const { return (usbcs() & USBCS_DISCOE) && !(usbcs() & USBCS_DISCON); }
 
 bool Chip::load_write(uint16_t addr, uint8_t value) {
     if (addr < ram_size || (addr >= buffers_begin && addr < regs_begin)) {
@@ -81,14 +79,16 @@ inline void Chip::drive_cartridge() {
     bus_lines_ = lines;
     if (cartridge_)
         cartridge_->drive(BusLines{(lines & PIN_DESELECT) != 0, (lines & PIN_CLOCK) != 0,
-                                     (lines & PIN_DATA_OUT) != 0},
-                            now_ns());
+                                   (lines & PIN_DATA_OUT) != 0},
+                          now_ns());
 }
 
 uint8_t Chip::peek(uint16_t addr) const {
     if (addr >= ram_size && addr < buffers_begin) return 0xFF;  // nothing decodes there
     switch (addr) {
-    case PINSA: case PINSB: case PINSC: return latch_levels(addr - PINSA);
+    case PINSA:
+    case PINSB:
+    case PINSC: return latch_levels(addr - PINSA);
     case USBFRAMEL: return uint8_t(cpu_.cycles() / cycles_per_frame);
     case USBFRAMEH: return uint8_t((cpu_.cycles() / cycles_per_frame) >> 8) & 0x07;
     case IVEC: {
@@ -132,18 +132,27 @@ void Chip::xdata_write(uint16_t addr, uint8_t value) {
 void Chip::write_register(uint16_t addr, uint8_t value) {
     switch (addr) {
     case CPUCS:  // only the load request moves the reset bit
-    case PINSA: case PINSB: case PINSC: case IVEC: case FNADDR:
-    case USBFRAMEL: case USBFRAMEH:
-        return;
-    case OEB: case PORTBCFG:  // OUTB: see xdata_write
+    case PINSA:
+    case PINSB:
+    case PINSC:
+    case IVEC:
+    case FNADDR:
+    case USBFRAMEL:
+    case USBFRAMEH: return;
+    case OEB:
+    case PORTBCFG:  // OUTB: see xdata_write
         mem_[addr] = value;
         drive_cartridge();
         return;
-    case IN07IRQ: case OUT07IRQ: case USBIRQ:
+    case IN07IRQ:
+    case OUT07IRQ:
+    case USBIRQ:
         mem_[addr] &= uint8_t(~value);  // a request is cleared by writing 1
         update_usbint();
         return;
-    case IN07IEN: case OUT07IEN: case USBIEN:
+    case IN07IEN:
+    case OUT07IEN:
+    case USBIEN:
         mem_[addr] = value;
         update_usbint();
         return;
@@ -158,9 +167,7 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
         mem_[IN0BC] = value & 0x7F;
         mem_[EP0CS] |= EP0CS_IN0BSY;
         return;
-    case OUT0BC:
-        mem_[EP0CS] |= EP0CS_OUT0BSY;
-        return;
+    case OUT0BC: mem_[EP0CS] |= EP0CS_OUT0BSY; return;
     case SUDPTRL:
         mem_[addr] = value;
         sudptr_written_ = true;
@@ -184,8 +191,7 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
         mem_[TOGCTL] = value & 0x17;
         return;
     }
-    default:
-        break;
+    default: break;
     }
     if (addr > IN0BC && addr <= 0x7FC3) {  // INnCS / INnBC
         int n = (addr - EP0CS) / 2;
@@ -245,7 +251,6 @@ void Chip::interrupt_taken(uint16_t vector) {
     int s = pending_source();
     if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
 }
-
 
 void Chip::bus_reset() {
     // Endpoints drop what they hold and wait to be armed again; toggles restart at DATA0

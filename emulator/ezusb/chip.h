@@ -44,7 +44,7 @@ public:
     // Bus events.
     void bus_reset();
     void set_address(uint8_t address);
-    void frame_started();                       // SOF request
+    void frame_started();  // SOF request
     void setup_arrived(const uint8_t setup[8], bool for_firmware);
     void suspend_event();
     void resume_event();
@@ -62,7 +62,7 @@ public:
     bool out_valid(int n) const;
     bool in_stalled(int n) const;
     bool out_stalled(int n) const;
-    int in_take(int n, uint8_t* dst);                   // -1 while NAKing
+    int in_take(int n, uint8_t* dst);                     // -1 while NAKing
     bool out_put(int n, const uint8_t* src, int length);  // false while NAKing
     // The host's next OUT packet for endpoint n, put into the buffer by the very write
     // that arms the endpoint (at once if it is armed). One packet waits at a time.
@@ -93,10 +93,10 @@ private:
     Cpu8051 cpu_;
     Cartridge* cartridge_ = nullptr;
     bool held_ = true;
-    uint8_t bus_lines_ = 0xFF;   // last PB2..PB0 levels given to the cartridge
+    uint8_t bus_lines_ = 0xFF;  // last PB2..PB0 levels given to the cartridge
     bool sudptr_written_ = false;
     uint8_t in_toggle_ = 0, out_toggle_ = 0;  // data toggle per endpoint, bit n
-    int offer_endpoint_ = 0;                   // 0: no OUT packet offered
+    int offer_endpoint_ = 0;                  // 0: no OUT packet offered
     int offer_length_ = 0;
     uint8_t offer_[64] = {};
 };

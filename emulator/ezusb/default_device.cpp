@@ -14,12 +14,24 @@ namespace {
 // 0x0547:0x2131 are those that bare AN2131 parts show in lsusb. The device has no
 // strings: iManufacturer, iProduct and iSerialNumber are 0, as lsusb records of bare
 // EZ-USB parts show them, and string requests stall. Release 0.01 stands in for the revision's.
-const uint8_t device_descriptor[18] = {
-    0x12, 0x01, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0x40,  // USB 1.0, vendor class, EP0 64 bytes
-    uint8_t(Adapter::default_vendor), uint8_t(Adapter::default_vendor >> 8),
-    uint8_t(Adapter::default_product), uint8_t(Adapter::default_product >> 8),
-    0x01, 0x00,                                      // release 0.01
-    0x00, 0x00, 0x00, 0x01};                         // no strings, one configuration
+const uint8_t device_descriptor[18] = {0x12,
+                                       0x01,
+                                       0x00,
+                                       0x01,
+                                       0xFF,
+                                       0xFF,
+                                       0xFF,
+                                       0x40,  // USB 1.0, vendor class, EP0 64 bytes
+                                       uint8_t(Adapter::default_vendor),
+                                       uint8_t(Adapter::default_vendor >> 8),
+                                       uint8_t(Adapter::default_product),
+                                       uint8_t(Adapter::default_product >> 8),
+                                       0x01,
+                                       0x00,  // release 0.01
+                                       0x00,
+                                       0x00,
+                                       0x00,
+                                       0x01};  // no strings, one configuration
 
 // The configuration and alternate setting 0 of its interface as tables 5-10 and 5-11
 // give them: bus powered, 100 mA, vendor class, no endpoint but endpoint 0. The chip's
@@ -27,9 +39,8 @@ const uint8_t device_descriptor[18] = {
 // interface descriptors with 26 endpoint descriptors between them); their tables are
 // not modelled, so this block ends after setting 0 and counts only what it holds, and
 // SET_INTERFACE to them stalls.
-const uint8_t config_descriptor[18] = {
-    0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
-    0x09, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00};
+const uint8_t config_descriptor[18] = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+                                       0x09, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00};
 
 int reply(uint8_t* data, uint16_t length, const uint8_t* from, int size) {
     int n = std::min<int>(size, length);
@@ -47,7 +58,8 @@ int DefaultDevice::request(const SetupPacket& setup, uint8_t* data) {
         const uint8_t status[2] = {0, 0};
         return reply(data, setup.length, status, 2);
     }
-    case 0x01: case 0x03:  // CLEAR_FEATURE, SET_FEATURE: nothing to change
+    case 0x01:
+    case 0x03:  // CLEAR_FEATURE, SET_FEATURE: nothing to change
         return 0;
     case 0x06:  // GET_DESCRIPTOR
         switch (setup.value >> 8) {
@@ -69,8 +81,7 @@ int DefaultDevice::request(const SetupPacket& setup, uint8_t* data) {
         if (low != 0 || setup.index != 0) return -1;
         alt_setting = 0;
         return 0;
-    default:
-        return -1;
+    default: return -1;
     }
 }
 

@@ -68,8 +68,8 @@ void Adapter::Impl::parse_endpoints(const uint8_t* d, int n) {
             interface = d[p + 2];
             alt = d[p + 3];
         } else if (d[p + 1] == 5 && p + 7 <= n && interface == 0 && alt == 0) {
-            endpoints.push_back({d[p + 2], uint8_t(d[p + 3] & 3),
-                                 uint16_t(d[p + 4] | d[p + 5] << 8), d[p + 6]});
+            endpoints.push_back(
+                {d[p + 2], uint8_t(d[p + 3] & 3), uint16_t(d[p + 4] | d[p + 5] << 8), d[p + 6]});
         }
     }
 }

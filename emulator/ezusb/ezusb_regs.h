@@ -10,8 +10,8 @@ namespace emu::ezusb {
 // loader, libusb examples/ezusb.c, writes no further; the chip shows its endpoint
 // buffers above it, which is not modelled: nothing decodes there).
 constexpr uint16_t ram_size = 0x1B40;
-constexpr uint16_t buffers_begin = 0x7B40;   // OUT7BUF, the lowest endpoint buffer
-constexpr uint16_t regs_begin = 0x7F92;      // CPUCS, the first register
+constexpr uint16_t buffers_begin = 0x7B40;  // OUT7BUF, the lowest endpoint buffer
+constexpr uint16_t regs_begin = 0x7F92;     // CPUCS, the first register
 
 constexpr uint16_t OUT0BUF = 0x7EC0, IN0BUF = 0x7F00;
 // Endpoint n's buffers lie 0x80 below those of endpoint n - 1.
@@ -42,8 +42,8 @@ constexpr uint8_t CPUCS_8051RES = 0x01, CPUCS_REVISION_SHIFT = 4;
 constexpr uint8_t chip_revision = 0x4;
 constexpr uint8_t EP0CS_STALL = 0x01, EP0CS_HSNAK = 0x02, EP0CS_IN0BSY = 0x04, EP0CS_OUT0BSY = 0x08;
 constexpr uint8_t EPCS_STALL = 0x01, EPCS_BUSY = 0x02;
-constexpr uint8_t USBIRQ_SUDAV = 0x01, USBIRQ_SOF = 0x02, USBIRQ_SUTOK = 0x04,
-                  USBIRQ_SUSP = 0x08, USBIRQ_URES = 0x10;
+constexpr uint8_t USBIRQ_SUDAV = 0x01, USBIRQ_SOF = 0x02, USBIRQ_SUTOK = 0x04, USBIRQ_SUSP = 0x08,
+                  USBIRQ_URES = 0x10;
 constexpr uint8_t USBCS_SIGRSUME = 0x01, USBCS_RENUM = 0x02, USBCS_DISCOE = 0x04,
                   USBCS_DISCON = 0x08, USBCS_WAKESRC = 0x80;
 constexpr uint8_t TOGCTL_IO = 0x10, TOGCTL_R = 0x20, TOGCTL_S = 0x40, TOGCTL_Q = 0x80;

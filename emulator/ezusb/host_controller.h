@@ -33,9 +33,10 @@ inline uint64_t wire_cycles(int n) { return uint64_t(8 * n + 70) / 2; }
 
 // The setup packet as it travels: little-endian words.
 inline void setup_bytes(const SetupPacket& s, uint8_t raw[8]) {
-    const uint8_t bytes[8] = {s.request_type, s.request, uint8_t(s.value), uint8_t(s.value >> 8),
-                              uint8_t(s.index), uint8_t(s.index >> 8), uint8_t(s.length),
-                              uint8_t(s.length >> 8)};
+    const uint8_t bytes[8] = {s.request_type,    s.request,
+                              uint8_t(s.value),  uint8_t(s.value >> 8),
+                              uint8_t(s.index),  uint8_t(s.index >> 8),
+                              uint8_t(s.length), uint8_t(s.length >> 8)};
     std::memcpy(raw, bytes, 8);
 }
 

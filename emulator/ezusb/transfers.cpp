@@ -60,8 +60,10 @@ Adapter::Impl::Outcome Adapter::Impl::load_request(const SetupPacket& s, uint8_t
             return {-1, kUsbStall};
     for (int i = 0; i < s.length; ++i) {
         uint16_t addr = uint16_t(s.value + i);
-        if (in) chip.load_read(addr, data[i]);
-        else chip.load_write(addr, data[i]);
+        if (in)
+            chip.load_read(addr, data[i]);
+        else
+            chip.load_write(addr, data[i]);
     }
     if (was_held && !chip.held()) started_by_host = true;
     return {s.length, kUsbOk};
@@ -79,8 +81,7 @@ Adapter::Impl::Outcome Adapter::Impl::firmware_request(const SetupPacket& s, uin
             bool pointer = false;
             run_cpu(deadline, [&] {
                 pointer = pointer || chip.take_descriptor_pointer(descriptor);
-                return pointer || gone() || chip.ep0_stalled() ||
-                       (chip.peek(EP0CS) & EP0CS_IN0BSY);
+                return pointer || gone() || chip.ep0_stalled() || (chip.peek(EP0CS) & EP0CS_IN0BSY);
             });
             if (gone()) return {-1, kUsbNoDevice};
             if (chip.ep0_stalled()) return {-1, kUsbStall};
@@ -134,10 +135,13 @@ void Adapter::Impl::record(UsbTransferType type, uint8_t ep, const uint8_t* setu
                            uint32_t requested, const uint8_t* data, Outcome o, uint64_t start,
                            int interval) {
     EndpointStats& st = type == UsbTransferType::control ? stats.control
-                        : (ep & 0x80) ? stats.in[ep & 7] : stats.out[ep & 7];
+                        : (ep & 0x80)                    ? stats.in[ep & 7]
+                                                         : stats.out[ep & 7];
     ++st.transfers;
-    if (o.result < 0) ++st.failures;
-    else st.bytes += uint64_t(o.result);
+    if (o.result < 0)
+        ++st.failures;
+    else
+        st.bytes += uint64_t(o.result);
     if (!trace) return;
     UsbTransfer t;
     t.type = type;

@@ -14,8 +14,8 @@ using namespace host;
 
 namespace {
 constexpr uint64_t max_slice = 6000;
-constexpr int loop_probe_steps = 64;     // longest closed loop that is recognised
-constexpr uint64_t min_probe_span = 512; // not worth probing for less time than this
+constexpr int loop_probe_steps = 64;      // longest closed loop that is recognised
+constexpr uint64_t min_probe_span = 512;  // not worth probing for less time than this
 }  // namespace
 
 // Runs the 8051 up to the target cycle or until done() holds, looked at between
@@ -45,8 +45,10 @@ bool Adapter::Impl::run_cpu(uint64_t target, const std::function<bool()>& done) 
         } else if (c.bus_activity() != activity) {
             slice = base_slice;
         } else if (c.cycles() + min_probe_span < target) {
-            if (closed_loop()) catch_up(target);
-            else slice = std::min(slice * 2, max_slice);
+            if (closed_loop())
+                catch_up(target);
+            else
+                slice = std::min(slice * 2, max_slice);
         }
     }
 }

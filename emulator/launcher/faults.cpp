@@ -51,26 +51,32 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
 
     if (name == "no-return" || name == "erase-hang") {
         if (has_arg) return bad("takes no value");
-        if (name == "no-return") faults.usb.no_reattach = true;
-        else faults.erase_hang = true;
+        if (name == "no-return")
+            faults.usb.no_reattach = true;
+        else
+            faults.erase_hang = true;
         return true;
     }
     if (!has_arg) {
-        if (name == "usb-fail" || name == "usb-fail-once" || name == "unplug" || name == "data-in" ||
-            name == "pull" || name == "stuck-bits" || name == "slow-program" || name == "kill")
+        if (name == "usb-fail" || name == "usb-fail-once" || name == "unplug" ||
+            name == "data-in" || name == "pull" || name == "stuck-bits" || name == "slow-program" ||
+            name == "kill")
             return bad("needs a value after '='");
         error = "unknown fault '" + spec + "' (see --help)";
         return false;
     }
     if (name == "usb-fail" || name == "usb-fail-once") {
-        if (!parse_number(arg, UINT32_MAX, n) || n == 0) return bad("N must be a transfer number from 1");
+        if (!parse_number(arg, UINT32_MAX, n) || n == 0)
+            return bad("N must be a transfer number from 1");
         (name == "usb-fail" ? faults.usb.fail_from : faults.usb.fail_once) = n;
         return true;
     }
     if (name == "unplug") {
         if (!parse_number(arg, UINT32_MAX, n)) return bad("N must be a number of transfers");
-        if (n == 0) faults.unplugged_from_start = true;
-        else faults.usb.vanish_after = n;
+        if (n == 0)
+            faults.unplugged_from_start = true;
+        else
+            faults.usb.vanish_after = n;
         return true;
     }
     if (name == "data-in") {
@@ -79,7 +85,8 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
         return true;
     }
     if (name == "pull" || name == "kill") {
-        if (!parse_number(arg, UINT64_MAX / 1000000, n)) return bad("MS must be a number of milliseconds");
+        if (!parse_number(arg, UINT64_MAX / 1000000, n))
+            return bad("MS must be a number of milliseconds");
         (name == "pull" ? faults.pull : faults.kill) = true;
         (name == "pull" ? faults.pull_ms : faults.kill_ms) = n;
         return true;
@@ -89,12 +96,14 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
         uint64_t address = 0, mask = 0;
         if (colon == std::string::npos || !parse_number(arg.substr(0, colon), 0xFFFFFF, address) ||
             !parse_number(arg.substr(colon + 1), 0xFF, mask) || mask == 0)
-            return bad("expected ADDR:MASK with an address below 0x1000000 and a mask of 1 to 0xFF");
+            return bad(
+                "expected ADDR:MASK with an address below 0x1000000 and a mask of 1 to 0xFF");
         faults.stuck_bits.emplace_back(static_cast<uint32_t>(address), static_cast<uint8_t>(mask));
         return true;
     }
     if (name == "slow-program") {
-        if (!parse_number(arg, 60000000, n) || n == 0) return bad("US must be 1 to 60000000 microseconds");
+        if (!parse_number(arg, 60000000, n) || n == 0)
+            return bad("US must be 1 to 60000000 microseconds");
         faults.slow_program = true;
         faults.program_us = static_cast<uint32_t>(n);
         return true;

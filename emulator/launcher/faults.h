@@ -25,7 +25,9 @@ struct FaultSet {
     bool kill = false;
     uint64_t kill_ms = 0;
 
-    bool needs_save_chip() const { return pull || !stuck_bits.empty() || erase_hang || slow_program; }
+    bool needs_save_chip() const {
+        return pull || !stuck_bits.empty() || erase_hang || slow_program;
+    }
 };
 
 // The kill fault: the process ends on the spot, as by kill -9 or a power cut (no exit

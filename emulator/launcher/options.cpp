@@ -19,12 +19,14 @@ std::string chip_help() {
     std::string text = std::string("  --chip NAME       the cartridge's save chip (default ") +
                        emu::chip_kind_name(Options().chip) + "):\n";
     for (const emu::ChipInfo& chip : emu::chip_table())
-        text += help_line(chip.name, std::string(chip.vendor) + " " + chip.part + (chip.flash ? ", FLASH, " : ", EEPROM, ") +
+        text += help_line(chip.name, std::string(chip.vendor) + " " + chip.part +
+                                         (chip.flash ? ", FLASH, " : ", EEPROM, ") +
                                          emu::size_text(chip.size));
     for (const emu::ChipInfo& chip : emu::chip_table())
         if (chip.infrared)
             text += help_line(kInfrared + std::string(chip.name),
-                              std::string(chip.part) + " behind an infrared transceiver, " + emu::size_text(chip.size));
+                              std::string(chip.part) + " behind an infrared transceiver, " +
+                                  emu::size_text(chip.size));
     return text + help_line("none", "a cartridge without a save chip");
 }
 
@@ -43,7 +45,8 @@ std::string chip_names() {
 bool parse_chip(const std::string& value, Options& options) {
     bool infrared = value.rfind(kInfrared, 0) == 0;
     emu::ChipKind kind;
-    if (!emu::parse_chip_kind(infrared ? value.substr(std::strlen(kInfrared)) : value, kind)) return false;
+    if (!emu::parse_chip_kind(infrared ? value.substr(std::strlen(kInfrared)) : value, kind))
+        return false;
     if (infrared && (kind == emu::ChipKind::none || !emu::chip_info(kind).infrared)) return false;
     options.chip = kind;
     options.infrared = infrared;
@@ -53,12 +56,16 @@ bool parse_chip(const std::string& value, Options& options) {
 }  // namespace
 
 std::string option_help() {
-    return chip_help() + std::string(
-               "  --cart FILE       the cartridge memory as a raw image of the chip's size (missing:\n"
-               "                    created as a blank chip, all 0xFF); it holds what the chip holds\n"
+    return chip_help() +
+           std::string(
+               "  --cart FILE       the cartridge memory as a raw image of the chip's size "
+               "(missing:\n"
+               "                    created as a blank chip, all 0xFF); it holds what the chip "
+               "holds\n"
                "                    at every moment, also when the run is killed.\n"
                "                    Without it the cartridge holds a demonstration save.\n"
-               "  --timing typ|max  the chip's write, program and erase cycles take their data-sheet\n"
+               "  --timing typ|max  the chip's write, program and erase cycles take their "
+               "data-sheet\n"
                "                    typical time (default) or their guaranteed maximum\n"
                "  --trace-bus FILE  VCD trace of the four bus lines\n"
                "  --trace-usb FILE  pcap trace (Linux usbmon) of all USB traffic\n"
@@ -66,8 +73,7 @@ std::string option_help() {
                "                    modeled hardware time\n"
                "  --realtime        pace virtual time to the wall clock\n"
                "  --fault SPEC      inject a fault; may be repeated. SPEC is one of:\n") +
-           fault_help() +
-           "  --help            this text\n";
+           fault_help() + "  --help            this text\n";
 }
 
 std::string usage_text() {
@@ -167,8 +173,9 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
     }
     for (const auto& stuck : options.faults.stuck_bits) {
         if (stuck.first >= emu::chip_size(options.chip)) {
-            error = "stuck-bits address beyond the " + std::to_string(emu::chip_size(options.chip)) +
-                    "-byte memory of the " + emu::chip_kind_name(options.chip);
+            error = "stuck-bits address beyond the " +
+                    std::to_string(emu::chip_size(options.chip)) + "-byte memory of the " +
+                    emu::chip_kind_name(options.chip);
             return false;
         }
     }

@@ -13,14 +13,17 @@ namespace {
 void print_endpoint(const Session& s, const char* name, const emu::EndpointStats& e) {
     if (e.transfers == 0) return;
     std::fprintf(stderr, "%s:   %-12s %10llu transfers %12llu bytes", s.program.c_str(), name,
-                 static_cast<unsigned long long>(e.transfers), static_cast<unsigned long long>(e.bytes));
-    if (e.failures) std::fprintf(stderr, " %llu failed", static_cast<unsigned long long>(e.failures));
+                 static_cast<unsigned long long>(e.transfers),
+                 static_cast<unsigned long long>(e.bytes));
+    if (e.failures)
+        std::fprintf(stderr, " %llu failed", static_cast<unsigned long long>(e.failures));
     std::fprintf(stderr, "\n");
 }
 
 void print_stats(Session& s) {
     emu::AdapterStats st = s.adapter.stats();
-    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - s.started).count();
+    double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - s.started).count();
     const char* p = s.program.c_str();
     std::fprintf(stderr, "%s: statistics\n", p);
     print_endpoint(s, "control", st.control);
@@ -40,15 +43,19 @@ void print_stats(Session& s) {
     if (s.chip) {
         unsigned long long programs = 0, erases = 0, writes = 0;
         for (const auto& c : s.chip->cycles()) {
-            if (c.kind == emu::ChipCycle::Kind::page_program) ++programs;
-            else if (c.kind == emu::ChipCycle::Kind::eeprom_write) ++writes;
-            else ++erases;
+            if (c.kind == emu::ChipCycle::Kind::page_program)
+                ++programs;
+            else if (c.kind == emu::ChipCycle::Kind::eeprom_write)
+                ++writes;
+            else
+                ++erases;
         }
         std::fprintf(stderr, "%s:   %s: %llu page programs, %llu erases, %llu writes\n", p,
                      emu::chip_kind_name(s.chip->kind()), programs, erases, writes);
     }
     if (s.infrared)
-        std::fprintf(stderr, "%s:   infrared transceiver: %zu commands of its own, %d timing faults\n", p,
+        std::fprintf(stderr,
+                     "%s:   infrared transceiver: %zu commands of its own, %d timing faults\n", p,
                      s.infrared->mcu_commands().size(), s.infrared->timing_faults());
 }
 
@@ -116,8 +123,10 @@ void set_up(Session& s) {
 
 void finish(Session& s) {
     if (s.chip) s.chip->finish();  // the cartridge keeps its power after the host is done
-    if (s.bus_trace && !s.bus_trace->flush()) fail(s, "writing the bus trace " + s.options.trace_bus + " failed");
-    if (s.usb_trace && !s.usb_trace->flush()) fail(s, "writing the USB trace " + s.options.trace_usb + " failed");
+    if (s.bus_trace && !s.bus_trace->flush())
+        fail(s, "writing the bus trace " + s.options.trace_bus + " failed");
+    if (s.usb_trace && !s.usb_trace->flush())
+        fail(s, "writing the USB trace " + s.options.trace_usb + " failed");
     if (s.options.stats) print_stats(s);
     std::fflush(stderr);
 }

@@ -24,7 +24,7 @@ struct Session {
     Options options;
     std::unique_ptr<emu::SaveChip> chip;
     std::unique_ptr<emu::InfraredTransceiver> infrared;  // in front of the chip (--chip ir-NAME)
-    std::unique_ptr<emu::Cartridge> slot;  // a cartridge without a save chip
+    std::unique_ptr<emu::Cartridge> slot;                // a cartridge without a save chip
     std::unique_ptr<emu::StuckDataIn> stuck;
     std::unique_ptr<KillAt> killer;
     std::unique_ptr<emu::BusVcdTrace> bus_trace;

@@ -17,7 +17,8 @@ BusVcdTrace::BusVcdTrace(Cartridge* inner, const std::string& path)
         throw std::runtime_error("cannot create bus trace " + path + ": " + std::strerror(errno));
     std::fprintf(file_, "$version pelkat-emu cartridge bus $end\n$timescale 1ns $end\n");
     std::fprintf(file_, "$scope module cartridge $end\n");
-    for (int i = 0; i < 4; ++i) std::fprintf(file_, "$var wire 1 %c %s $end\n", kCodes[i], kNames[i]);
+    for (int i = 0; i < 4; ++i)
+        std::fprintf(file_, "$var wire 1 %c %s $end\n", kCodes[i], kNames[i]);
     std::fprintf(file_, "$upscope $end\n$enddefinitions $end\n");
     // Before the adapter drives anything the pins float high (pull-ups), the select
     // line among them: no chip is selected.

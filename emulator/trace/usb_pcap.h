@@ -14,21 +14,22 @@ enum class UsbTransferType : uint8_t { isochronous = 0, interrupt = 1, control =
 
 // Completion status as usbmon shows it: 0 or a negative Linux errno.
 constexpr int32_t kUsbOk = 0;
-constexpr int32_t kUsbStall = -32;      // -EPIPE: the endpoint stalled
-constexpr int32_t kUsbNoDevice = -19;   // -ENODEV: device gone (unplugged)
-constexpr int32_t kUsbTimeout = -110;   // -ETIMEDOUT: never completed (NAKed too long)
-constexpr int32_t kUsbProtocol = -71;   // -EPROTO: a failed transaction (injected faults)
+constexpr int32_t kUsbStall = -32;     // -EPIPE: the endpoint stalled
+constexpr int32_t kUsbNoDevice = -19;  // -ENODEV: device gone (unplugged)
+constexpr int32_t kUsbTimeout = -110;  // -ETIMEDOUT: never completed (NAKed too long)
+constexpr int32_t kUsbProtocol = -71;  // -EPROTO: a failed transaction (injected faults)
 
 struct UsbTransfer {
     UsbTransferType type = UsbTransferType::bulk;
-    uint8_t device = 0;     // USB address the transfer went to
-    uint8_t endpoint = 0;   // with bit 7 set for IN; for control, taken from the setup packet
+    uint8_t device = 0;    // USB address the transfer went to
+    uint8_t endpoint = 0;  // with bit 7 set for IN; for control, taken from the setup packet
     const uint8_t* setup = nullptr;  // 8 bytes for control transfers, else null
-    uint32_t requested = 0; // bytes asked for (IN) or offered (OUT); control: wLength
-    const uint8_t* data = nullptr;   // OUT: the `requested` bytes offered; IN: the `actual` bytes received
-    uint32_t actual = 0;    // bytes moved
+    uint32_t requested = 0;          // bytes asked for (IN) or offered (OUT); control: wLength
+    const uint8_t* data =
+        nullptr;          // OUT: the `requested` bytes offered; IN: the `actual` bytes received
+    uint32_t actual = 0;  // bytes moved
     int32_t status = kUsbOk;
-    int32_t interval = 0;   // interrupt endpoints: polling interval in frames
+    int32_t interval = 0;  // interrupt endpoints: polling interval in frames
     uint64_t submit_ns = 0;
     uint64_t complete_ns = 0;
 };

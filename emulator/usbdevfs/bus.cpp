@@ -23,14 +23,17 @@ const char kElsewhere = 0;
 
 // A listening Unix socket at path, its folders made first.
 int listen_at(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
         mkdir(path.substr(0, slash).c_str(), 0755);
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
     std::strcpy(address.sun_path, path.c_str());
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0)
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(s, 16) != 0)
         throw std::runtime_error("cannot listen at " + path + ": " + std::strerror(errno));
     return s;
 }
@@ -38,7 +41,9 @@ int listen_at(const std::string& path) {
 }  // namespace
 
 Bus::Bus(emu::Adapter& adapter, const BusOptions& options)
-    : adapter_(adapter), options_(options), testbed_(umockdev_testbed_new()),
+    : adapter_(adapter),
+      options_(options),
+      testbed_(umockdev_testbed_new()),
       last_activity_(std::chrono::steady_clock::now()) {
     show();
 }
@@ -51,7 +56,8 @@ Bus::~Bus() {
 
 void Bus::tick() {
     auto now = std::chrono::steady_clock::now();
-    adapter_.sleep_ns(uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_activity_).count()));
+    adapter_.sleep_ns(uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_activity_).count()));
     last_activity_ = now;
     show();
 }

@@ -103,8 +103,10 @@ private:
     Reply bulk(Client& client, unsigned long arg);
     Reply set_interface(Client& client, unsigned long arg);
     Reply endpoint_request(Client& client, unsigned long arg, bool clear_halt);
-    Reply driver_request(Client& client, unsigned long code, unsigned long arg, std::string& detail);
-    void log(const Client& client, unsigned long code, const Reply& reply, const std::string& detail);
+    Reply driver_request(Client& client, unsigned long code, unsigned long arg,
+                         std::string& detail);
+    void log(const Client& client, unsigned long code, const Reply& reply,
+             const std::string& detail);
 
     emu::Adapter& adapter_;
     BusOptions options_;
@@ -114,8 +116,8 @@ private:
     int listener_ = -1;  // the socket of device_'s node
     unsigned listener_source_ = 0;
     std::string listener_path_;
-    int next_devnum_ = 2;         // 1 is the root hub's
-    uint32_t bare_identity_ = 0;  // the bare chip's vendor:product, for the kernel driver
+    int next_devnum_ = 2;            // 1 is the root hub's
+    uint32_t bare_identity_ = 0;     // the bare chip's vendor:product, for the kernel driver
     std::map<int, Client> clients_;  // by socket
     std::chrono::steady_clock::time_point last_activity_;
 };

@@ -56,8 +56,8 @@ std::string utf8(const uint8_t* units, int count) {
 // request of 255 bytes (drivers/usb/core/message.c).
 std::string read_string(emu::Adapter& adapter, uint16_t language, uint8_t index) {
     uint8_t d[255];
-    int n = adapter.host_request({0x80, kGetDescriptor, uint16_t(kStringDescriptor << 8 | index),
-                                  language, sizeof d}, d);
+    int n = adapter.host_request(
+        {0x80, kGetDescriptor, uint16_t(kStringDescriptor << 8 | index), language, sizeof d}, d);
     if (n < 2 || d[1] != kStringDescriptor) return "";
     int length = d[0] < n ? d[0] : n;
     return utf8(d + 2, (length - 2) / 2);
@@ -66,9 +66,12 @@ std::string read_string(emu::Adapter& adapter, uint16_t language, uint8_t index)
 std::string escaped(const std::string& value) {
     std::string text;
     for (char c : value) {
-        if (c == '\\') text += "\\\\";
-        else if (c == '\n') text += "\\n";
-        else text += c;
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\n')
+            text += "\\n";
+        else
+            text += c;
     }
     return text;
 }
@@ -116,16 +119,18 @@ Device take_in(emu::Adapter& adapter, int busnum, int devnum) {
     char text[64];
     std::snprintf(text, sizeof text, "/dev/bus/usb/%03d/%03d", busnum, devnum);
     d.node = text;
-    std::snprintf(text, sizeof text, "/sys/devices/pci0000:00/0000:00:14.0/usb%d/%d-1", busnum, busnum);
+    std::snprintf(text, sizeof text, "/sys/devices/pci0000:00/0000:00:14.0/usb%d/%d-1", busnum,
+                  busnum);
     d.syspath = text;
     d.descriptors = adapter.device_descriptor();
-    d.descriptors.insert(d.descriptors.end(), adapter.configuration().begin(), adapter.configuration().end());
+    d.descriptors.insert(d.descriptors.end(), adapter.configuration().begin(),
+                         adapter.configuration().end());
     d.interfaces = parse_interfaces(adapter.configuration());
     const uint8_t* device = adapter.device_descriptor().data();
     if (device[14] || device[15] || device[16]) {
         uint8_t languages[255];
-        int n = adapter.host_request({0x80, kGetDescriptor, kStringDescriptor << 8, 0, sizeof languages},
-                                     languages);
+        int n = adapter.host_request(
+            {0x80, kGetDescriptor, kStringDescriptor << 8, 0, sizeof languages}, languages);
         if (n >= 4) {
             uint16_t language = uint16_t(languages[2] | languages[3] << 8);
             if (device[14]) d.manufacturer = read_string(adapter, language, device[14]);
@@ -144,24 +149,26 @@ std::string sysfs_description(const Device& d) {
     int minor = (d.busnum - 1) * 128 + d.devnum - 1;
     unsigned bcd_device = dev[12] | dev[13] << 8;
     char text[2048];
-    std::snprintf(text, sizeof text,
-                  "P: %s\n"
-                  "N: %s\n"
-                  "E: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
-                  "E: PRODUCT=%x/%x/%x\nE: TYPE=%d/%d/%d\nE: BUSNUM=%03d\nE: DEVNUM=%03d\n"
-                  "E: MAJOR=189\nE: MINOR=%d\n"
-                  "A: busnum=%d\\n\nA: devnum=%d\\n\nA: devpath=1\\n\nA: dev=189:%d\\n\n"
-                  "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bcdDevice=%04x\\n\n"
-                  "A: bDeviceClass=%02x\\n\nA: bDeviceSubClass=%02x\\n\nA: bDeviceProtocol=%02x\\n\n"
-                  "A: bMaxPacketSize0=%d\\n\nA: bNumConfigurations=%d\\n\nA: version=%2x.%02x\\n\n"
-                  "A: bConfigurationValue=%u\\n\nA: bNumInterfaces=%2d\\n\nA: bmAttributes=%2x\\n\n"
-                  "A: bMaxPower=%dmA\\n\nA: speed=12\\n\nA: maxchild=0\\n\n",
-                  d.syspath.c_str() + 4, d.node.c_str() + 5, d.node.c_str(), d.vendor_id(),
-                  d.product_id(), bcd_device, dev[4], dev[5], dev[6], d.busnum, d.devnum, minor,
-                  d.busnum, d.devnum, minor, d.vendor_id(), d.product_id(), bcd_device, dev[4],
-                  dev[5], dev[6], dev[7], dev[17], dev[3], dev[2], cfg[5], cfg[4], cfg[7], cfg[8] * 2);
+    std::snprintf(
+        text, sizeof text,
+        "P: %s\n"
+        "N: %s\n"
+        "E: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
+        "E: PRODUCT=%x/%x/%x\nE: TYPE=%d/%d/%d\nE: BUSNUM=%03d\nE: DEVNUM=%03d\n"
+        "E: MAJOR=189\nE: MINOR=%d\n"
+        "A: busnum=%d\\n\nA: devnum=%d\\n\nA: devpath=1\\n\nA: dev=189:%d\\n\n"
+        "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bcdDevice=%04x\\n\n"
+        "A: bDeviceClass=%02x\\n\nA: bDeviceSubClass=%02x\\n\nA: bDeviceProtocol=%02x\\n\n"
+        "A: bMaxPacketSize0=%d\\n\nA: bNumConfigurations=%d\\n\nA: version=%2x.%02x\\n\n"
+        "A: bConfigurationValue=%u\\n\nA: bNumInterfaces=%2d\\n\nA: bmAttributes=%2x\\n\n"
+        "A: bMaxPower=%dmA\\n\nA: speed=12\\n\nA: maxchild=0\\n\n",
+        d.syspath.c_str() + 4, d.node.c_str() + 5, d.node.c_str(), d.vendor_id(), d.product_id(),
+        bcd_device, dev[4], dev[5], dev[6], d.busnum, d.devnum, minor, d.busnum, d.devnum, minor,
+        d.vendor_id(), d.product_id(), bcd_device, dev[4], dev[5], dev[6], dev[7], dev[17], dev[3],
+        dev[2], cfg[5], cfg[4], cfg[7], cfg[8] * 2);
     std::string description = text;
-    if (!d.manufacturer.empty()) description += "A: manufacturer=" + escaped(d.manufacturer) + "\\n\n";
+    if (!d.manufacturer.empty())
+        description += "A: manufacturer=" + escaped(d.manufacturer) + "\\n\n";
     if (!d.product.empty()) description += "A: product=" + escaped(d.product) + "\\n\n";
     if (!d.serial.empty()) description += "A: serial=" + escaped(d.serial) + "\\n\n";
     description += "H: descriptors=";

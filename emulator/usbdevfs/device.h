@@ -43,9 +43,9 @@ struct Device {
     uint32_t enumeration = 0;
     int busnum = 1;
     int devnum = 0;
-    std::string node;      // "/dev/bus/usb/BBB/DDD"
-    std::string syspath;   // "/sys/devices/.../1-1"
-    std::vector<uint8_t> descriptors;  // device descriptor, then the configuration block
+    std::string node;                           // "/dev/bus/usb/BBB/DDD"
+    std::string syspath;                        // "/sys/devices/.../1-1"
+    std::vector<uint8_t> descriptors;           // device descriptor, then the configuration block
     std::string manufacturer, product, serial;  // empty where the device has none
     std::vector<Interface> interfaces;
 

@@ -48,7 +48,8 @@ struct Run {
 };
 
 // The test bed's own options come out of the command line; the rest are the launcher's.
-bool take_own_options(int argc, char** argv, Run& run, std::vector<char*>& rest, std::string& error) {
+bool take_own_options(int argc, char** argv, Run& run, std::vector<char*>& rest,
+                      std::string& error) {
     rest.push_back(argv[0]);
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -77,9 +78,11 @@ bool take_own_options(int argc, char** argv, Run& run, std::vector<char*>& rest,
 }
 
 bool preload_loaded() {
-    return dl_iterate_phdr([](dl_phdr_info* info, size_t, void*) {
-        return std::strstr(info->dlpi_name, kPreload) != nullptr ? 1 : 0;
-    }, nullptr) != 0;
+    return dl_iterate_phdr(
+               [](dl_phdr_info* info, size_t, void*) {
+                   return std::strstr(info->dlpi_name, kPreload) != nullptr ? 1 : 0;
+               },
+               nullptr) != 0;
 }
 
 // umockdev's preload library must be in this process too, not only in the program's:
@@ -90,7 +93,8 @@ void run_under_preload(char** argv) {
     if (std::getenv("PELKAT_TESTBED_PRELOAD") != nullptr)
         usage_error("umockdev's preload library (" + std::string(kPreload) + ") did not load");
     const char* preload = std::getenv("LD_PRELOAD");
-    std::string preloads = std::string(kPreload) + (preload != nullptr ? std::string(":") + preload : "");
+    std::string preloads =
+        std::string(kPreload) + (preload != nullptr ? std::string(":") + preload : "");
     setenv("LD_PRELOAD", preloads.c_str(), 1);
     setenv("PELKAT_TESTBED_PRELOAD", "1", 1);
 #ifdef __SANITIZE_ADDRESS__
@@ -152,28 +156,40 @@ int main(int argc, char** argv) {
     try {
         usbdevfs::Bus bus(run.session.adapter, run.bus);
         static pid_t program = start(run.session.options.tool_args);
-        if (program < 0) throw std::runtime_error(std::string("cannot start the program: ") + std::strerror(errno));
+        if (program < 0)
+            throw std::runtime_error(std::string("cannot start the program: ") +
+                                     std::strerror(errno));
         run.loop = g_main_loop_new(nullptr, FALSE);
-        g_timeout_add(kTickMs, [](gpointer bus) -> gboolean {
-            try {
-                static_cast<usbdevfs::Bus*>(bus)->tick();
-            } catch (const std::exception& e) {
-                kill(program, SIGKILL);
-                emu_launcher::fail(run.session, e.what());
-            }
-            return G_SOURCE_CONTINUE;
-        }, &bus);
-        g_child_watch_add(program, [](GPid, gint status, gpointer) {
-            run.status = status;
-            g_main_loop_quit(run.loop);
-        }, nullptr);
+        g_timeout_add(
+            kTickMs,
+            [](gpointer bus) -> gboolean {
+                try {
+                    static_cast<usbdevfs::Bus*>(bus)->tick();
+                } catch (const std::exception& e) {
+                    kill(program, SIGKILL);
+                    emu_launcher::fail(run.session, e.what());
+                }
+                return G_SOURCE_CONTINUE;
+            },
+            &bus);
+        g_child_watch_add(
+            program,
+            [](GPid, gint status, gpointer) {
+                run.status = status;
+                g_main_loop_quit(run.loop);
+            },
+            nullptr);
         // An interrupt from the terminal reaches the program too; the test bed stays
         // until the program has ended. A termination request is passed on.
-        g_unix_signal_add(SIGINT, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-        g_unix_signal_add(SIGTERM, [](gpointer) -> gboolean {
-            kill(program, SIGTERM);
-            return G_SOURCE_CONTINUE;
-        }, nullptr);
+        g_unix_signal_add(
+            SIGINT, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+        g_unix_signal_add(
+            SIGTERM,
+            [](gpointer) -> gboolean {
+                kill(program, SIGTERM);
+                return G_SOURCE_CONTINUE;
+            },
+            nullptr);
         g_main_loop_run(run.loop);
         exit_code = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : 128 + WTERMSIG(run.status);
     } catch (const std::exception& e) {

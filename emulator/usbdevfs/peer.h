@@ -30,9 +30,13 @@ public:
     bool read(unsigned long address, void* to, size_t length);
     void write(unsigned long address, const void* from, size_t length);
     template <class T>
-    bool read(unsigned long address, T& value) { return read(address, &value, sizeof value); }
+    bool read(unsigned long address, T& value) {
+        return read(address, &value, sizeof value);
+    }
     template <class T>
-    void write(unsigned long address, const T& value) { write(address, &value, sizeof value); }
+    void write(unsigned long address, const T& value) {
+        write(address, &value, sizeof value);
+    }
     // Completes the call: its result, or -1 with errno.
     void complete(long result, int error);
 

@@ -11,9 +11,9 @@
 
 #include "ezusb/adapter.h"
 
-#include <sys/ioctl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +33,7 @@ constexpr unsigned kUrbFlags = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CON
                                USBDEVFS_URB_NO_INTERRUPT;
 constexpr uint16_t kPageSize = 4096;  // the longest data stage USBDEVFS_CONTROL takes
 constexpr uint8_t kClearFeature = 0x01, kSetInterface = 0x0B;
-constexpr int kWaiting = -1;          // Reply::error of a call answered later
+constexpr int kWaiting = -1;  // Reply::error of a call answered later
 
 Reply ok(long value = 0) { return {value, 0}; }
 Reply fail(int error) { return {-1, error}; }
@@ -48,7 +48,8 @@ void finish_urb(Peer& peer, unsigned long urb, int status, int actual) {
 
 // The setup packet at the start of a control URB's buffer (little-endian words).
 emu::SetupPacket setup_of(const uint8_t* b) {
-    return {b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8), uint16_t(b[6] | b[7] << 8)};
+    return {b[0], b[1], uint16_t(b[2] | b[3] << 8), uint16_t(b[4] | b[5] << 8),
+            uint16_t(b[6] | b[7] << 8)};
 }
 
 const char* request_name(unsigned long code) {
@@ -155,9 +156,11 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
     if (!peer.read(arg, u)) return fail(EFAULT);
     bool control = u.type == USBDEVFS_URB_TYPE_CONTROL;
     char text[96];
-    std::snprintf(text, sizeof text, "type %u ep 0x%02x length %d", u.type, u.endpoint, u.buffer_length);
+    std::snprintf(text, sizeof text, "type %u ep 0x%02x length %d", u.type, u.endpoint,
+                  u.buffer_length);
     detail = text;
-    if ((u.flags & ~kUrbFlags) != 0 || u.buffer_length < 0 || (u.buffer_length > 0 && u.buffer == nullptr))
+    if ((u.flags & ~kUrbFlags) != 0 || u.buffer_length < 0 ||
+        (u.buffer_length > 0 && u.buffer == nullptr))
         return fail(EINVAL);
     if (u.signr != 0) return fail(EINVAL);  // no completion signals are sent
     if (!control || (u.endpoint & 0x7F) != 0) {
@@ -170,9 +173,9 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
     if (!device_.endpoint(u.endpoint, ep)) return fail(ENOENT);
     unsigned type = ep.attributes & USB_ENDPOINT_XFERTYPE_MASK;
     if (control ? type != USB_ENDPOINT_XFER_CONTROL || u.buffer_length < 8
-                : u.type == USBDEVFS_URB_TYPE_BULK
-                      ? type != USB_ENDPOINT_XFER_BULK && type != USB_ENDPOINT_XFER_INT
-                      : u.type != USBDEVFS_URB_TYPE_INTERRUPT || type != USB_ENDPOINT_XFER_INT) {
+        : u.type == USBDEVFS_URB_TYPE_BULK
+            ? type != USB_ENDPOINT_XFER_BULK && type != USB_ENDPOINT_XFER_INT
+            : u.type != USBDEVFS_URB_TYPE_INTERRUPT || type != USB_ENDPOINT_XFER_INT) {
         return fail(EINVAL);  // isochronous transfers are not emulated
     }
     std::vector<uint8_t> bytes(size_t(u.buffer_length));
@@ -192,7 +195,8 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
         moved = adapter_.control(setup, bytes.data() + 8);
     } else {
         if (!in && !peer.read(buffer, bytes.data(), bytes.size())) return fail(EFAULT);
-        moved = transfer(ep, bytes.data(), u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
+        moved =
+            transfer(ep, bytes.data(), u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
     }
     int status = adapter_.last_status();
     if (status == -ETIMEDOUT) {
@@ -200,7 +204,8 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
         detail += ", pending";
         return ok();
     }
-    if (moved >= 0 && in && (u.flags & USBDEVFS_URB_SHORT_NOT_OK) && moved < wanted) status = -EREMOTEIO;
+    if (moved >= 0 && in && (u.flags & USBDEVFS_URB_SHORT_NOT_OK) && moved < wanted)
+        status = -EREMOTEIO;
     int actual = moved < 0 ? 0 : moved;
     if (in) peer.write(buffer + data_at, bytes.data() + data_at, size_t(actual));
     finish_urb(peer, arg, status, actual);
@@ -250,11 +255,14 @@ Reply Bus::control(Client& client, unsigned long arg) {
     if (c.wLength > kPageSize) return fail(EINVAL);
     std::vector<uint8_t> data(c.wLength);
     bool in = (c.bRequestType & USB_DIR_IN) != 0;
-    if (!in && !client.peer->read(address_of(c.data), data.data(), data.size())) return fail(EFAULT);
+    if (!in && !client.peer->read(address_of(c.data), data.data(), data.size()))
+        return fail(EFAULT);
     Reply reply = wait_for(c.timeout, [&] {
-        return adapter_.control({c.bRequestType, c.bRequest, c.wValue, c.wIndex, c.wLength}, data.data());
+        return adapter_.control({c.bRequestType, c.bRequest, c.wValue, c.wIndex, c.wLength},
+                                data.data());
     });
-    if (in && reply.value > 0) client.peer->write(address_of(c.data), data.data(), size_t(reply.value));
+    if (in && reply.value > 0)
+        client.peer->write(address_of(c.data), data.data(), size_t(reply.value));
     return reply;
 }
 
@@ -271,9 +279,11 @@ Reply Bus::bulk(Client& client, unsigned long arg) {
         return fail(EINVAL);
     std::vector<uint8_t> data(b.len);
     bool in = (b.ep & USB_DIR_IN) != 0;
-    if (!in && !client.peer->read(address_of(b.data), data.data(), data.size())) return fail(EFAULT);
+    if (!in && !client.peer->read(address_of(b.data), data.data(), data.size()))
+        return fail(EFAULT);
     Reply reply = wait_for(b.timeout, [&] { return transfer(ep, data.data(), int(b.len), false); });
-    if (in && reply.value > 0) client.peer->write(address_of(b.data), data.data(), size_t(reply.value));
+    if (in && reply.value > 0)
+        client.peer->write(address_of(b.data), data.data(), size_t(reply.value));
     return reply;
 }
 
@@ -289,8 +299,9 @@ Reply Bus::set_interface(Client& client, unsigned long arg) {
     bool known = false;
     for (const AltSetting& alt : i->alts) known = known || alt.number == s.altsetting;
     if (!known || s.altsetting > 0xFF) return fail(EINVAL);
-    if (adapter_.control({USB_RECIP_INTERFACE, kSetInterface, uint16_t(s.altsetting), uint16_t(s.interface), 0},
-                         nullptr) < 0 &&
+    if (adapter_.control(
+            {USB_RECIP_INTERFACE, kSetInterface, uint16_t(s.altsetting), uint16_t(s.interface), 0},
+            nullptr) < 0 &&
         !(adapter_.last_status() == -EPIPE && i->alts.size() == 1)) {
         return fail(-adapter_.last_status());
     }
@@ -308,14 +319,17 @@ Reply Bus::endpoint_request(Client& client, unsigned long arg, bool clear_halt) 
     if (i == nullptr) return fail(ENOENT);
     int r = check_interface(client, i->number);
     if (r != 0 || !clear_halt) return result(r);
-    if (adapter_.control({USB_RECIP_ENDPOINT, kClearFeature, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) < 0)
+    if (adapter_.control(
+            {USB_RECIP_ENDPOINT, kClearFeature, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) <
+        0)
         return fail(-adapter_.last_status());
     return ok();
 }
 
 // GETDRIVER, IOCTL (a kernel driver let go of an interface or bound to it again) and
 // DISCONNECT_CLAIM. The kernel driver of the test bed binds only to the bare chip.
-Reply Bus::driver_request(Client& client, unsigned long code, unsigned long arg, std::string& detail) {
+Reply Bus::driver_request(Client& client, unsigned long code, unsigned long arg,
+                          std::string& detail) {
     Peer& peer = *client.peer;
     if (code == USBDEVFS_GETDRIVER) {
         unsigned number;
@@ -415,7 +429,8 @@ void Bus::answer(Client& client, Peer::Call call, unsigned long first, unsigned 
         client.peer->complete(-1, ENODEV);
     } else {
         const std::vector<uint8_t>& d = device_.descriptors;
-        size_t from = std::min(d.size(), client.read_offset), n = std::min(size_t(second), d.size() - from);
+        size_t from = std::min(d.size(), client.read_offset),
+               n = std::min(size_t(second), d.size() - from);
         client.peer->write(first, d.data() + from, n);
         client.read_offset = from + n;
         client.peer->complete(long(n), 0);
@@ -426,12 +441,16 @@ bool Bus::kernel_driver_matches(const Interface& i) const {
     return !options_.kernel_driver.empty() && i.number == 0 && device_.identity() == bare_identity_;
 }
 
-void Bus::log(const Client& client, unsigned long code, const Reply& reply, const std::string& detail) {
-    std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), request_name(code), detail.empty() ? "" : " ",
-                 detail.c_str());
-    if (reply.error == kWaiting) std::fprintf(options_.log, "waiting\n");
-    else if (reply.error != 0) std::fprintf(options_.log, "-1 %s\n", strerrorname_np(reply.error));
-    else std::fprintf(options_.log, "%ld\n", reply.value);
+void Bus::log(const Client& client, unsigned long code, const Reply& reply,
+              const std::string& detail) {
+    std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), request_name(code),
+                 detail.empty() ? "" : " ", detail.c_str());
+    if (reply.error == kWaiting)
+        std::fprintf(options_.log, "waiting\n");
+    else if (reply.error != 0)
+        std::fprintf(options_.log, "-1 %s\n", strerrorname_np(reply.error));
+    else
+        std::fprintf(options_.log, "%ld\n", reply.value);
 }
 
 }  // namespace usbdevfs

@@ -71,7 +71,8 @@ void finish_temp(const char* name, std::FILE* file) {
 void put_hex(char*& out, unsigned value, int min_digits) {
     int digits = min_digits;
     while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) *out++ = hex_digits[(value >> shift) & 0xF];
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        *out++ = hex_digits[(value >> shift) & 0xF];
 }
 
 bool same_contents(std::FILE* a, std::FILE* b) {
@@ -130,7 +131,8 @@ void commit_written_files() {
     for (int i = 0; i < written_count; ++i) {
         if (replace_file(written[i].temp_name, written[i].name) != 0) {
             // Those already in place are no temporary files any more.
-            std::memmove(&written[0], &written[i], sizeof written[0] * static_cast<size_t>(written_count - i));
+            std::memmove(&written[0], &written[i],
+                         sizeof written[0] * static_cast<size_t>(written_count - i));
             written_count -= i;
             write_failed(written[0].name, nullptr);
         }

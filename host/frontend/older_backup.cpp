@@ -40,8 +40,8 @@ void choose_kept_names(const char* const names[PAIR], const char* stamp) {
         bool free = true;
         for (int i = 0; i < PAIR; ++i) {
             const char* extension = names[i] + std::strlen(names[i]) - 4;
-            std::snprintf(kept_names[i], sizeof kept_names[i], "%sbackup-%s%s%s", backup_prefix, stamp, suffix,
-                          extension);
+            std::snprintf(kept_names[i], sizeof kept_names[i], "%sbackup-%s%s%s", backup_prefix,
+                          stamp, suffix, extension);
             if (file_kind(kept_names[i]) != FILE_MISSING) free = false;
         }
         if (free) return;
@@ -75,7 +75,8 @@ void keep_older_backup(const char* text_name, const char* binary_name) {
         if (!exists[i]) continue;
         if (keep_file(names[i], kept_names[i]) != 0) stop_writing(kept_names[i]);
         size_t used = std::strlen(shown);
-        std::snprintf(shown + used, sizeof shown - used, "%s%s", used > 0 ? ", " : "", kept_names[i] + prefix_length);
+        std::snprintf(shown + used, sizeof shown - used, "%s%s", used > 0 ? ", " : "",
+                      kept_names[i] + prefix_length);
     }
     con_printf("以前のバックアップを残しました(%s)\n", shown);
 }

@@ -69,7 +69,8 @@ static void fill_eeprom(const unsigned char* source, int value) {
 
 // Reads the memory back and compares it with source (or, without one, with value in
 // every byte); the first difference ends the run with the two lines given.
-static void read_back(const unsigned char* source, int value, const char* difference, const char* retry) {
+static void read_back(const unsigned char* source, int value, const char* difference,
+                      const char* retry) {
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
     check_link();
@@ -106,7 +107,8 @@ void write_run() {
         Sleep(WRITE_SETTLE_MS);
     }
     con_printf("書き込み結果をベリファイします\n");
-    read_back(image_buffer, 0, "Error: 正しく書き込まれていません(adr=%04X)\n", "(もう一度、書き込みを試みて下さい)\n");
+    read_back(image_buffer, 0, "Error: 正しく書き込まれていません(adr=%04X)\n",
+              "(もう一度、書き込みを試みて下さい)\n");
     con_printf("正しく書き込まれています\n");
 }
 
@@ -121,6 +123,7 @@ void erase_run() {
         Sleep(ERASE_SETTLE_MS);
     }
     check_link();  // an erase that did not reach the memory must not end as a success
-    read_back(nullptr, 0xFF, "Error: 正しく消去されていません(adr=%04X)\n", "(もう一度、消去を試みて下さい)\n");
+    read_back(nullptr, 0xFF, "Error: 正しく消去されていません(adr=%04X)\n",
+              "(もう一度、消去を試みて下さい)\n");
     con_printf("正しく消去されています\n");
 }

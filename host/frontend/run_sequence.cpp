@@ -26,17 +26,12 @@ const char VERSION[] = PELKAT_VERSION;  // the project's version, given by the b
 
 void check_file_name(const char* argument) {
     switch (apply_file_name_rules(argument)) {
-        case NAME_OK:
-            return;
-        case NAME_TOO_LONG:
-            con_printf("Error: ファイル名が長すぎます\n");
-            break;
-        case NAME_BACKUP_TXT:
-            con_printf("Error: ファイル名backup.txtはリネームしてから使ってください\n");
-            break;
-        default:
-            con_printf("Error: ファイル名backup.savはリネームしてから使ってください\n");
-            break;
+    case NAME_OK: return;
+    case NAME_TOO_LONG: con_printf("Error: ファイル名が長すぎます\n"); break;
+    case NAME_BACKUP_TXT:
+        con_printf("Error: ファイル名backup.txtはリネームしてから使ってください\n");
+        break;
+    default: con_printf("Error: ファイル名backup.savはリネームしてから使ってください\n"); break;
     }
     fail_run();
 }

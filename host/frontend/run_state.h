@@ -17,9 +17,9 @@ extern unsigned char cart_buffer[BUFFER_SIZE];   // every read of the memory; ad
 extern unsigned char image_buffer[BUFFER_SIZE];  // the file image to write
 extern int data_length;                          // bytes of image_buffer the loaded file covers
 extern char input_path[PATH_SIZE];
-extern char backup_prefix[PATH_SIZE];            // directory part of input_path, or ""
+extern char backup_prefix[PATH_SIZE];  // directory part of input_path, or ""
 extern RunMode run_mode;
 extern SaveType save_type;
 extern int save_size;
 extern HANDLE adapter_handle;
-extern bool adapter_connected;                   // adapter_handle is open and must be closed
+extern bool adapter_connected;  // adapter_handle is open and must be closed

@@ -23,8 +23,8 @@ static int load_and_reopen(int index, HANDLE* handle, const unsigned char* image
     return -1;
 }
 
-int connect_adapter(int index, HANDLE* handle, const unsigned char* image,
-                    const char* manufacturer, const char* product) {
+int connect_adapter(int index, HANDLE* handle, const unsigned char* image, const char* manufacturer,
+                    const char* product) {
     if (open_adapter(index, handle) != 0) return -1;
     // A string that cannot be read is no match: a bare chip has no strings at all.
     char first[128];

@@ -5,7 +5,7 @@
 #include "platform/driver_requests.h"
 
 enum {
-    CPUCS = 0x7F92,       // bit 0 holds the 8051 in reset
+    CPUCS = 0x7F92,  // bit 0 holds the 8051 in reset
     STRING_LANGUAGE = 0x001B,
 };
 
@@ -42,8 +42,9 @@ int run_8051(HANDLE* handle) {
 
 int download_firmware(HANDLE* handle, const unsigned char* image, int length) {
     DWORD returned = 0;
-    if (length < 0 || !DeviceIoControl(*handle, EZUSB_DOWNLOAD, const_cast<unsigned char*>(image),
-                                       static_cast<DWORD>(length), nullptr, 0, &returned, nullptr)) {
+    if (length < 0 ||
+        !DeviceIoControl(*handle, EZUSB_DOWNLOAD, const_cast<unsigned char*>(image),
+                         static_cast<DWORD>(length), nullptr, 0, &returned, nullptr)) {
         con_printf("usb dwnload err.\n");
         return -1;
     }

@@ -18,7 +18,7 @@ int get_string_descriptor(HANDLE* handle, int index, char* text);
 int bulk_write(HANDLE* handle, int pipe, const unsigned char* data, int length);
 // Returns the number of bytes the driver reported as received, or -1.
 int bulk_read(HANDLE* handle, int pipe, unsigned char* buffer, int length);
-int connect_adapter(int index, HANDLE* handle, const unsigned char* image,
-                    const char* manufacturer, const char* product);
+int connect_adapter(int index, HANDLE* handle, const unsigned char* image, const char* manufacturer,
+                    const char* product);
 // 1 if a bulk_write or bulk_read failed since the previous call, else 0; clears.
 int link_take_failure();

@@ -26,7 +26,8 @@ static int pipe_transfer(HANDLE* handle, DWORD code, int pipe, unsigned char* bu
 }
 
 int bulk_write(HANDLE* handle, int pipe, const unsigned char* data, int length) {
-    return pipe_transfer(handle, EZUSB_PIPE_WRITE, pipe, const_cast<unsigned char*>(data), length) < 0
+    return pipe_transfer(handle, EZUSB_PIPE_WRITE, pipe, const_cast<unsigned char*>(data), length) <
+                   0
                ? -1
                : 0;
 }

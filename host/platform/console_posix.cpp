@@ -106,7 +106,8 @@ void con_printf(const char* format, ...) {
     int length = std::vsnprintf(text, sizeof text, own_format, args);
     va_end(args);
     if (length < 0) return;
-    emit(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
+    emit(text,
+         static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
 }
 
 void con_print(const char* program_message) {
@@ -130,7 +131,8 @@ struct sigaction saved_actions[RESTORING_SIGNALS];
 void restore_and_reraise(int signal_number) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
     for (int i = 0; i < RESTORING_SIGNALS; ++i) {
-        if (restoring_signals[i] == signal_number) sigaction(signal_number, &saved_actions[i], nullptr);
+        if (restoring_signals[i] == signal_number)
+            sigaction(signal_number, &saved_actions[i], nullptr);
     }
     raise(signal_number);
 }
@@ -155,7 +157,8 @@ int con_read_key() {
     std::memset(&action, 0, sizeof action);
     action.sa_handler = restore_and_reraise;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < RESTORING_SIGNALS; ++i) sigaction(restoring_signals[i], &action, &saved_actions[i]);
+    for (int i = 0; i < RESTORING_SIGNALS; ++i)
+        sigaction(restoring_signals[i], &action, &saved_actions[i]);
 
     termios raw = saved_mode;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -165,6 +168,7 @@ int con_read_key() {
     int key = read_byte();
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
 
-    for (int i = 0; i < RESTORING_SIGNALS; ++i) sigaction(restoring_signals[i], &saved_actions[i], nullptr);
+    for (int i = 0; i < RESTORING_SIGNALS; ++i)
+        sigaction(restoring_signals[i], &saved_actions[i], nullptr);
     return key;
 }

@@ -9,11 +9,11 @@
 #include "platform/driver_requests.h"
 
 enum {
-    DOWNLOAD_CHUNK = 64,      // one endpoint-0 packet per load request
-    DOWNLOAD_MAX = 0x10000,   // the load request addresses 64 KiB
+    DOWNLOAD_CHUNK = 64,     // one endpoint-0 packet per load request
+    DOWNLOAD_MAX = 0x10000,  // the load request addresses 64 KiB
     GET_DESCRIPTOR = 6,
     STRING_DESCRIPTOR = 3,
-    TYPE_VENDOR_OUT = 0x40,   // vendor, device recipient, host to device
+    TYPE_VENDOR_OUT = 0x40,  // vendor, device recipient, host to device
     TYPE_VENDOR_IN = 0xC0,
     TYPE_STANDARD_IN = 0x80,
 };
@@ -122,7 +122,8 @@ static int pipe_transfer(void* device, bool in_direction, const void* in, DWORD 
     if (device_endpoint(device, get_le32(control.pipe), &endpoint) != 0) return -1;
     unsigned type = endpoint.attributes & 3;
     if ((type != 2 && type != 3) || ((endpoint.address & 0x80) != 0) != in_direction) return -1;
-    return device_transfer(device, endpoint, static_cast<uint8_t*>(out), static_cast<int>(out_size));
+    return device_transfer(device, endpoint, static_cast<uint8_t*>(out),
+                           static_cast<int>(out_size));
 }
 
 BOOL ezusb_ioctl(HANDLE handle, DWORD code, const void* in, DWORD in_size, void* out,
@@ -132,11 +133,17 @@ BOOL ezusb_ioctl(HANDLE handle, DWORD code, const void* in, DWORD in_size, void*
     if (slot == nullptr || (in == nullptr && in_size > 0)) return FALSE;
     int result = -1;
     switch (code) {
-    case EZUSB_VENDOR_REQUEST: result = vendor_request(slot->device, in, in_size, out, out_size); break;
+    case EZUSB_VENDOR_REQUEST:
+        result = vendor_request(slot->device, in, in_size, out, out_size);
+        break;
     case EZUSB_DOWNLOAD: result = download(slot->device, in, in_size); break;
     case EZUSB_GET_STRING: result = get_string(slot->device, in, in_size, out, out_size); break;
-    case EZUSB_PIPE_READ: result = pipe_transfer(slot->device, true, in, in_size, out, out_size); break;
-    case EZUSB_PIPE_WRITE: result = pipe_transfer(slot->device, false, in, in_size, out, out_size); break;
+    case EZUSB_PIPE_READ:
+        result = pipe_transfer(slot->device, true, in, in_size, out, out_size);
+        break;
+    case EZUSB_PIPE_WRITE:
+        result = pipe_transfer(slot->device, false, in, in_size, out, out_size);
+        break;
     default: break;
     }
     if (result < 0) return FALSE;

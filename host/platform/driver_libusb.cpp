@@ -10,9 +10,9 @@
 
 enum {
     VENDOR_ANCHOR = 0x0547,
-    PRODUCT_FIRMWARE = 0x1002,     // the adapter with its firmware running
+    PRODUCT_FIRMWARE = 0x1002,  // the adapter with its firmware running
     MAX_ENDPOINTS = 32,
-    TRANSFER_TIMEOUT_MS = 10000,   // far beyond any reply the firmware owes
+    TRANSFER_TIMEOUT_MS = 10000,  // far beyond any reply the firmware owes
 };
 
 // The bare chip's default product ids (AN2131 and its relatives).
@@ -42,11 +42,13 @@ static void report_unusable(libusb_device* device, const libusb_device_descripto
                             int error) {
     static char last[160];
     char line[sizeof last];
-    int n = std::snprintf(line, sizeof line, "pelkat: USB device %03d/%03d (%04x:%04x) cannot be used: %s",
+    int n = std::snprintf(line, sizeof line,
+                          "pelkat: USB device %03d/%03d (%04x:%04x) cannot be used: %s",
                           libusb_get_bus_number(device), libusb_get_device_address(device),
                           descriptor.idVendor, descriptor.idProduct, libusb_error_name(error));
     if (error == LIBUSB_ERROR_ACCESS && n > 0 && n < int(sizeof line)) {
-        std::snprintf(line + n, sizeof line - size_t(n), "; install the udev rule packaging/60-pelkat.rules (see README)");
+        std::snprintf(line + n, sizeof line - size_t(n),
+                      "; install the udev rule packaging/60-pelkat.rules (see README)");
     } else if (error == LIBUSB_ERROR_BUSY && n > 0 && n < int(sizeof line)) {
         std::snprintf(line + n, sizeof line - size_t(n), "; another program is using it");
     }
@@ -65,7 +67,8 @@ static libusb_device_handle* open_nth_adapter(int index) {
     int seen = 0;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || !is_adapter(descriptor)) continue;
+        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || !is_adapter(descriptor))
+            continue;
         if (seen++ == index) {
             int error = libusb_open(list[i], &handle);
             if (error != 0) {
@@ -93,7 +96,8 @@ static libusb_device_handle* open_nth_adapter(int index) {
 static void read_endpoints(UsbDevice* device) {
     device->endpoint_count = 0;
     libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(libusb_get_device(device->handle), &config) != 0) return;
+    if (libusb_get_active_config_descriptor(libusb_get_device(device->handle), &config) != 0)
+        return;
     if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
         const libusb_interface_descriptor& setting = config->interface[0].altsetting[0];
         for (int i = 0; i < setting.bNumEndpoints && i < MAX_ENDPOINTS; ++i) {

@@ -8,10 +8,10 @@
 // Device type FILE_DEVICE_UNKNOWN (0x22), FILE_ANY_ACCESS; the method sits in the low two bits.
 enum : uint32_t {
     EZUSB_VENDOR_REQUEST = 0x222014,  // function 0x805, buffered: a vendor control request
-    EZUSB_DOWNLOAD = 0x22201C,        // function 0x807, buffered: a block into memory from address 0
-    EZUSB_GET_STRING = 0x222044,      // function 0x811, buffered: a string descriptor
-    EZUSB_PIPE_READ = 0x22204E,       // function 0x813, out-direct: read from an IN pipe
-    EZUSB_PIPE_WRITE = 0x222051,      // function 0x814, in-direct: write to an OUT pipe
+    EZUSB_DOWNLOAD = 0x22201C,    // function 0x807, buffered: a block into memory from address 0
+    EZUSB_GET_STRING = 0x222044,  // function 0x811, buffered: a string descriptor
+    EZUSB_PIPE_READ = 0x22204E,   // function 0x813, out-direct: read from an IN pipe
+    EZUSB_PIPE_WRITE = 0x222051,  // function 0x814, in-direct: write to an OUT pipe
 };
 
 enum {

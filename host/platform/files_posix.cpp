@@ -41,7 +41,8 @@ std::FILE* open_regular_file(const char* name, FileKind* kind) {
 
 bool same_file(const char* name, const char* other) {
     struct stat a, b;
-    return stat(name, &a) == 0 && stat(other, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return stat(name, &a) == 0 && stat(other, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 long long file_modified(const char* name) {
@@ -79,7 +80,8 @@ int replace_file(const char* temp_name, const char* name) {
 int keep_file(const char* name, const char* kept_name) {
     if (link(name, kept_name) == 0) return 0;
 #ifdef RENAME_NOREPLACE
-    if (errno != EEXIST && renameat2(AT_FDCWD, name, AT_FDCWD, kept_name, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EEXIST && renameat2(AT_FDCWD, name, AT_FDCWD, kept_name, RENAME_NOREPLACE) == 0)
+        return 0;
 #endif
     return -1;
 }

@@ -35,8 +35,8 @@ namespace {
 
 // The volume and the file's index on it name a file whatever the path; 0 or -1.
 int file_identity(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
-    HANDLE handle = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return -1;
     BOOL known = GetFileInformationByHandle(handle, info);
     CloseHandle(handle);
@@ -48,8 +48,8 @@ int file_identity(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
 bool same_file(const char* name, const char* other) {
     BY_HANDLE_FILE_INFORMATION a, b;
     return file_identity(name, &a) == 0 && file_identity(other, &b) == 0 &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 long long file_modified(const char* name) {
@@ -81,7 +81,7 @@ int sync_file(std::FILE* file) { return _commit(_fileno(file)) == 0 ? 0 : -1; }
 // The C runtime's rename refuses an existing target; MoveFileEx replaces it.
 int replace_file(const char* temp_name, const char* name) {
     return MoveFileExA(temp_name, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0
-                                                                                           : -1;
+                                                                                            : -1;
 }
 
 // Both refuse an existing kept_name; FAT volumes have no hard links.

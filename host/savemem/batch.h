@@ -4,8 +4,9 @@
 #include "adapter_protocol.h"
 
 struct CommandBatch {
-    unsigned char packet[PACKET_SIZE];  // the packet under construction; streams use it as their buffer
-    int count;                          // bytes queued in packet
+    unsigned char
+        packet[PACKET_SIZE];  // the packet under construction; streams use it as their buffer
+    int count;                // bytes queued in packet
 };
 
 extern CommandBatch command_batch;

@@ -45,8 +45,8 @@ void shift_out(unsigned int value, int n) {
     if (n > 32) n = 32;
     for (int i = 0; i < n; i++) {
         int bit = (int)((value >> (n - 1 - i)) & 1);
-        set_pins(0, 0, bit);  // data set while the clock is low
-        set_pins(0, 1, bit);  // taken on the rising edge
+        set_pins(0, 0, bit);            // data set while the clock is low
+        set_pins(0, 1, bit);            // taken on the rising edge
         if (i % 8 == 7) batch_flush();  // 8 bits = 16 pin writes = 48 bytes
     }
     set_pins(0, 0, 0);

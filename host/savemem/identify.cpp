@@ -33,7 +33,8 @@ constexpr FlashPart FLASH_PARTS[] = {
     {ID_LE25FW203, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n"},
     {0x204012, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n"},
     {0x204013, SAVE_FLASH, 0x80000, "シリアルFLASHメモリ STMicroelectronics製 M45PE40 4Mbitです\n"},
-    {0x204014, SAVE_FLASH, 0x100000, "シリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n"},
+    {0x204014, SAVE_FLASH, 0x100000,
+     "シリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n"},
     // Its third byte is a dummy 00h, not a capacity code.
     {0x621100, SAVE_FLASH, 0x80000, "シリアルFLASHメモリ SANYO製 LE25FW403A 4Mbitです\n"},
     {0xC22012, SAVE_FLASH, 0x40000, "シリアルFLASHメモリ Macronix製 MX25L2005 2Mbitです\n"},
@@ -153,12 +154,14 @@ static void identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
     for (int kind = 1; kind <= 3; kind++) {
         read_block(kind, 0, probe_block[kind - 1], PROBE_SIZE);
-        for (int i = 0; i < PROBE_SIZE; i++) probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, i);
+        for (int i = 0; i < PROBE_SIZE; i++)
+            probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, i);
     }
     if (data_line_stuck_low(id)) fail_unknown();
     std::memset(all_ff, 0xFF, sizeof all_ff);
     if (probe_matches(SAVE_EEPROM_9BIT))
-        settle(SAVE_EEPROM_9BIT, SIZE_9BIT, "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
+        settle(SAVE_EEPROM_9BIT, SIZE_9BIT,
+               "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
     else if (probe_matches(SAVE_EEPROM_16BIT))
         save_type = SAVE_EEPROM_16BIT;  // sized by the wrap-around test
     else if (probe_matches(SAVE_FLASH))
@@ -184,9 +187,11 @@ static void size_16bit_eeprom(int position) {
 
 static void guess_from_file(int length) {
     if (length == SIZE_9BIT)
-        settle(SAVE_EEPROM_9BIT, SIZE_9BIT, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
+        settle(SAVE_EEPROM_9BIT, SIZE_9BIT,
+               "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
     else if (length == SIZE_8K)
-        settle(SAVE_EEPROM_16BIT, SIZE_8K, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
+        settle(SAVE_EEPROM_16BIT, SIZE_8K,
+               "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
     else if (length == flash_part(ID_LE25FW203)->size)
         settle(SAVE_FLASH, length, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
 }

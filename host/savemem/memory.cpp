@@ -10,9 +10,9 @@
 #include "savemem/bus.h"
 
 enum {
-    SECTOR_SIZE = 0x10000,     // what SE erases on every FLASH memory the tool knows
+    SECTOR_SIZE = 0x10000,  // what SE erases on every FLASH memory the tool knows
     ERASE_POLL_MS = 300,
-    ERASE_LIMIT_MS = 60000,    // per sector; the chips need a few seconds at worst
+    ERASE_LIMIT_MS = 60000,  // per sector; the chips need a few seconds at worst
     // The M95xxx EEPROMs finish a byte or page write "within 5 ms" (tW, their data
     // sheets' AC characteristics). A poll waits for 100 times that: every status read
     // after the first one is a transfer on EP1 IN, an interrupt endpoint with a 1 ms

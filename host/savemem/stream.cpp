@@ -25,14 +25,9 @@ static void show_read_byte(int display, int position, int count, int address, in
         if (position % 16 == 0) con_printf("\n%2.6X ", address);
         con_printf("%2.2X ", value);
         break;
-    case DISPLAY_ADDRESS:
-        con_printf("READ : %2.6X\r ", address);
-        break;
-    case DISPLAY_PERCENT:
-        show_progress(position, count);
-        break;
-    default:
-        break;
+    case DISPLAY_ADDRESS: con_printf("READ : %2.6X\r ", address); break;
+    case DISPLAY_PERCENT: show_progress(position, count); break;
+    default: break;
     }
 }
 
@@ -47,9 +42,13 @@ static void request_prefix() {
     packet[1] = OP_READ_REG;
     packet[2] = REG_PINSC;
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 3);
-    if (bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == SAVE_PREFIX_TAKEN) return;
+    if (bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == SAVE_PREFIX_TAKEN)
+        return;
     check_link();
-    con_printf("Error: アダプタのファームウェアが古いため、赤外線通信機能付きのカートリッジを読み書きできません\n");
+    con_printf(
+        "Error: "
+        "アダプタのファームウェアが古いため、赤外線通信機能付きのカートリッジを読み書きできません"
+        "\n");
     con_printf("(アダプタをUSBから抜いて、挿し直して下さい)\n");
     fail_run();
 }

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 using namespace emu;
 using namespace emu_test;

@@ -47,7 +47,8 @@ TEST_P(Eeprom, ReadWrapsAtTheChipSizeAndRdidIsNotAnswered) {
     chip.fill(contents);
     uint32_t size = GetParam().size;
     auto got = read(size - 2, 4);
-    EXPECT_EQ(got, (std::vector<uint8_t>{contents[size - 2], contents[size - 1], contents[0], contents[1]}));
+    EXPECT_EQ(got, (std::vector<uint8_t>{contents[size - 2], contents[size - 1], contents[0],
+                                         contents[1]}));
     EXPECT_EQ(read(0, size), contents);
     // Addresses beyond the chip read the byte at the address modulo its size.
     if (size < 0x10000) {
@@ -103,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Chips, Eeprom,
                          ::testing::Values(Geometry{ChipKind::m95040, 0x200, 16},
                                            Geometry{ChipKind::m95640, 0x2000, 32},
                                            Geometry{ChipKind::m95512, 0x10000, 128}),
-                         [](const auto& info) { return std::string(emu::chip_kind_name(info.param.kind)); });
+                         [](const auto& info) {
+                             return std::string(emu::chip_kind_name(info.param.kind));
+                         });
 
 }  // namespace

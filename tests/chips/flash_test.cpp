@@ -33,7 +33,8 @@ protected:
         wait_ready();
     }
     std::vector<uint8_t> read(uint32_t address, size_t n) {
-        return bus.query({0x03, uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address)}, n);
+        return bus.query({0x03, uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address)},
+                         n);
     }
 };
 
@@ -56,7 +57,8 @@ TEST_P(Flash, ReadAutoIncrementsAcrossTheArrayAndWraps) {
     auto got = read(0, chip.size());
     EXPECT_EQ(got, contents);
     auto tail = read(0x3FFFE, 4);
-    EXPECT_EQ(tail, (std::vector<uint8_t>{contents[0x3FFFE], contents[0x3FFFF], contents[0], contents[1]}));
+    EXPECT_EQ(tail, (std::vector<uint8_t>{contents[0x3FFFE], contents[0x3FFFF], contents[0],
+                                          contents[1]}));
     // Address bits above the array are ignored.
     EXPECT_EQ(read(0xC00010, 1)[0], contents[0x10]);
 }
@@ -127,7 +129,7 @@ TEST_P(Flash, BusyChipAnswersOnlyStatusUntilTheCycleEnds) {
     bus.query({0x9F}, 3);
     EXPECT_EQ(bus.undriven_bits() - before, 40);  // RDID ignored
     bus.command({0x04});
-    EXPECT_EQ(bus.status(), 0x03);                // WRDI ignored
+    EXPECT_EQ(bus.status(), 0x03);  // WRDI ignored
 
     // One RDSR held selected keeps reporting the status; it changes when the erase ends.
     bus.select();
@@ -151,7 +153,9 @@ TEST_P(Flash, BusyChipAnswersOnlyStatusUntilTheCycleEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, Flash, ::testing::Values(ChipKind::le25fw203, ChipKind::m45pe20),
-                         [](const auto& info) { return std::string(emu::chip_kind_name(info.param)); });
+                         [](const auto& info) {
+                             return std::string(emu::chip_kind_name(info.param));
+                         });
 
 // Each part as its data sheet gives it: identification, size, and which erase
 // instructions it has and how much each erases; the instructions it lacks are ignored.
@@ -160,9 +164,11 @@ TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
         uint8_t code;
         uint32_t size;  // 0: the whole chip
     };
-    const std::vector<Erase> m45 = {{0xD8, 0x10000}, {0xDB, 0x100}, {0xC7, 1}, {0x60, 1}, {0x20, 1}};
+    const std::vector<Erase> m45 = {
+        {0xD8, 0x10000}, {0xDB, 0x100}, {0xC7, 1}, {0x60, 1}, {0x20, 1}};
     const std::vector<Erase> le25 = {{0xD8, 0x10000}, {0xC7, 0}, {0x60, 1}, {0xDB, 1}, {0x20, 1}};
-    const std::vector<Erase> mx05 = {{0x20, 0x1000}, {0x52, 0x10000}, {0xD8, 0x10000}, {0x60, 0}, {0xC7, 0}, {0xDB, 1}};
+    const std::vector<Erase> mx05 = {{0x20, 0x1000}, {0x52, 0x10000}, {0xD8, 0x10000},
+                                     {0x60, 0},      {0xC7, 0},       {0xDB, 1}};
     struct Case {
         ChipKind kind;
         uint32_t id;
@@ -177,7 +183,9 @@ TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
         {ChipKind::mx25l2005, 0xC22012, 0x40000, mx05},
         {ChipKind::mx25l4005, 0xC22013, 0x80000, mx05},
         {ChipKind::mx25l8005, 0xC22014, 0x100000, mx05},
-        {ChipKind::mx25l6445e, 0xC22017, 0x800000,
+        {ChipKind::mx25l6445e,
+         0xC22017,
+         0x800000,
          {{0x20, 0x1000}, {0x52, 0x8000}, {0xD8, 0x10000}, {0x60, 0}, {0xC7, 0}, {0xDB, 1}}},
     };
     for (const Case& c : cases) {
@@ -194,8 +202,10 @@ TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
             chip.clear_cycles();
             uint32_t at = c.size / 2 + 0x1234;  // inside the unit erased
             bus.command({0x06});
-            if (e.size == 0) bus.command({e.code});
-            else bus.command({e.code, uint8_t(at >> 16), uint8_t(at >> 8), uint8_t(at)});
+            if (e.size == 0)
+                bus.command({e.code});
+            else
+                bus.command({e.code, uint8_t(at >> 16), uint8_t(at >> 8), uint8_t(at)});
             if (e.size == 1) {
                 EXPECT_TRUE(chip.cycles().empty());
                 EXPECT_EQ(bus.status(), 0x02);  // not taken: the latch is still set
@@ -203,7 +213,8 @@ TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
             }
             while (bus.status() & 1) bus.wait_ns(10 * kMs);
             const std::vector<uint8_t>& mem = chip.memory();
-            uint32_t first = e.size == 0 ? 0 : at & ~(e.size - 1), end = e.size == 0 ? c.size : first + e.size;
+            uint32_t first = e.size == 0 ? 0 : at & ~(e.size - 1),
+                     end = e.size == 0 ? c.size : first + e.size;
             EXPECT_EQ(std::count(mem.begin() + first, mem.begin() + end, 0xFF), end - first);
             EXPECT_EQ(std::count(mem.begin(), mem.end(), 0xFF), end - first);
         }

@@ -1,7 +1,7 @@
 // The infrared transceiver in front of a cartridge's FLASH: only a command behind a
 // 00h prefix reaches the memory, and only with the pauses the transceiver needs.
-#include "bus_master.h"
 #include "chips/infrared.h"
+#include "bus_master.h"
 #include "chips/save_chip.h"
 
 #include <gtest/gtest.h>

@@ -17,17 +17,17 @@ struct AluCase {
 };
 
 const AluCase alu_cases[] = {
-    {0x20, 0x3C, 0, 0xC4, 0x00, CY | AC},       // carry out of both nibbles, no overflow
-    {0x20, 0x7F, 0, 0x01, 0x80, AC | OV},       // positive + positive = negative
-    {0x20, 0x80, 0, 0x80, 0x00, CY | OV},       // negative + negative = positive
-    {0x20, 0x12, CY, 0x34, 0x46, 0},            // ADD ignores the carry and clears it
-    {0x30, 0x0F, CY, 0x00, 0x10, AC},           // carry in crosses the nibble
+    {0x20, 0x3C, 0, 0xC4, 0x00, CY | AC},  // carry out of both nibbles, no overflow
+    {0x20, 0x7F, 0, 0x01, 0x80, AC | OV},  // positive + positive = negative
+    {0x20, 0x80, 0, 0x80, 0x00, CY | OV},  // negative + negative = positive
+    {0x20, 0x12, CY, 0x34, 0x46, 0},       // ADD ignores the carry and clears it
+    {0x30, 0x0F, CY, 0x00, 0x10, AC},      // carry in crosses the nibble
     {0x30, 0xFF, CY, 0x00, 0x00, CY | AC},
-    {0x30, 0x56, CY, 0x67, 0xBE, OV},           // 0x56 + 0x67 + 1: overflow into the sign
-    {0x90, 0x49, 0, 0x4A, 0xFF, CY | AC},       // borrow from both nibbles
-    {0x90, 0xC9, CY, 0x54, 0x74, OV},           // negative - positive = positive
+    {0x30, 0x56, CY, 0x67, 0xBE, OV},      // 0x56 + 0x67 + 1: overflow into the sign
+    {0x90, 0x49, 0, 0x4A, 0xFF, CY | AC},  // borrow from both nibbles
+    {0x90, 0xC9, CY, 0x54, 0x74, OV},      // negative - positive = positive
     {0x90, 0x80, 0, 0x01, 0x7F, AC | OV},
-    {0x90, 0x10, CY, 0x0F, 0x00, AC},           // the borrow in makes it exact
+    {0x90, 0x10, CY, 0x0F, 0x00, AC},                      // the borrow in makes it exact
     {0x50, 0x5A, CY | AC | OV, 0x0F, 0x0A, CY | AC | OV},  // logic leaves flags alone
     {0x40, 0x5A, 0, 0x0F, 0x5F, 0},
     {0x60, 0x5A, CY, 0xFF, 0xA5, CY},
@@ -70,8 +70,8 @@ TEST(Alu, AddSubtractAndLogicInEveryAddressingMode) {
             int want_cycles = 0;
             std::string name;
             run_in_mode(c, mode, m, want_cycles, name);
-            SCOPED_TRACE("row " + std::to_string(c.row) + " A=" + std::to_string(c.a) + " operand=" +
-                         std::to_string(c.operand) + " mode " + name);
+            SCOPED_TRACE("row " + std::to_string(c.row) + " A=" + std::to_string(c.a) +
+                         " operand=" + std::to_string(c.operand) + " mode " + name);
             EXPECT_EQ(m.cpu.step(), want_cycles);
             EXPECT_EQ(m.cpu.a(), c.want_a);
             EXPECT_EQ(m.cpu.psw() & FLAGS, c.want_flags);
@@ -81,11 +81,11 @@ TEST(Alu, AddSubtractAndLogicInEveryAddressingMode) {
 
 TEST(Alu, ParityAlwaysFollowsTheAccumulator) {
     Machine m;
-    m.load({0x74, 0x07,    // MOV A,#07h: three bits set
-            0x04,          // INC A -> 08h: one bit
-            0xF4,          // CPL A -> F7h: seven bits
+    m.load({0x74, 0x07,        // MOV A,#07h: three bits set
+            0x04,              // INC A -> 08h: one bit
+            0xF4,              // CPL A -> F7h: seven bits
             0x75, 0xD0, 0x00,  // MOV PSW,#0: P cannot be written
-            0x24, 0x09});  // ADD A,#09h -> 00h: even
+            0x24, 0x09});      // ADD A,#09h -> 00h: even
     const int want_p[] = {1, 1, 1, 1, 0};
     for (int p : want_p) {
         m.cpu.step();
@@ -147,12 +147,12 @@ TEST(Alu, IncrementAndDecrementEveryOperandKind) {
     m.cpu.set_sfr(emu::sfr::DPL, 0xFF);
     m.cpu.set_sfr(emu::sfr::DPH, 0x12);
     m.set_psw(CY);
-    m.load({0x0D,          // INC R5
-            0x16,          // DEC @R0
-            0x05, 0x31,    // INC 31h
-            0x15, 0x31,    // DEC 31h
-            0x15, 0x31,    // DEC 31h
-            0xA3});        // INC DPTR
+    m.load({0x0D,        // INC R5
+            0x16,        // DEC @R0
+            0x05, 0x31,  // INC 31h
+            0x15, 0x31,  // DEC 31h
+            0x15, 0x31,  // DEC 31h
+            0xA3});      // INC DPTR
     const int cycles[] = {1, 1, 2, 2, 2, 3};
     for (int c : cycles) EXPECT_EQ(m.cpu.step(), c);
     EXPECT_EQ(m.cpu.r(5), 0x00);

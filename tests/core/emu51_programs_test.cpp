@@ -82,7 +82,8 @@ TEST(Programs, Arithmetic32Bit) {
                              0xFFFFFFFFu / static_cast<uint32_t>(d),
                              a >> 13,
                              static_cast<uint32_t>(c >> 5)};
-    for (unsigned i = 0; i < 10; ++i) EXPECT_EQ(word32(r, 0x3000 + 4 * i), want[i]) << "result " << i;
+    for (unsigned i = 0; i < 10; ++i)
+        EXPECT_EQ(word32(r, 0x3000 + 4 * i), want[i]) << "result " << i;
 }
 
 TEST(Programs, GenericPointers) {
@@ -115,7 +116,8 @@ TEST(Programs, BitOperations) {
                             1,
                             static_cast<uint8_t>((v << 4) >> 8),
                             static_cast<uint8_t>(static_cast<int8_t>(v) >> 2)};
-    for (unsigned i = 0; i < sizeof want; ++i) EXPECT_EQ(r.bytes.at(0x3000 + i), want[i]) << "result " << i;
+    for (unsigned i = 0; i < sizeof want; ++i)
+        EXPECT_EQ(r.bytes.at(0x3000 + i), want[i]) << "result " << i;
 }
 
 TEST(Programs, InterruptHandlerTriggeredByTheProgram) {
@@ -132,13 +134,14 @@ class Emu51Runner : public ::testing::Test {
 protected:
     std::string write_image(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::string path = ::testing::TempDir() + "emu51_" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     // MOV R7,#5; loop: DJNZ R7,loop; MOV A,#42h; MOVX @DPTR,A at 1000h; A5
-    const std::vector<uint8_t> counting = {0x7F, 0x05, 0xDF, 0xFE, 0x74, 0x42, 0x90,
-                                           0x10, 0x00, 0xF0, 0xA5};
+    const std::vector<uint8_t> counting = {0x7F, 0x05, 0xDF, 0xFE, 0x74, 0x42,
+                                           0x90, 0x10, 0x00, 0xF0, 0xA5};
 };
 
 TEST_F(Emu51Runner, StopsAtThePcOnA5OrWhenTheBudgetIsUsed) {

@@ -13,15 +13,15 @@ namespace sfr = emu::sfr;
 // Main loop at 0x0100 that counts in R7; USB handler at 0x0043 that counts in
 // 30h, clears EXIF.4 and returns.
 void load_interrupt_program(Machine& m) {
-    m.load({0x02, 0x01, 0x00});                        // LJMP 0100h
-    m.load({0x05, 0x30,                                // INC 30h
-            0x53, 0x91, 0xEF,                          // ANL EXIF,#EFh
-            0x32},                                     // RETI
+    m.load({0x02, 0x01, 0x00});  // LJMP 0100h
+    m.load({0x05, 0x30,          // INC 30h
+            0x53, 0x91, 0xEF,    // ANL EXIF,#EFh
+            0x32},               // RETI
            0x0043);
-    m.load({0x75, 0xA8, 0x80,                          // MOV IE,#80h (EA)
-            0x43, 0xE8, 0x01,                          // ORL EIE,#01h
-            0x0F,                                      // 0106: INC R7
-            0x80, 0xFD},                               // SJMP 0106h
+    m.load({0x75, 0xA8, 0x80,  // MOV IE,#80h (EA)
+            0x43, 0xE8, 0x01,  // ORL EIE,#01h
+            0x0F,              // 0106: INC R7
+            0x80, 0xFD},       // SJMP 0106h
            0x0100);
 }
 
@@ -39,12 +39,12 @@ TEST(Interrupts, UsbInterruptEntryReturnAndNoNesting) {
     EXPECT_EQ(m.cpu.iram(0x09), 0x01);
     EXPECT_TRUE(m.cpu.in_interrupt());
 
-    m.cpu.step();                                      // INC 30h
+    m.cpu.step();  // INC 30h
     EXPECT_EQ(m.cpu.pc(), 0x0045);
-    m.cpu.step();                                      // ANL EXIF: request cleared
+    m.cpu.step();                                           // ANL EXIF: request cleared
     m.cpu.set_sfr(sfr::EXIF, m.cpu.sfr(sfr::EXIF) | 0x10);  // a new request while in service
     EXPECT_EQ(m.cpu.pc(), 0x0048);
-    m.cpu.step();                                      // RETI, not a nested entry
+    m.cpu.step();  // RETI, not a nested entry
     EXPECT_EQ(m.bus.vectors.size(), 1u);
     EXPECT_EQ(m.cpu.pc(), 0x0106);
     EXPECT_FALSE(m.cpu.in_interrupt());
@@ -77,9 +77,9 @@ TEST(Interrupts, ResumeInterruptTakesPriority) {
 TEST(Interrupts, IdleStopsUntilAnInterruptWakesTheCore) {
     Machine m;
     load_interrupt_program(m);
-    m.load({0x43, 0x87, 0x01,   // 0106: ORL PCON,#01h
-            0x0F,               // 0109: INC R7
-            0x80, 0xFA},        // SJMP 0106h
+    m.load({0x43, 0x87, 0x01,  // 0106: ORL PCON,#01h
+            0x0F,              // 0109: INC R7
+            0x80, 0xFA},       // SJMP 0106h
            0x0106);
     m.run_to(0x0109);
     EXPECT_TRUE(m.cpu.idle());
@@ -125,11 +125,13 @@ TEST(Interrupts, RequestsRaisedByTheChipDuringAnInstructionAreTakenAfterIt) {
         RaisingBus bus;
         emu::Cpu8051 cpu(mem.data(), &bus, 0x7B40);
         bus.cpu = &cpu;
-        const uint8_t main_code[] = {0x75, 0xA8, 0x80, 0x75, 0xE8, 0x01, 0x90, 0x7F, 0x00,  // EA, EIE.0, DPTR
-                                     0xF0,                                                // 0009: MOVX @DPTR,A
-                                     0x0F,                                                // 000A: INC R7
-                                     0x80, 0xFC};                                         // 000B: SJMP 0009h
-        const uint8_t handler[] = {0x05, 0x30, 0x53, 0x91, 0xEF, 0xF0, 0x32};  // INC 30h; clear; MOVX; RETI
+        const uint8_t main_code[] = {0x75, 0xA8, 0x80, 0x75, 0xE8,
+                                     0x01, 0x90, 0x7F, 0x00,  // EA, EIE.0, DPTR
+                                     0xF0,                    // 0009: MOVX @DPTR,A
+                                     0x0F,                    // 000A: INC R7
+                                     0x80, 0xFC};             // 000B: SJMP 0009h
+        const uint8_t handler[] = {0x05, 0x30, 0x53, 0x91,
+                                   0xEF, 0xF0, 0x32};  // INC 30h; clear; MOVX; RETI
         std::copy(std::begin(main_code), std::end(main_code), mem.begin());
         std::copy(std::begin(handler), std::end(handler), mem.begin() + 0x43);
         if (use_run_until)
@@ -176,7 +178,7 @@ TEST(ChipExtras, DualDataPointerAndMpage) {
 TEST(ChipExtras, HookedSfrsAndReadModifyWriteOnPortLatches) {
     Machine m;
     m.cpu.hook_sfr(sfr::P1);
-    m.cpu.hook_sfr(0xC8);  // a non-port register behind the bus
+    m.cpu.hook_sfr(0xC8);      // a non-port register behind the bus
     m.cpu.hook_sfr(sfr::ACC);  // the core's own: stays inside
     m.bus.pin_value = 0x0F;
     m.load({0xE5, 0x90,        // MOV A,P1: the pins
@@ -212,10 +214,9 @@ TEST(Timing, WaitLoopOf603TurnsLastsAboutOneMillisecond) {
 
 TEST(Timing, MovxStretchFollowsCkcon) {
     Machine m;
-    m.load({0xE0,              // MOVX A,@DPTR
-            0x75, 0x8E, 0x00,  // MOV CKCON,#0
-            0xE0,
-            0x75, 0x8E, 0x07,  // MOV CKCON,#7
+    m.load({0xE0,                    // MOVX A,@DPTR
+            0x75, 0x8E, 0x00,        // MOV CKCON,#0
+            0xE0, 0x75, 0x8E, 0x07,  // MOV CKCON,#7
             0xF0});
     EXPECT_EQ(m.cpu.step(), 3);
     m.cpu.step();

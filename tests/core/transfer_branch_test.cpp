@@ -43,10 +43,10 @@ TEST(Transfer, ExchangesSwapWholeBytesOrLowNibbles) {
     m.set_r(1, 0x40);
     m.cpu.set_iram(0x40, 0x56);
     m.cpu.set_iram(0x50, 0x78);
-    m.load({0xCA,         // XCH A,R2
-            0xC5, 0x50,   // XCH A,50h
-            0xC7,         // XCH A,@R1
-            0xD7});       // XCHD A,@R1
+    m.load({0xCA,        // XCH A,R2
+            0xC5, 0x50,  // XCH A,50h
+            0xC7,        // XCH A,@R1
+            0xD7});      // XCHD A,@R1
     m.cpu.step();
     EXPECT_EQ(m.cpu.a(), 0x34);
     EXPECT_EQ(m.cpu.r(2), 0x12);
@@ -89,10 +89,10 @@ TEST(Transfer, PushPopAndRegisterBanks) {
 
     // The stack pointer as its own operand, as the instruction set manual gives it:
     // PUSH SP stores the incremented pointer, POP SP keeps the popped byte.
-    m.load({0xC0, 0x81,    // PUSH SP: SP 41h -> 42h, (42h) = 42h
-            0xC0, 0x81,    // PUSH SP: (43h) = 43h
-            0xD0, 0x81,    // POP SP: SP = (43h) = 43h, not 42h
-            0xD0, 0x81},   // POP SP: SP = (43h), set to 20h below
+    m.load({0xC0, 0x81,   // PUSH SP: SP 41h -> 42h, (42h) = 42h
+            0xC0, 0x81,   // PUSH SP: (43h) = 43h
+            0xD0, 0x81,   // POP SP: SP = (43h) = 43h, not 42h
+            0xD0, 0x81},  // POP SP: SP = (43h), set to 20h below
            m.cpu.pc());
     m.cpu.step();
     EXPECT_EQ(m.cpu.iram(0x42), 0x42);
@@ -145,20 +145,20 @@ TEST(Transfer, CodeAndExternalData) {
 
 TEST(Bits, BitAddressingInRamAndSfrs) {
     Machine m;
-    m.load({0xD2, 0x00,        // SETB 20h.0
-            0xD2, 0x7F,        // SETB 2Fh.7
-            0xB2, 0x09,        // CPL 21h.1
-            0xD2, 0xF3,        // SETB B.3
-            0xC2, 0x00,        // CLR 20h.0
-            0xA2, 0x7F,        // MOV C,2Fh.7
-            0x92, 0xE7,        // MOV ACC.7,C
-            0x82, 0x00,        // ANL C,20h.0 -> 0
-            0xA0, 0x00,        // ORL C,/20h.0 -> 1
-            0xB0, 0x7F,        // ANL C,/2Fh.7 -> 0
-            0x72, 0xF3,        // ORL C,B.3 -> 1
-            0xB3,              // CPL C -> 0
-            0xD3,              // SETB C
-            0xC3});            // CLR C
+    m.load({0xD2, 0x00,  // SETB 20h.0
+            0xD2, 0x7F,  // SETB 2Fh.7
+            0xB2, 0x09,  // CPL 21h.1
+            0xD2, 0xF3,  // SETB B.3
+            0xC2, 0x00,  // CLR 20h.0
+            0xA2, 0x7F,  // MOV C,2Fh.7
+            0x92, 0xE7,  // MOV ACC.7,C
+            0x82, 0x00,  // ANL C,20h.0 -> 0
+            0xA0, 0x00,  // ORL C,/20h.0 -> 1
+            0xB0, 0x7F,  // ANL C,/2Fh.7 -> 0
+            0x72, 0xF3,  // ORL C,B.3 -> 1
+            0xB3,        // CPL C -> 0
+            0xD3,        // SETB C
+            0xC3});      // CLR C
     EXPECT_EQ(m.cpu.step(), 2);
     m.cpu.step();
     m.cpu.step();
@@ -235,9 +235,9 @@ TEST(Branch, CompareSetsCarryForUnsignedLessThan) {
     m.cpu.set_iram(0x30, 0x20);
     m.set_r(0, 0x50);
     m.cpu.set_iram(0x50, 0x80);
-    m.load({0xB5, 0x30, 0x00,   // CJNE A,30h: 10h < 20h
-            0xB6, 0x7F, 0x00,   // CJNE @R0,#7Fh: 80h > 7Fh
-            0xB8, 0x50, 0x00}); // CJNE R0,#50h: equal
+    m.load({0xB5, 0x30, 0x00,    // CJNE A,30h: 10h < 20h
+            0xB6, 0x7F, 0x00,    // CJNE @R0,#7Fh: 80h > 7Fh
+            0xB8, 0x50, 0x00});  // CJNE R0,#50h: equal
     m.cpu.step();
     EXPECT_TRUE(m.cpu.psw() & CY);
     m.cpu.step();
@@ -249,10 +249,9 @@ TEST(Branch, CompareSetsCarryForUnsignedLessThan) {
 
 TEST(Branch, JbcClearsOnlyWhenTaken) {
     Machine m;
-    m.cpu.set_iram(0x22, 0x10);  // bit 14h set
-    m.load({0x10, 0x14, 0x03,   // JBC 22h.4,+3 -> taken, bit cleared
-            0x00, 0x00, 0x00,
-            0x10, 0x14, 0x03}); // JBC again: not taken
+    m.cpu.set_iram(0x22, 0x10);                    // bit 14h set
+    m.load({0x10, 0x14, 0x03,                      // JBC 22h.4,+3 -> taken, bit cleared
+            0x00, 0x00, 0x00, 0x10, 0x14, 0x03});  // JBC again: not taken
     m.cpu.step();
     EXPECT_EQ(m.cpu.pc(), 6);
     EXPECT_EQ(m.cpu.iram(0x22), 0x00);
@@ -264,7 +263,7 @@ TEST(Branch, CallsPushTheReturnAddressLowByteFirst) {
     Machine m;
     m.mem[0x0567] = 0x22;  // RET
     m.mem[0x1234] = 0x22;
-    m.load({0xB1, 0x67},          // ACALL 0567h
+    m.load({0xB1, 0x67},  // ACALL 0567h
            0x0400);
     m.load({0x12, 0x12, 0x34}, 0x0402);  // LCALL 1234h
     m.cpu.set_pc(0x0400);

@@ -29,7 +29,8 @@ std::string flash_lines(const std::string& id, const std::string& part) {
 const Chip kFurtherParts[] = {
     {"mx25l2005", 0x40000, flash_lines("C22012", "Macronix製 MX25L2005 2Mbit")},
     {"ir-m45pe80", 0x100000,
-     "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
+     "メモリIDをチェックします\nメモリID="
+     "000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
          flash_lines("204014", "STMicroelectronics製 M45PE80 8Mbit")},
 };
 const Chip kSlowerParts[] = {
@@ -55,13 +56,15 @@ protected:
     void put(const std::string& name, const Bytes& bytes) const { write_file(path(name), bytes); }
 
     // Runs pelkat-emu in the test's folder on a cartridge file holding contents, no key input.
-    int run(const char* chip, const Bytes& contents, const std::string& tool_args, const std::string& options = "") {
+    int run(const char* chip, const Bytes& contents, const std::string& tool_args,
+            const std::string& options = "") {
         std::string cart;
         if (!contents.empty()) {  // an empty slot has no memory to keep
             put("cart.bin", contents);
             cart = " --cart cart.bin ";
         }
-        EmuResult result = folder.run(std::string("--chip ") + chip + cart + options + " -- " + tool_args);
+        EmuResult result =
+            folder.run(std::string("--chip ") + chip + cart + options + " -- " + tool_args);
         out = result.out;
         err = result.err;
         return result.exit_code;
@@ -111,13 +114,16 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
     put("game.sav", pattern(0x200, 2));
     for (const Case& c : cases) {
         Bytes contents(c.chip->size, 0xFF);
-        for (uint32_t a = c.address; a < c.address + 0x20; a++) contents[a] = static_cast<uint8_t>(a);
+        for (uint32_t a = c.address; a < c.address + 0x20; a++)
+            contents[a] = static_cast<uint8_t>(a);
         EXPECT_EQ(run(c.chip->name, contents, "game.sav"), 1) << c.chip->name << err;
-        EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-                                    kNoId + kProbe + c.message +
-                                    "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=" +
-                                    std::to_string(c.size) + ",file=512)\n" + kKey,
-                                out))
+        EXPECT_TRUE(same_output(
+            kBanner +
+                "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+                kNoId + kProbe + c.message +
+                "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=" +
+                std::to_string(c.size) + ",file=512)\n" + kKey,
+            out))
             << c.chip->name << " " << c.address;
         EXPECT_TRUE(file("cart.bin") == contents) << c.chip->name;
     }
@@ -133,9 +139,10 @@ TEST_F(EndToEnd, AnUnknownIdLeavesItToTheProbes) {
     Bytes contents = pattern(0x2000, 1);
     // Every read low: the probes see zeros alone, which no memory gives after 000000.
     EXPECT_EQ(run("m95640", contents, "", "--fault data-in=0"), 1) << err;
-    EXPECT_TRUE(same_output(kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe +
-                                kUnknown,
-                            out));
+    EXPECT_TRUE(same_output(
+        kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" +
+            kProbe + kUnknown,
+        out));
     EXPECT_FALSE(exists(path("savedata.sav")));
 }
 
@@ -160,12 +167,15 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
         forget_backup("backup");
         Bytes image = pattern(c.chip->size, 3);
         put("game.sav", image);
-        EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0) << c.chip->name << err;
-        std::string expected = kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-                               kNoId + kProbe + kBlank + c.assumed +
-                               "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(c.chip->size) +
-                               kBackedUp + "カートリッジデータ書き込み中です...\n" + progress(c.chip->size) + kVerify +
-                               progress(c.chip->size) + kGood + kEnd;
+        EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0)
+            << c.chip->name << err;
+        std::string expected =
+            kBanner +
+            "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+            kNoId + kProbe + kBlank + c.assumed +
+            "カートリッジに書き込みする前にバックアップします\n" + kBackup +
+            progress(c.chip->size) + kBackedUp + "カートリッジデータ書き込み中です...\n" +
+            progress(c.chip->size) + kVerify + progress(c.chip->size) + kGood + kEnd;
         EXPECT_TRUE(same_output(expected, out)) << c.chip->name;
         EXPECT_TRUE(file("cart.bin") == image) << c.chip->name;
         expect_saved("backup", Bytes(c.chip->size, 0xFF));
@@ -175,9 +185,10 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
     forget_backup("backup");
     put("game.sav", pattern(0x10000, 3));
     EXPECT_EQ(run("m95512", Bytes(0x10000, 0xFF), "game.sav"), 1) << err;
-    EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-                                kNoId + kProbe + kBlank + kUnknown,
-                            out));
+    EXPECT_TRUE(same_output(
+        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+            kNoId + kProbe + kBlank + kUnknown,
+        out));
     EXPECT_FALSE(exists(path("backup.sav")));
     EXPECT_FALSE(exists(path("backup.txt")));
     EXPECT_TRUE(file("cart.bin") == Bytes(0x10000, 0xFF));
@@ -186,12 +197,14 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
 TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
     put("game.sav", pattern(0x40000, 3));
     EXPECT_EQ(run("none", Bytes(), "game.sav"), 1) << err;
-    std::string expected = kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" + kNoId +
-                           kProbe + kBlank + "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n" +
-                           "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(0x40000) +
-                           kBackedUp + "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n"
-                           "フラッシュメモリの消去を開始します\nSector 0 erase " + std::string(200, '.') +
-                           "\nError: フラッシュメモリの消去が終わりませんでした\n" + kKey;
+    std::string expected =
+        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+        kNoId + kProbe + kBlank + "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n" +
+        "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(0x40000) +
+        kBackedUp +
+        "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n"
+        "フラッシュメモリの消去を開始します\nSector 0 erase " +
+        std::string(200, '.') + "\nError: フラッシュメモリの消去が終わりませんでした\n" + kKey;
     EXPECT_TRUE(same_output(expected, out));
     expect_saved("backup", Bytes(0x40000, 0xFF));
 }
@@ -218,10 +231,12 @@ TEST_F(EndToEnd, AWriteOfTheWrongSizeStopsBeforeTheBackup) {
     Bytes before = pattern(0x2000, 1);
     put("game.sav", pattern(0x200, 2));
     EXPECT_EQ(run("m95640", before, "game.sav"), 1) << err;
-    EXPECT_TRUE(same_output(kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-                                kM95640.identified +
-                                "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=8192,file=512)\n" + kKey,
-                            out));
+    EXPECT_TRUE(same_output(
+        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+            kM95640.identified +
+            "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=8192,file=512)\n" +
+            kKey,
+        out));
     EXPECT_FALSE(exists(path("backup.txt")));
     EXPECT_FALSE(exists(path("backup.sav")));
     EXPECT_TRUE(file("cart.bin") == before);
@@ -242,8 +257,8 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
         char fault[64];
         std::snprintf(fault, sizeof fault, "--fault stuck-bits=0x%X:0x80", c.address);
         EXPECT_EQ(run(c.chip->name, before, "game.sav", fault), 1) << c.chip->name << err;
-        std::string tail = kVerify + progress(c.chip->size) + "Error: 正しく書き込まれていません(" + c.report +
-                           ")\n(もう一度、書き込みを試みて下さい)\n" + kKey;
+        std::string tail = kVerify + progress(c.chip->size) + "Error: 正しく書き込まれていません(" +
+                           c.report + ")\n(もう一度、書き込みを試みて下さい)\n" + kKey;
         ASSERT_GE(out.size(), tail.size());
         EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << c.chip->name;
         expect_saved("backup", before);
@@ -271,7 +286,9 @@ void EndToEnd::read_write_erase(const Chip& chip) {
     expect_saved("savedata", before);
     // Behind a transceiver: its microcontroller saw the two plain identifications alone.
     if (std::string(chip.name).rfind("ir-", 0) == 0) {
-        EXPECT_NE(err.find("infrared transceiver: 2 commands of its own, 0 timing faults"), std::string::npos) << err;
+        EXPECT_NE(err.find("infrared transceiver: 2 commands of its own, 0 timing faults"),
+                  std::string::npos)
+            << err;
     }
 
     forget_backup("backup");

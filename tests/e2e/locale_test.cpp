@@ -20,7 +20,8 @@ std::string utf8_to_cp932(const std::string& utf8) {
     size_t in_left = in_text.size(), out_left = out_text.size();
     size_t result = iconv(cd, &in, &in_left, &out, &out_left);
     iconv_close(cd);
-    return result == static_cast<size_t>(-1) ? "(not UTF-8)" : out_text.substr(0, out_text.size() - out_left);
+    return result == static_cast<size_t>(-1) ? "(not UTF-8)"
+                                             : out_text.substr(0, out_text.size() - out_left);
 }
 
 TEST(Locale, AReadRunInUtf8IsTheShiftJisRunConverted) {
@@ -40,8 +41,10 @@ TEST(Locale, ANameFromTheCommandLineIsNotConverted) {
     EmuResult bytes = c_folder.run("-- '" + name + "'");
     EmuResult text = utf8_folder.run("-- '" + name + "'", kUtf8Locale);
     EXPECT_EQ(bytes.last_message(), "Error: ファイルが見つかりません(" + name + ")");
-    EXPECT_EQ(text.out, u8"<<< Pelkat Ver1.3 by T.Quelm >>>\n\nバイナリファイル(" + name + u8")を読み込みます\n"
-                        u8"Error: ファイルが見つかりません(" + name + u8")\n[ 何かキーを押して下さい ]\n");
+    EXPECT_EQ(text.out, u8"<<< Pelkat Ver1.3 by T.Quelm >>>\n\nバイナリファイル(" + name +
+                            u8")を読み込みます\n"
+                            u8"Error: ファイルが見つかりません(" +
+                            name + u8")\n[ 何かキーを押して下さい ]\n");
     EXPECT_EQ(text.exit_code, 1);
 }
 

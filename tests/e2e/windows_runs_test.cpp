@@ -29,7 +29,8 @@ std::string kept_stem(const ScratchFolder& folder) {
     std::time_t newest = 0;
     for (const char* name : {"backup.txt", "backup.sav"}) {
         struct _stat64 info;
-        if (_stat64(folder.file(name).c_str(), &info) == 0 && info.st_mtime > newest) newest = info.st_mtime;
+        if (_stat64(folder.file(name).c_str(), &info) == 0 && info.st_mtime > newest)
+            newest = info.st_mtime;
     }
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&newest));
@@ -53,7 +54,8 @@ TEST(WindowsRuns, ReadWriteAndEraseOfAnEepromAndAFlashChip) {
 
         EmuResult write = folder.run(options + "game.sav");
         EXPECT_EQ(write.exit_code, 0) << write.err;
-        EXPECT_TRUE(same_output(windows_text(write_run_output(*chip, "game.sav", false)), write.out));
+        EXPECT_TRUE(
+            same_output(windows_text(write_run_output(*chip, "game.sav", false)), write.out));
         EXPECT_EQ(read_file(folder.file("cart.bin")), image);
         EXPECT_TRUE(holds_backup(folder, text_dump(before), before));
 

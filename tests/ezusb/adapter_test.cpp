@@ -39,7 +39,8 @@ TEST(BareChip, EnumeratesWithTheDefaultIdentityAndServesTheLoadRequestWhileHeld)
     EXPECT_EQ(adapter.enumeration(), 1u);
     EXPECT_TRUE(adapter.held_in_reset());
     EXPECT_EQ(product_of(adapter), Adapter::default_product);
-    EXPECT_EQ(adapter.device_descriptor()[8] | adapter.device_descriptor()[9] << 8, Adapter::default_vendor);
+    EXPECT_EQ(adapter.device_descriptor()[8] | adapter.device_descriptor()[9] << 8,
+              Adapter::default_vendor);
     EXPECT_TRUE(adapter.endpoints().empty());
 
     // No strings: the indexes are 0 and every string request stalls.
@@ -48,7 +49,7 @@ TEST(BareChip, EnumeratesWithTheDefaultIdentityAndServesTheLoadRequestWhileHeld)
               (std::vector<uint8_t>{0, 0, 0}));
     uint8_t d[255];
     for (uint8_t index : {0, 1, 2}) EXPECT_EQ(get_descriptor(adapter, 3, index, 255, d), -1);
-    EXPECT_EQ(get_descriptor(adapter, 2, 0, 4, d), 4);  // wLength caps the reply
+    EXPECT_EQ(get_descriptor(adapter, 2, 0, 4, d), 4);         // wLength caps the reply
     EXPECT_EQ(adapter.control({0xC0, 0x40, 0, 0, 1}, d), -1);  // no vendor request but 0xA0
 
     // 0xA0 writes and reads internal RAM and reads CPUCS, the 8051 staying held.
@@ -74,7 +75,8 @@ protected:
         ASSERT_TRUE(start_echo(adapter));
     }
     int round_trip(const std::vector<uint8_t>& packet, uint8_t* reply, int length = 64) {
-        if (adapter.bulk_out(0x01, packet.data(), int(packet.size())) != int(packet.size())) return -2;
+        if (adapter.bulk_out(0x01, packet.data(), int(packet.size())) != int(packet.size()))
+            return -2;
         return adapter.bulk_in(0x81, reply, length);
     }
 };
@@ -91,7 +93,7 @@ TEST_F(Echo, RenumeratesWithItsOwnDescriptors) {
     EXPECT_NE(adapter.address(), 0);
 
     uint8_t d[256];
-    EXPECT_EQ(get_descriptor(adapter, 2, 0, 9, d), 9);  // SUDPTR, cut to wLength
+    EXPECT_EQ(get_descriptor(adapter, 2, 0, 9, d), 9);     // SUDPTR, cut to wLength
     EXPECT_EQ(get_descriptor(adapter, 2, 0, 255, d), 39);  // SUDPTR, configuration: wTotalLength
     EXPECT_EQ(get_descriptor(adapter, 3, 1, 255, d), 10);  // SUDPTR, string: bLength
     EXPECT_EQ(string_of(d, 10), "TEST");

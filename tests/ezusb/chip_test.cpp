@@ -30,22 +30,22 @@ bool usbint(Chip& chip) { return chip.cpu().sfr(sfr::EXIF) & EXIF_USBINT; }
 TEST(ChipRegisters, RequestsAreClearedByWritingOneAndRaiseUsbintOnlyWhenEnabled) {
     Chip chip;
     uint8_t data[64] = {};
-    chip.xdata_write(out_bc(1), 0);          // arm EP1 OUT
+    chip.xdata_write(out_bc(1), 0);  // arm EP1 OUT
     ASSERT_TRUE(chip.out_put(1, data, 5));
     EXPECT_EQ(chip.peek(OUT07IRQ), 0x02);
-    EXPECT_FALSE(usbint(chip));               // not enabled
+    EXPECT_FALSE(usbint(chip));  // not enabled
     chip.xdata_write(OUT07IEN, 0x02);
     EXPECT_TRUE(usbint(chip));
 
     chip.cpu().set_sfr(sfr::EXIF, 0);
     uint8_t setup[8] = {0x80, 6, 0, 1, 0, 0, 18, 0};
-    chip.setup_arrived(setup, true);          // SUDAV and SUTOK
+    chip.setup_arrived(setup, true);  // SUDAV and SUTOK
     EXPECT_EQ(chip.peek(USBIRQ), USBIRQ_SUDAV | USBIRQ_SUTOK);
-    chip.xdata_write(USBIRQ, USBIRQ_SUTOK);   // clears that bit alone
+    chip.xdata_write(USBIRQ, USBIRQ_SUTOK);  // clears that bit alone
     EXPECT_EQ(chip.peek(USBIRQ), USBIRQ_SUDAV);
-    chip.xdata_write(OUT07IRQ, 0x01);         // a 1 where nothing is pending: no change
+    chip.xdata_write(OUT07IRQ, 0x01);  // a 1 where nothing is pending: no change
     EXPECT_EQ(chip.peek(OUT07IRQ), 0x02);
-    EXPECT_TRUE(usbint(chip));                // EP1 OUT still pending and enabled
+    EXPECT_TRUE(usbint(chip));  // EP1 OUT still pending and enabled
     chip.cpu().set_sfr(sfr::EXIF, 0);
     chip.xdata_write(OUT07IRQ, 0x02);
     EXPECT_FALSE(usbint(chip));
@@ -58,12 +58,12 @@ TEST(ChipRegisters, AutovectorPutsTheHighestPrioritySlotIntoByte45) {
     chip.xdata_write(IN07IEN, 0x02);
     chip.xdata_write(OUT07IEN, 0x02);
     chip.xdata_write(in_bc(1), 1);
-    ASSERT_EQ(chip.in_take(1, data), 1);      // EP1 IN request
+    ASSERT_EQ(chip.in_take(1, data), 1);  // EP1 IN request
     chip.interrupt_taken(emu::usb_vector);
     EXPECT_EQ(chip.memory()[autovector_byte], 0x00);  // autovectoring off: untouched
 
     chip.xdata_write(USBBAV, 0x01);
-    chip.bus_reset();                         // USB reset outranks EP1 IN
+    chip.bus_reset();  // USB reset outranks EP1 IN
     EXPECT_EQ(chip.peek(IVEC), 0x10);
     chip.interrupt_taken(emu::usb_vector);
     EXPECT_EQ(chip.memory()[autovector_byte], 0x10);
@@ -71,7 +71,7 @@ TEST(ChipRegisters, AutovectorPutsTheHighestPrioritySlotIntoByte45) {
     chip.interrupt_taken(emu::usb_vector);
     EXPECT_EQ(chip.memory()[autovector_byte], 0x20);
     chip.xdata_write(out_bc(1), 0);
-    chip.out_put(1, data, 1);                 // EP1 IN still outranks EP1 OUT
+    chip.out_put(1, data, 1);  // EP1 IN still outranks EP1 OUT
     chip.interrupt_taken(emu::usb_vector);
     EXPECT_EQ(chip.memory()[autovector_byte], 0x20);
     chip.xdata_write(IN07IRQ, 0x02);
@@ -158,49 +158,49 @@ TEST(ChipRegisters, PortPinsFollowDirectionLatchAndTheCartridge) {
     ASSERT_EQ(cart.seen, (std::vector<uint8_t>{7}));  // the lines as they are: pulled up
     EXPECT_EQ(chip.xdata_read(PINSB), 0xFF);
     chip.xdata_write(OUTB, 0x00);
-    EXPECT_EQ(cart.seen.size(), 1u);                   // latch alone drives nothing
+    EXPECT_EQ(cart.seen.size(), 1u);  // latch alone drives nothing
     chip.xdata_write(OEB, 0x07);
     chip.xdata_write(OUTB, 0x04);
     chip.xdata_write(OUTB, 0x06);
-    chip.xdata_write(OUTB, 0x06);                      // no change, no call
+    chip.xdata_write(OUTB, 0x06);  // no change, no call
     chip.xdata_write(OUTB, 0x02);
     EXPECT_EQ(cart.seen, (std::vector<uint8_t>{7, 0, 4, 6, 2}));
-    EXPECT_EQ(chip.xdata_read(PINSB), 0xFA);           // PB3-7 undriven read 1
-    chip.xdata_write(PORTBCFG, 0x02);                  // PB1 to its alternate function:
-    chip.xdata_write(OUTB, 0x00);                      // the latch no longer reaches it
+    EXPECT_EQ(chip.xdata_read(PINSB), 0xFA);  // PB3-7 undriven read 1
+    chip.xdata_write(PORTBCFG, 0x02);         // PB1 to its alternate function:
+    chip.xdata_write(OUTB, 0x00);             // the latch no longer reaches it
     EXPECT_EQ(cart.seen, (std::vector<uint8_t>{7, 0, 4, 6, 2}));
 
-    EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);           // data line not driven: pulled up
+    EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);  // data line not driven: pulled up
     cart.level = 0;
     EXPECT_EQ(chip.xdata_read(PINSC), 0xFE);
     cart.level = 1;
     EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);
     cart.level = 0;
-    chip.xdata_write(OEC, 0x01);                       // the 8051 drives PC0 itself
+    chip.xdata_write(OEC, 0x01);  // the 8051 drives PC0 itself
     chip.xdata_write(OUTC, 0x01);
     EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);
     chip.insert(nullptr);
     chip.xdata_write(OEC, 0x00);
-    EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);           // empty slot
-    chip.xdata_write(PINSC, 0x00);                     // pins are read-only
+    EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);  // empty slot
+    chip.xdata_write(PINSC, 0x00);            // pins are read-only
     EXPECT_EQ(chip.xdata_read(PINSC), 0xFF);
 }
 
 TEST(ChipRegisters, CpucsUsbcsAndTogctl) {
     Chip chip;
     EXPECT_TRUE(chip.held());
-    const uint8_t revision = chip_revision << 4;       // bits 7-4; 2-3 read 0
+    const uint8_t revision = chip_revision << 4;  // bits 7-4; 2-3 read 0
     EXPECT_EQ(chip.xdata_read(CPUCS), revision | 0x01);
-    chip.xdata_write(CPUCS, 0x00);                     // the 8051 cannot release itself
+    chip.xdata_write(CPUCS, 0x00);  // the 8051 cannot release itself
     EXPECT_TRUE(chip.held());
     chip.cpu().set_pc(0x1234);
     ASSERT_TRUE(chip.load_write(CPUCS, 0x00));
     EXPECT_FALSE(chip.held());
-    EXPECT_EQ(chip.cpu().pc(), 0);                     // released: starts at 0
+    EXPECT_EQ(chip.cpu().pc(), 0);  // released: starts at 0
     EXPECT_EQ(chip.xdata_read(CPUCS), revision);
-    EXPECT_TRUE(chip.load_write(0x1B3F, 1));           // the last byte of internal RAM
-    EXPECT_FALSE(chip.load_write(0x1B40, 1));          // nothing decodes above it
-    EXPECT_TRUE(chip.load_write(0x7E40, 1));           // endpoint buffers do
+    EXPECT_TRUE(chip.load_write(0x1B3F, 1));   // the last byte of internal RAM
+    EXPECT_FALSE(chip.load_write(0x1B40, 1));  // nothing decodes above it
+    EXPECT_TRUE(chip.load_write(0x7E40, 1));   // endpoint buffers do
     uint8_t v;
     EXPECT_FALSE(chip.load_read(USBCS, v));
 
@@ -225,13 +225,13 @@ TEST(ChipRegisters, CpucsUsbcsAndTogctl) {
 
     uint8_t data[64] = {};
     chip.xdata_write(in_bc(3), 1);
-    chip.in_take(3, data);                             // one packet: EP3 IN toggle to DATA1
+    chip.in_take(3, data);  // one packet: EP3 IN toggle to DATA1
     chip.xdata_write(TOGCTL, TOGCTL_IO | 3);
     EXPECT_EQ(chip.xdata_read(TOGCTL), TOGCTL_Q | TOGCTL_IO | 3);
     chip.xdata_write(TOGCTL, TOGCTL_IO | 3);
     chip.xdata_write(TOGCTL, TOGCTL_R | TOGCTL_IO | 3);
     EXPECT_EQ(chip.xdata_read(TOGCTL), TOGCTL_IO | 3);
-    chip.xdata_write(TOGCTL, 3);                       // the OUT side is separate
+    chip.xdata_write(TOGCTL, 3);  // the OUT side is separate
     chip.xdata_write(TOGCTL, TOGCTL_S | 3);
     EXPECT_EQ(chip.xdata_read(TOGCTL), TOGCTL_Q | 3);
     chip.xdata_write(TOGCTL, TOGCTL_IO | 3);

@@ -29,7 +29,8 @@ bool start_echo(emu::Adapter& adapter) {
     return adapter.present() && adapter.enumeration() != before;
 }
 
-int get_descriptor(emu::Adapter& adapter, uint8_t type, uint8_t index, uint16_t length, uint8_t* data) {
+int get_descriptor(emu::Adapter& adapter, uint8_t type, uint8_t index, uint16_t length,
+                   uint8_t* data) {
     return adapter.control({0x80, 0x06, uint16_t(type << 8 | index), 0, length}, data);
 }
 

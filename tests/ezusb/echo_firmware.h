@@ -16,7 +16,8 @@ bool download(emu::Adapter& adapter, const std::vector<uint8_t>& image);
 bool start_echo(emu::Adapter& adapter);
 
 // Standard and vendor requests of the tests.
-int get_descriptor(emu::Adapter& adapter, uint8_t type, uint8_t index, uint16_t length, uint8_t* data);
+int get_descriptor(emu::Adapter& adapter, uint8_t type, uint8_t index, uint16_t length,
+                   uint8_t* data);
 std::vector<uint8_t> interrupt_log(emu::Adapter& adapter);  // vendor request 0x52
 
 }  // namespace ezusb_test

@@ -6,39 +6,32 @@
 
 namespace fwtest {
 
-static std::ifstream open_or_throw(const std::string& path)
-{
+static std::ifstream open_or_throw(const std::string& path) {
     std::ifstream in(path);
-    if (!in)
-        throw std::runtime_error("cannot open " + path);
+    if (!in) throw std::runtime_error("cannot open " + path);
     return in;
 }
 
-HexImage read_hex(const std::string& path)
-{
+HexImage read_hex(const std::string& path) {
     std::ifstream in = open_or_throw(path);
     HexImage image;
     image.bytes.assign(65536, -1);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] != ':')
-            continue;
+        if (line.empty() || line[0] != ':') continue;
         auto byte_at = [&](size_t i) { return std::stoi(line.substr(1 + 2 * i, 2), nullptr, 16); };
         int count = byte_at(0);
         unsigned address = static_cast<unsigned>(byte_at(1) << 8 | byte_at(2));
-        if (byte_at(3) == 1)
-            break;
+        if (byte_at(3) == 1) break;
         for (int i = 0; i < count; ++i) {
             image.bytes[address + i] = byte_at(4 + i);
-            if (address + i + 1 > image.end)
-                image.end = address + i + 1;
+            if (address + i + 1 > image.end) image.end = address + i + 1;
         }
     }
     return image;
 }
 
-std::map<std::string, unsigned> read_code_symbols(const std::string& path)
-{
+std::map<std::string, unsigned> read_code_symbols(const std::string& path) {
     std::ifstream in = open_or_throw(path);
     std::map<std::string, unsigned> symbols;
     static const std::regex symbol(R"(^\s*C:\s+([0-9A-Fa-f]{8})\s+(\S+))");
@@ -50,8 +43,7 @@ std::map<std::string, unsigned> read_code_symbols(const std::string& path)
     return symbols;
 }
 
-RamUse read_ram_use(const std::string& path)
-{
+RamUse read_ram_use(const std::string& path) {
     std::ifstream in = open_or_throw(path);
     RamUse use;
     static const std::regex row(R"(^0x[0-9a-f]0:(\|.*\|)\s*$)");
@@ -70,10 +62,10 @@ RamUse read_ram_use(const std::string& path)
             std::string rest = m[1];
             std::regex ws(R"(\s+)");
             for (std::sregex_token_iterator it(rest.begin(), rest.end(), ws, -1), e; it != e; ++it)
-                if (!it->str().empty())
-                    fields.push_back(*it);
+                if (!it->str().empty()) fields.push_back(*it);
             if (fields.size() >= 2)
-                use.external_ram = static_cast<unsigned>(std::stoul(fields[fields.size() - 2], nullptr, 0));
+                use.external_ram =
+                    static_cast<unsigned>(std::stoul(fields[fields.size() - 2], nullptr, 0));
         }
     }
     return use;

@@ -20,9 +20,9 @@ HexImage read_hex(const std::string& path);
 std::map<std::string, unsigned> read_code_symbols(const std::string& path);
 
 struct RamUse {
-    unsigned stack_start = 0;        // first byte of the stack
-    std::vector<std::string> rows;   // the sixteen rows of the internal RAM chart
-    unsigned external_ram = 0;       // bytes of external data memory used
+    unsigned stack_start = 0;       // first byte of the stack
+    std::vector<std::string> rows;  // the sixteen rows of the internal RAM chart
+    unsigned external_ram = 0;      // bytes of external data memory used
 };
 
 RamUse read_ram_use(const std::string& path);

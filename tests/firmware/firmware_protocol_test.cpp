@@ -19,25 +19,21 @@ constexpr uint16_t OUTB_ADDR = 0x7F97;
 
 class FirmwareProtocol : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(fw.start());
         // Port set-up as the host does it before any other exchange.
-        ASSERT_TRUE(fw.send({0x02, PORTBCFG, 0x00, 0x02, OEB, 0xFF, 0x02, PORTCCFG, 0x00,
-                             0x02, OEC, 0x00, 0x02, OUTB, 0x04}));
+        ASSERT_TRUE(fw.send({0x02, PORTBCFG, 0x00, 0x02, OEB, 0xFF, 0x02, PORTCCFG, 0x00, 0x02, OEC,
+                             0x00, 0x02, OUTB, 0x04}));
     }
 
-    std::vector<uint8_t> pattern(size_t n, uint8_t seed)
-    {
+    std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
         std::vector<uint8_t> v(n);
-        for (size_t i = 0; i < n; ++i)
-            v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+        for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
         return v;
     }
 
     // A streamed write as the host sends it: the header, then the data in 64-byte packets.
-    void stream_write(uint32_t address, const std::vector<uint8_t>& data)
-    {
+    void stream_write(uint32_t address, const std::vector<uint8_t>& data) {
         const auto n = static_cast<uint32_t>(data.size());
         ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, uint8_t(address >> 16), uint8_t(address >> 8),
                              uint8_t(address), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)}));
@@ -47,18 +43,15 @@ protected:
                 data.begin() + static_cast<long>(std::min(data.size(), p + 64)))));
     }
 
-    std::vector<ChipCycle> programs()
-    {
+    std::vector<ChipCycle> programs() {
         fw.settle();
         std::vector<ChipCycle> result;
         for (const ChipCycle& c : fw.chip().cycles())
-            if (c.kind == ChipCycle::Kind::page_program)
-                result.push_back(c);
+            if (c.kind == ChipCycle::Kind::page_program) result.push_back(c);
         return result;
     }
 
-    void expect_programs(const std::vector<std::pair<uint32_t, uint32_t>>& expected)
-    {
+    void expect_programs(const std::vector<std::pair<uint32_t, uint32_t>>& expected) {
         const auto got = programs();
         ASSERT_EQ(got.size(), expected.size());
         for (size_t i = 0; i < got.size(); ++i) {
@@ -67,8 +60,7 @@ protected:
         }
     }
 
-    void expect_memory(uint32_t address, const std::vector<uint8_t>& data)
-    {
+    void expect_memory(uint32_t address, const std::vector<uint8_t>& data) {
         fw.settle();
         fw.chip().finish();
         const auto& m = fw.chip().memory();
@@ -76,14 +68,12 @@ protected:
             ASSERT_EQ(m[address + i], data[i]) << "memory at " << address + i;
     }
 
-    uint8_t outb()
-    {
+    uint8_t outb() {
         fw.settle();
         return fw.peek(OUTB_ADDR);
     }
 
-    uint8_t read_outb()
-    {
+    uint8_t read_outb() {
         EXPECT_TRUE(fw.send({0x03, OUTB}));
         auto r = fw.receive();
         EXPECT_EQ(r.size(), 1u);
@@ -95,8 +85,7 @@ protected:
 
 // The next packet may land in the very write that re-arms EP1 OUT: its interrupt
 // request stands and it is executed like any other.
-TEST_F(FirmwareProtocol, APacketLandingAsTheEndpointIsReArmedIsExecuted)
-{
+TEST_F(FirmwareProtocol, APacketLandingAsTheEndpointIsReArmedIsExecuted) {
     emu::UsbFaults worst;
     worst.instant_out = true;
     fw.adapter().set_faults(worst);
@@ -110,8 +99,7 @@ TEST_F(FirmwareProtocol, APacketLandingAsTheEndpointIsReArmedIsExecuted)
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x22}));
 }
 
-TEST_F(FirmwareProtocol, RegisterReadsReplyInOrderAndWritesProduceNoReply)
-{
+TEST_F(FirmwareProtocol, RegisterReadsReplyInOrderAndWritesProduceNoReply) {
     EXPECT_TRUE(fw.send({0x02, OUTB, 0x05}));
     EXPECT_TRUE(fw.nothing_pending());
     EXPECT_EQ(outb(), 0x05);
@@ -122,8 +110,7 @@ TEST_F(FirmwareProtocol, RegisterReadsReplyInOrderAndWritesProduceNoReply)
     EXPECT_TRUE(fw.nothing_pending());
 }
 
-TEST_F(FirmwareProtocol, ZeroAndUnknownBytesAreSkippedOneAtATime)
-{
+TEST_F(FirmwareProtocol, ZeroAndUnknownBytesAreSkippedOneAtATime) {
     EXPECT_TRUE(fw.send(std::vector<uint8_t>(64, 0x00)));
     EXPECT_TRUE(fw.nothing_pending());
 
@@ -131,8 +118,7 @@ TEST_F(FirmwareProtocol, ZeroAndUnknownBytesAreSkippedOneAtATime)
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0xFF, 0x04}));
 }
 
-TEST_F(FirmwareProtocol, BitLevelReadThroughRegistersFollowsThePins)
-{
+TEST_F(FirmwareProtocol, BitLevelReadThroughRegistersFollowsThePins) {
     // RDID clocked by hand: select, 0x9F out bit by bit, 24 bits in.
     fw.chip().finish();
     std::vector<uint8_t> out = {0x02, OUTB, 0x00};
@@ -151,15 +137,13 @@ TEST_F(FirmwareProtocol, BitLevelReadThroughRegistersFollowsThePins)
         ASSERT_TRUE(fw.send(p));
         auto r = fw.receive();
         ASSERT_EQ(r.size(), 8u);
-        for (uint8_t v : r)
-            id = id << 1 | (v & 1);
+        for (uint8_t v : r) id = id << 1 | (v & 1);
     }
     EXPECT_TRUE(fw.send({0x02, OUTB, 0x04}));
     EXPECT_EQ(id, 0x621600u);
 }
 
-TEST_F(FirmwareProtocol, StreamedReadWithoutContinueReturnsOnePacketAndDeselects)
-{
+TEST_F(FirmwareProtocol, StreamedReadWithoutContinueReturnsOnePacketAndDeselects) {
     const auto data = pattern(0x40000, 3);
     fw.chip().fill(data);
     ASSERT_TRUE(fw.send({0x05, OUTB, PINSC, 0x01, 0x23, 0x40, 0x00}));
@@ -169,8 +153,7 @@ TEST_F(FirmwareProtocol, StreamedReadWithoutContinueReturnsOnePacketAndDeselects
     EXPECT_TRUE(fw.nothing_pending()) << "no refill without the continue flag";
 }
 
-TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending)
-{
+TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending) {
     const auto data = pattern(0x40000, 11);
     fw.chip().fill(data);
     ASSERT_TRUE(fw.send({0x05, OUTB, PINSC, 0x02, 0xFF, 0x80, 0x01}));
@@ -193,14 +176,12 @@ TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending)
     EXPECT_EQ(read_outb(), 0x04);
 }
 
-TEST_F(FirmwareProtocol, StreamEndSkipsTheByteAfterItAndGoesOn)
-{
+TEST_F(FirmwareProtocol, StreamEndSkipsTheByteAfterItAndGoesOn) {
     ASSERT_TRUE(fw.send({0x02, OUTB, 0x00, 0x06, 0x03, 0x03, OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
 }
 
-TEST_F(FirmwareProtocol, StreamedWritesBecomePageProgramsOfWholePages)
-{
+TEST_F(FirmwareProtocol, StreamedWritesBecomePageProgramsOfWholePages) {
     const auto one = pattern(1, 1);
     stream_write(0, one);
     expect_programs({{0, 1}});
@@ -227,8 +208,7 @@ TEST_F(FirmwareProtocol, StreamedWritesBecomePageProgramsOfWholePages)
     EXPECT_TRUE(fw.nothing_pending()) << "a streamed write never replies";
 }
 
-TEST_F(FirmwareProtocol, PauseAfterEachPageCoversASlowPageProgram)
-{
+TEST_F(FirmwareProtocol, PauseAfterEachPageCoversASlowPageProgram) {
     // No status register is read: the pause after closing a page must outlast the
     // memory's programming, or the next page's write enable would be ignored.
     fw.chip().set_program_time_us(3000);
@@ -238,16 +218,14 @@ TEST_F(FirmwareProtocol, PauseAfterEachPageCoversASlowPageProgram)
     expect_memory(0x8000, data);
 }
 
-TEST_F(FirmwareProtocol, StreamedWriteCrossesAddress0x10000PageByPage)
-{
+TEST_F(FirmwareProtocol, StreamedWriteCrossesAddress0x10000PageByPage) {
     const auto data = pattern(768, 5);
     stream_write(0xFF00, data);
     expect_programs({{0xFF00, 256}, {0x10000, 256}, {0x10100, 256}});
     expect_memory(0xFF00, data);
 }
 
-TEST_F(FirmwareProtocol, BytesAfterTheLastDataByteAreDiscarded)
-{
+TEST_F(FirmwareProtocol, BytesAfterTheLastDataByteAreDiscarded) {
     ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, 0x00, 0x05, 0x00, 0x00, 0x00, 0x03}));
     // Three data bytes, then what would be a register read and a register write.
     ASSERT_TRUE(fw.send({0x11, 0x22, 0x33, 0x03, OUTB, 0x02, OUTB, 0x00}));
@@ -258,8 +236,7 @@ TEST_F(FirmwareProtocol, BytesAfterTheLastDataByteAreDiscarded)
     EXPECT_EQ(read_outb(), 0x04);
 }
 
-TEST_F(FirmwareProtocol, ChipEraseSendsEnableEraseDisable)
-{
+TEST_F(FirmwareProtocol, ChipEraseSendsEnableEraseDisable) {
     fw.chip().fill(std::vector<uint8_t>(0x40000, 0x00));
     ASSERT_TRUE(fw.send({0x09, OUTB}));
     fw.settle();
@@ -267,20 +244,17 @@ TEST_F(FirmwareProtocol, ChipEraseSendsEnableEraseDisable)
     ASSERT_EQ(fw.chip().cycles().size(), 1u);
     EXPECT_EQ(fw.chip().cycles()[0].kind, ChipCycle::Kind::chip_erase);
     fw.chip().finish();
-    for (uint8_t b : fw.chip().memory())
-        ASSERT_EQ(b, 0xFF);
+    for (uint8_t b : fw.chip().memory()) ASSERT_EQ(b, 0xFF);
     EXPECT_EQ(fw.chip().status(fw.adapter().now_ns()) & 0x02, 0) << "write enable latch cleared";
 }
 
-TEST_F(FirmwareProtocol, StreamedWriteOfLengthZeroLeavesOperationsRunning)
-{
+TEST_F(FirmwareProtocol, StreamedWriteOfLengthZeroLeavesOperationsRunning) {
     ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_EQ(read_outb(), 0x04);
     EXPECT_TRUE(programs().empty());
 }
 
-TEST_F(FirmwareProtocol, UnalignedStreamedWriteSplitsAtPageBoundaries)
-{
+TEST_F(FirmwareProtocol, UnalignedStreamedWriteSplitsAtPageBoundaries) {
     const auto data = pattern(400, 6);
     stream_write(0x1080, data);
     expect_programs({{0x1080, 128}, {0x1100, 256}, {0x1200, 16}});
@@ -291,16 +265,14 @@ TEST_F(FirmwareProtocol, UnalignedStreamedWriteSplitsAtPageBoundaries)
 class FirmwareFresh : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(fw.start()); }
-    uint8_t outb()
-    {
+    uint8_t outb() {
         fw.settle();
         return fw.peek(OUTB_ADDR);
     }
     FirmwareAdapter fw;
 };
 
-TEST_F(FirmwareFresh, StreamEndBeforeAnyBusRegisterDeselectsOnOutb)
-{
+TEST_F(FirmwareFresh, StreamEndBeforeAnyBusRegisterDeselectsOnOutb) {
     const std::vector<uint8_t> head(fw.adapter().memory(), fw.adapter().memory() + 16);
     ASSERT_TRUE(fw.send({0x06}));
     EXPECT_EQ(outb(), 0x04);
@@ -309,8 +281,7 @@ TEST_F(FirmwareFresh, StreamEndBeforeAnyBusRegisterDeselectsOnOutb)
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
 }
 
-TEST_F(FirmwareFresh, OperationCutOffByThePacketEndIsNotExecuted)
-{
+TEST_F(FirmwareFresh, OperationCutOffByThePacketEndIsNotExecuted) {
     ASSERT_TRUE(fw.send({0x02, OUTB, 0x04}));
     // Leaves 0x01 in the packet buffer at offset 4 ...
     ASSERT_TRUE(fw.send({0x00, 0x00, 0x00, 0x00, 0x01}));
@@ -320,12 +291,10 @@ TEST_F(FirmwareFresh, OperationCutOffByThePacketEndIsNotExecuted)
     EXPECT_EQ(outb(), 0x04);
 }
 
-TEST_F(FirmwareFresh, RepliesBeyondOnePacketAreDropped)
-{
+TEST_F(FirmwareFresh, RepliesBeyondOnePacketAreDropped) {
     fw.chip().fill(std::vector<uint8_t>(0x40000, 0x5A));
     std::vector<uint8_t> p = {0x02, OEB, 0xFF, 0x02, OUTB, 0x04, 0x05, OUTB, PINSC, 0, 0, 0, 0};
-    while (p.size() + 2 <= 64)
-        p.insert(p.end(), {0x03, OUTB});
+    while (p.size() + 2 <= 64) p.insert(p.end(), {0x03, OUTB});
     const uint8_t next_buffer = fw.peek(0x7EC0);
     ASSERT_TRUE(fw.send(p));
     EXPECT_EQ(fw.receive(), std::vector<uint8_t>(64, 0x5A));
@@ -336,8 +305,7 @@ TEST_F(FirmwareFresh, RepliesBeyondOnePacketAreDropped)
 // OP_SAVE_PREFIX answers with one byte and sends the memory commands of the streams
 // that the next packet starts behind a 00h prefix, with the pauses of an infrared
 // cartridge's transceiver; the streams of any later packet go without it.
-TEST_F(FirmwareProtocol, SavePrefixSendsTheNextPacketsStreamsThroughATransceiver)
-{
+TEST_F(FirmwareProtocol, SavePrefixSendsTheNextPacketsStreamsThroughATransceiver) {
     std::vector<uint8_t> contents(0x40000, 0xFF);
     const std::vector<uint8_t> data = pattern(300, 5);
     std::copy(data.begin(), data.end(), contents.begin() + 0x100);

@@ -19,11 +19,9 @@ constexpr uint16_t EP0CS = 0x7FB4, IN1CS = 0x7FB6, OUT2CS = 0x7FC8, TOGCTL = 0x7
 constexpr uint8_t IN0BSY = 0x04;
 
 // OUTnCS bit 1: the endpoint is armed for its next packet.
-bool out_endpoints_armed(const FirmwareAdapter& fw)
-{
+bool out_endpoints_armed(const FirmwareAdapter& fw) {
     for (uint16_t n = 1; n <= 7; ++n)
-        if (!(fw.peek(uint16_t(0x7FC4 + 2 * n)) & 0x02))
-            return false;
+        if (!(fw.peek(uint16_t(0x7FC4 + 2 * n)) & 0x02)) return false;
     return true;
 }
 
@@ -32,14 +30,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(fw.start()); }
 
     Bytes get_descriptor(uint8_t type, uint8_t index, uint16_t length, uint16_t language = 0,
-                         int* result = nullptr, uint8_t request_type = 0x80)
-    {
+                         int* result = nullptr, uint8_t request_type = 0x80) {
         return fw.control_in(request_type, 0x06, uint16_t(type << 8 | index), language, length,
                              result);
     }
 
-    bool stalls_in(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index)
-    {
+    bool stalls_in(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index) {
         int result = 0;
         fw.control_in(request_type, request, value, index, 2, &result);
         return result < 0;
@@ -48,8 +44,7 @@ protected:
     FirmwareAdapter fw;
 };
 
-TEST_F(FirmwareUsb, ComesBackAsItsOwnDeviceAfterLeavingTheBus)
-{
+TEST_F(FirmwareUsb, ComesBackAsItsOwnDeviceAfterLeavingTheBus) {
     EXPECT_GE(fw.detached_ns(), 1500 * ms);
     EXPECT_GE(fw.restart_ns(), 1500 * ms);
     EXPECT_LT(fw.restart_ns(), 3000 * ms);
@@ -71,8 +66,7 @@ TEST_F(FirmwareUsb, ComesBackAsItsOwnDeviceAfterLeavingTheBus)
     EXPECT_TRUE(out_endpoints_armed(fw)) << "the enumeration's bus reset arms OUT 1-7";
 }
 
-TEST_F(FirmwareUsb, StringDescriptorsFollowTheRequestedLength)
-{
+TEST_F(FirmwareUsb, StringDescriptorsFollowTheRequestedLength) {
     EXPECT_EQ(get_descriptor(3, 0, 255), (Bytes{0x04, 0x03, 0x09, 0x04}));
     EXPECT_EQ(get_descriptor(3, 1, 2), (Bytes{0x0A, 0x03}));
     EXPECT_EQ(get_descriptor(3, 1, 256).size(), 10u);
@@ -86,8 +80,7 @@ TEST_F(FirmwareUsb, StringDescriptorsFollowTheRequestedLength)
 // A reply ends at wLength or at a short packet; only a full last packet short of wLength
 // is followed by a zero-length one. Nothing stays armed on endpoint 0 afterwards, where
 // a chip might send it as the next request's data.
-TEST_F(FirmwareUsb, StringRepliesLeaveNothingArmedOnEndpointZero)
-{
+TEST_F(FirmwareUsb, StringRepliesLeaveNothingArmedOnEndpointZero) {
     EXPECT_EQ(get_descriptor(3, 1, 255).size(), 10u);
     EXPECT_FALSE(fw.peek(EP0CS) & IN0BSY);
 
@@ -107,15 +100,13 @@ TEST_F(FirmwareUsb, StringRepliesLeaveNothingArmedOnEndpointZero)
 
 // A host that gives a transfer up sends the next setup packet at once: that request is
 // served, with a status stage of its own.
-TEST_F(FirmwareUsb, ASetupPacketDuringAnAbandonedTransferIsServed)
-{
+TEST_F(FirmwareUsb, ASetupPacketDuringAnAbandonedTransferIsServed) {
     fw.adapter().abandon_control({0x80, 0x06, 0x0301, 0, 255});
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
     EXPECT_EQ(get_descriptor(3, 2, 255).size(), 10u);
 }
 
-TEST_F(FirmwareUsb, DescriptorsTheChipSendsFromTheBlock)
-{
+TEST_F(FirmwareUsb, DescriptorsTheChipSendsFromTheBlock) {
     const Bytes device = get_descriptor(1, 0, 64);
     EXPECT_EQ(device, fw.adapter().device_descriptor());
     const Bytes config = get_descriptor(2, 0, 255);
@@ -125,8 +116,7 @@ TEST_F(FirmwareUsb, DescriptorsTheChipSendsFromTheBlock)
     EXPECT_EQ(get_descriptor(2, 0, 9).size(), 9u);
 }
 
-TEST_F(FirmwareUsb, UnservableRequestsStall)
-{
+TEST_F(FirmwareUsb, UnservableRequestsStall) {
     int result = 0;
     get_descriptor(3, 3, 255, 0, &result);
     EXPECT_EQ(result, -1) << "string 3";
@@ -137,15 +127,15 @@ TEST_F(FirmwareUsb, UnservableRequestsStall)
     EXPECT_TRUE(stalls_in(0xC0, 0x40, 0, 0)) << "vendor request 0x40";
     EXPECT_TRUE(stalls_in(0x83, 0x00, 0, 0)) << "GET_STATUS of recipient 'other'";
     EXPECT_EQ(fw.control_out(0x00, 0x03, 2, 0), -1) << "SET_FEATURE test mode of the device";
-    EXPECT_EQ(fw.control_out(0x02, 0x01, 1, 0x81), -1) << "CLEAR_FEATURE of an unknown endpoint feature";
+    EXPECT_EQ(fw.control_out(0x02, 0x01, 1, 0x81), -1)
+        << "CLEAR_FEATURE of an unknown endpoint feature";
     EXPECT_EQ(fw.control_out(0x00, 0x07, 0, 0), -1) << "SET_DESCRIPTOR";
 
     // A stall leaves endpoint 0 working.
     EXPECT_EQ(get_descriptor(3, 0, 4).size(), 4u);
 }
 
-TEST_F(FirmwareUsb, StatusAndRemoteWakeupFeature)
-{
+TEST_F(FirmwareUsb, StatusAndRemoteWakeupFeature) {
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
     EXPECT_EQ(fw.control_in(0x81, 0x00, 0, 0, 2), (Bytes{0x00, 0x00}));
     EXPECT_EQ(fw.control_out(0x00, 0x01, 1, 0), 0);
@@ -157,8 +147,7 @@ TEST_F(FirmwareUsb, StatusAndRemoteWakeupFeature)
     EXPECT_EQ(fw.control_out(0x01, 0x03, 0, 0), 0);
 }
 
-TEST_F(FirmwareUsb, EndpointHaltSetReportedAndCleared)
-{
+TEST_F(FirmwareUsb, EndpointHaltSetReportedAndCleared) {
     EXPECT_EQ(fw.control_out(0x02, 0x03, 0, 0x81), 0);
     EXPECT_EQ(fw.peek(IN1CS) & 0x01, 0x01);
     EXPECT_EQ(fw.control_in(0x82, 0x00, 0, 0x81, 2), (Bytes{0x01, 0x00}));
@@ -178,8 +167,7 @@ TEST_F(FirmwareUsb, EndpointHaltSetReportedAndCleared)
     EXPECT_EQ(fw.control_in(0x82, 0x00, 0, 0x80, 2), (Bytes{0x00, 0x00}));
 }
 
-TEST_F(FirmwareUsb, ConfigurationAndInterfaceValuesAreKeptAsSet)
-{
+TEST_F(FirmwareUsb, ConfigurationAndInterfaceValuesAreKeptAsSet) {
     EXPECT_EQ(fw.control_in(0x80, 0x08, 0, 0, 1), (Bytes{0x01})) << "set by the enumeration";
     EXPECT_EQ(fw.control_out(0x00, 0x09, 5, 0), 0);
     EXPECT_EQ(fw.control_in(0x80, 0x08, 0, 0, 1), (Bytes{0x05}));
@@ -191,8 +179,7 @@ TEST_F(FirmwareUsb, ConfigurationAndInterfaceValuesAreKeptAsSet)
     EXPECT_EQ(fw.receive(), (Bytes{0x04}));
 }
 
-TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface)
-{
+TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface) {
     ASSERT_EQ(fw.control_out(0x00, 0x09, 5, 0), 0);
     ASSERT_EQ(fw.control_out(0x01, 0x0B, 2, 0), 0);
     fw.adapter().bus_reset();
@@ -205,8 +192,7 @@ TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface)
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
-TEST_F(FirmwareUsb, SuspendAndResume)
-{
+TEST_F(FirmwareUsb, SuspendAndResume) {
     fw.adapter().suspend();
     fw.adapter().sleep_ns(10 * ms);
     EXPECT_TRUE(fw.adapter().suspended());
@@ -218,8 +204,7 @@ TEST_F(FirmwareUsb, SuspendAndResume)
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
-TEST_F(FirmwareUsb, WakeupPinResumesTheBusOnlyWhenPermitted)
-{
+TEST_F(FirmwareUsb, WakeupPinResumesTheBusOnlyWhenPermitted) {
     EXPECT_EQ(fw.control_out(0x00, 0x01, 1, 0), 0);  // remote wake-up off
     fw.adapter().suspend();
     fw.adapter().sleep_ns(10 * ms);
@@ -240,8 +225,7 @@ TEST_F(FirmwareUsb, WakeupPinResumesTheBusOnlyWhenPermitted)
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
 }
 
-TEST_F(FirmwareUsb, TrafficOnUnusedEndpointsDoesNotDisturbTheProtocol)
-{
+TEST_F(FirmwareUsb, TrafficOnUnusedEndpointsDoesNotDisturbTheProtocol) {
     const uint8_t junk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(fw.adapter().bulk_out(0x02, junk, 8), 8);
     EXPECT_EQ(fw.adapter().bulk_out(0x07, junk, 8), 8);

@@ -10,20 +10,17 @@
 
 namespace {
 
-const fwtest::HexImage& hex()
-{
+const fwtest::HexImage& hex() {
     static const fwtest::HexImage image = fwtest::read_hex(FIRMWARE_IHX);
     return image;
 }
 
-const std::map<std::string, unsigned>& symbols()
-{
+const std::map<std::string, unsigned>& symbols() {
     static const auto map = fwtest::read_code_symbols(FIRMWARE_MAP);
     return map;
 }
 
-unsigned symbol(const std::string& name)
-{
+unsigned symbol(const std::string& name) {
     auto it = symbols().find(name);
     if (it == symbols().end()) {
         ADD_FAILURE() << "no symbol " << name << " in the link map";
@@ -33,15 +30,12 @@ unsigned symbol(const std::string& name)
 }
 
 // Target of the long jump (0x02 hi lo) at address a, or ~0u when there is none.
-unsigned ljmp_target(unsigned a)
-{
-    if (firmware_image[a] != 0x02)
-        return ~0u;
+unsigned ljmp_target(unsigned a) {
+    if (firmware_image[a] != 0x02) return ~0u;
     return static_cast<unsigned>(firmware_image[a + 1] << 8 | firmware_image[a + 2]);
 }
 
-std::vector<uint8_t> expected_descriptor_block()
-{
+std::vector<uint8_t> expected_descriptor_block() {
     std::vector<uint8_t> b = {0x12, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x47,
                               0x05, 0x02, 0x10, 0x01, 0x00, 0x01, 0x02, 0x00, 0x01,
                               0x09, 0x02, 0x74, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x00,
@@ -49,11 +43,9 @@ std::vector<uint8_t> expected_descriptor_block()
     auto endpoint = [&](uint8_t address, uint8_t attributes, uint8_t interval) {
         b.insert(b.end(), {0x07, 0x05, address, attributes, 0x40, 0x00, interval});
     };
-    for (uint8_t n = 1; n <= 7; ++n)
-        endpoint(n, 0x02, 0);
+    for (uint8_t n = 1; n <= 7; ++n) endpoint(n, 0x02, 0);
     endpoint(0x81, 0x03, 1);
-    for (uint8_t n = 2; n <= 7; ++n)
-        endpoint(static_cast<uint8_t>(0x80 | n), 0x02, 0);
+    for (uint8_t n = 2; n <= 7; ++n) endpoint(static_cast<uint8_t>(0x80 | n), 0x02, 0);
     b.insert(b.end(), {0x04, 0x03, 0x09, 0x04});
     b.insert(b.end(), {0x0A, 0x03, 'Z', 0, 'E', 0, 'M', 0, 'A', 0});
     b.insert(b.end(), {0x0A, 0x03, 'Z', 0, '1', 0, '0', 0, '0', 0});
@@ -61,8 +53,7 @@ std::vector<uint8_t> expected_descriptor_block()
     return b;
 }
 
-TEST(FirmwareImage, HoldsTheLinkedFirmwareThenTheFilling)
-{
+TEST(FirmwareImage, HoldsTheLinkedFirmwareThenTheFilling) {
     static_assert(sizeof(firmware_image) == 4096, "the image is 4096 bytes");
     const auto& h = hex();
     ASSERT_GT(h.end, 0x0158u);
@@ -80,8 +71,7 @@ TEST(FirmwareImage, HoldsTheLinkedFirmwareThenTheFilling)
     RecordProperty("firmware_bytes", static_cast<int>(h.end));
 }
 
-TEST(FirmwareImage, VectorsLeadToStartupResumeAndAutovectorTable)
-{
+TEST(FirmwareImage, VectorsLeadToStartupResumeAndAutovectorTable) {
     const unsigned startup = ljmp_target(0x0000);
     ASSERT_NE(startup, ~0u);
     EXPECT_EQ(ljmp_target(0x0033), symbol("_resume_isr"));
@@ -99,16 +89,32 @@ TEST(FirmwareImage, VectorsLeadToStartupResumeAndAutovectorTable)
     EXPECT_EQ(ljmp_target(startup + 9), symbol("_firmware_main"));
 }
 
-TEST(FirmwareImage, AutovectorSlotsJumpToTheirHandlers)
-{
+TEST(FirmwareImage, AutovectorSlotsJumpToTheirHandlers) {
     const unsigned table = ljmp_target(0x0043);
     ASSERT_LT(table + 22 * 4, 4096u);
     const unsigned idle = symbol("_idle_endpoint_isr");
-    const unsigned handlers[22] = {
-        symbol("_sudav_isr"), symbol("_sof_isr"), symbol("_sutok_isr"), symbol("_suspend_isr"),
-        symbol("_usb_reset_isr"), 0 /* reserved */, idle, idle,
-        symbol("_ep1_in_isr"), symbol("_ep1_out_isr"),
-        idle, idle, idle, idle, idle, idle, idle, idle, idle, idle, idle, idle};
+    const unsigned handlers[22] = {symbol("_sudav_isr"),
+                                   symbol("_sof_isr"),
+                                   symbol("_sutok_isr"),
+                                   symbol("_suspend_isr"),
+                                   symbol("_usb_reset_isr"),
+                                   0 /* reserved */,
+                                   idle,
+                                   idle,
+                                   symbol("_ep1_in_isr"),
+                                   symbol("_ep1_out_isr"),
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle,
+                                   idle};
     for (unsigned slot = 0; slot < 22; ++slot) {
         const unsigned a = table + 4 * slot;
         SCOPED_TRACE("slot offset " + std::to_string(4 * slot));
@@ -123,8 +129,7 @@ TEST(FirmwareImage, AutovectorSlotsJumpToTheirHandlers)
     }
 }
 
-TEST(FirmwareImage, DescriptorBlockByteForByte)
-{
+TEST(FirmwareImage, DescriptorBlockByteForByte) {
     const std::vector<uint8_t> expected = expected_descriptor_block();
     ASSERT_EQ(expected.size(), 160u);
     const unsigned block = symbol("_device_descriptor");
@@ -135,8 +140,7 @@ TEST(FirmwareImage, DescriptorBlockByteForByte)
     EXPECT_EQ(symbol("_string_descriptor0"), block + 18 + 116);
 }
 
-TEST(FirmwareImage, VariablesStayInLowerRamBelowTheStack)
-{
+TEST(FirmwareImage, VariablesStayInLowerRamBelowTheStack) {
     const fwtest::RamUse ram = fwtest::read_ram_use(FIRMWARE_MEM);
     ASSERT_EQ(ram.rows.size(), 16u);
     ASSERT_GT(ram.stack_start, 0x08u);

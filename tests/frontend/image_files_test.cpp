@@ -35,8 +35,8 @@ std::string load(const std::string& path) {
 }
 
 std::string loaded_messages(const std::string& path, bool text) {
-    return std::string(text ? "テキストファイル(" : "バイナリファイル(") + path + ")を読み込みます" +
-           NEWLINE + "ファイル(" + path + ")を読み込みました" + NEWLINE;
+    return std::string(text ? "テキストファイル(" : "バイナリファイル(") + path +
+           ")を読み込みます" + NEWLINE + "ファイル(" + path + ")を読み込みました" + NEWLINE;
 }
 
 bool all_erased_from(int offset) {
@@ -83,7 +83,8 @@ TEST_P(RoundTrip, WrittenFilesHaveTheExactFormatAndLoadBack) {
     }
 
     std::string expected;
-    for (int address = 0; address < size; address += 16) expected += row_of(address, &data[address]);
+    for (int address = 0; address < size; address += 16)
+        expected += row_of(address, &data[address]);
     expected += "\r\n";
     std::string text = read_file(dump);
     EXPECT_EQ(text, expected);
@@ -135,7 +136,8 @@ TEST(WriteFiles, PassOverLeftoversOfEarlierRuns) {
     std::vector<std::string> leftovers = {name + ".tmp"};
     for (int n = 1; n <= 40; ++n) {
         leftovers.push_back(name + ".tmp" + std::to_string(n));
-        leftovers.push_back(name + ".tmp" + std::to_string(process_number()) + "-" + std::to_string(n));
+        leftovers.push_back(name + ".tmp" + std::to_string(process_number()) + "-" +
+                            std::to_string(n));
     }
     for (const std::string& leftover : leftovers) write_file(leftover, "0000 01\r\n");
     const unsigned char bytes[1] = {0x5A};
@@ -144,7 +146,8 @@ TEST(WriteFiles, PassOverLeftoversOfEarlierRuns) {
         commit_written_files();
     }
     EXPECT_EQ(read_file(name), "0000 5A\r\n");
-    for (const std::string& leftover : leftovers) EXPECT_EQ(read_file(leftover), "0000 01\r\n") << leftover;
+    for (const std::string& leftover : leftovers)
+        EXPECT_EQ(read_file(leftover), "0000 01\r\n") << leftover;
 }
 
 TEST(LoadTextDump, TakesRowsInAnyOrderAndLeavesTheRestErased) {

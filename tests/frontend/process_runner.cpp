@@ -33,7 +33,8 @@ ProcessResult run_pelkat(const std::string& folder, const std::vector<std::strin
     ProcessResult result{"", -1};
     char buffer[4096];
     ssize_t n;
-    while ((n = read(output[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
+    while ((n = read(output[0], buffer, sizeof buffer)) > 0)
+        result.output.append(buffer, static_cast<size_t>(n));
     close(output[0]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -15,8 +15,12 @@ const std::string PROMPT = "[ 何かキーを押して下さい ]\n";
 const std::string NOT_FOUND = "Error: ファイルが見つかりません(";
 const std::string NO_ADAPTER = "Error: EZ-USBが見つかりませんでした\n";
 
-std::string reading_text(const std::string& name) { return "テキストファイル(" + name + ")を読み込みます\n"; }
-std::string reading_binary(const std::string& name) { return "バイナリファイル(" + name + ")を読み込みます\n"; }
+std::string reading_text(const std::string& name) {
+    return "テキストファイル(" + name + ")を読み込みます\n";
+}
+std::string reading_binary(const std::string& name) {
+    return "バイナリファイル(" + name + ")を読み込みます\n";
+}
 std::string loaded(const std::string& name) { return "ファイル(" + name + ")を読み込みました\n"; }
 
 std::string row(const std::string& address) {
@@ -50,8 +54,10 @@ TEST(PelkatProcess, WithoutAnAdapterEveryRunEndsAfterItsFileStage) {
     expect_run(dir, {}, NO_ADAPTER + PROMPT, 0);
     expect_run(dir, {"-e"}, NO_ADAPTER + PROMPT, 0);
     expect_run(dir, {"-E"}, NO_ADAPTER + PROMPT, 0);
-    expect_run(dir, {"game.txt"}, reading_text("game.txt") + loaded("game.txt") + NO_ADAPTER + PROMPT, 0);
-    expect_run(dir, {"game.sav"}, reading_binary("game.sav") + loaded("game.sav") + NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"game.txt"},
+               reading_text("game.txt") + loaded("game.txt") + NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"game.sav"},
+               reading_binary("game.sav") + loaded("game.sav") + NO_ADAPTER + PROMPT, 0);
     // A backslash is an ordinary character on POSIX; a slash leads into a folder.
     write_file(dir + "a\\backup.txt", row("0000"));
     expect_run(dir, {"a\\backup.txt"},
@@ -59,13 +65,16 @@ TEST(PelkatProcess, WithoutAnAdapterEveryRunEndsAfterItsFileStage) {
     make_folder(dir + "saves");
     write_file(dir + "saves/BACKUP.TXT", row("0000"));
     expect_run(dir, {"saves/BACKUP.TXT"},
-               reading_text("saves/BACKUP.TXT") + loaded("saves/BACKUP.TXT") + NO_ADAPTER + PROMPT, 0);
+               reading_text("saves/BACKUP.TXT") + loaded("saves/BACKUP.TXT") + NO_ADAPTER + PROMPT,
+               0);
 }
 
 TEST(PelkatProcess, RefusesNamesTheBackupWouldOverwrite) {
     std::string dir = scratch_folder();
-    const std::string txt = "Error: ファイル名backup.txtはリネームしてから使ってください\n" + PROMPT;
-    const std::string sav = "Error: ファイル名backup.savはリネームしてから使ってください\n" + PROMPT;
+    const std::string txt =
+        "Error: ファイル名backup.txtはリネームしてから使ってください\n" + PROMPT;
+    const std::string sav =
+        "Error: ファイル名backup.savはリネームしてから使ってください\n" + PROMPT;
     expect_run(dir, {"backup.txt"}, txt, 1);
     expect_run(dir, {"backup.sav"}, sav, 1);
     expect_run(dir, {"saves/backup.txt"}, txt, 1);
@@ -80,16 +89,20 @@ TEST(PelkatProcess, RefusesNamesTheBackupWouldOverwrite) {
 TEST(PelkatProcess, ReportsInputFilesThatCannotBeRead) {
     std::string dir = scratch_folder();
     make_folder(dir + "folder.sav");
-    expect_run(dir, {"missing.txt"}, reading_text("missing.txt") + NOT_FOUND + "missing.txt)\n" + PROMPT, 1);
-    expect_run(dir, {"missing.sav"}, reading_binary("missing.sav") + NOT_FOUND + "missing.sav)\n" + PROMPT, 1);
+    expect_run(dir, {"missing.txt"},
+               reading_text("missing.txt") + NOT_FOUND + "missing.txt)\n" + PROMPT, 1);
+    expect_run(dir, {"missing.sav"},
+               reading_binary("missing.sav") + NOT_FOUND + "missing.sav)\n" + PROMPT, 1);
     // Other names are opened first to look at their content.
     expect_run(dir, {"-erase"}, NOT_FOUND + "-erase)\n" + PROMPT, 1);
     expect_run(dir, {""}, NOT_FOUND + ")\n" + PROMPT, 1);
-    expect_run(dir, {"folder.sav"}, reading_binary("folder.sav") + NOT_FOUND + "folder.sav)\n" + PROMPT, 1);
+    expect_run(dir, {"folder.sav"},
+               reading_binary("folder.sav") + NOT_FOUND + "folder.sav)\n" + PROMPT, 1);
     expect_run(dir, {"saves"}, NOT_FOUND + "saves)\n" + PROMPT, 1);
 
     write_file(dir + "big.sav", std::string(0x800001, '\0'));
-    expect_run(dir, {"big.sav"}, reading_binary("big.sav") + "Error: ファイルが大き過ぎです(8388609)\n" + PROMPT, 1);
+    expect_run(dir, {"big.sav"},
+               reading_binary("big.sav") + "Error: ファイルが大き過ぎです(8388609)\n" + PROMPT, 1);
 }
 
 TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
@@ -103,11 +116,13 @@ TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
     const Case cases[] = {
         {"0000 01\r\n", "ファイルの形式が違います(2)"},
         {good + " " + good, "ファイルの形式が違います(18)"},
-        {"0010  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(18)"},
+        {"0010  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n",
+         "ファイルの形式が違います(18)"},
         {body + " \r\n", "ファイルの形式が違います(18)"},
         {good + body, "ファイルの形式が違います(16)"},
         {good + "\r\n   \r\n", "ファイルの形式が違います(4)"},
-        {"0000 ZZ 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(17)"},
+        {"0000 ZZ 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n",
+         "ファイルの形式が違います(17)"},
         {"0000  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n", "ファイルの形式が違います(17)"},
         {good + row("7FFFF1"), "アドレスが大き過ぎです(8388593)"},
         {row("800000"), "アドレスが大き過ぎです(8388608)"},
@@ -115,8 +130,10 @@ TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
     };
     for (const Case& c : cases) {
         write_file(dir + "bad.txt", c.content);
-        expect_run(dir, {"bad.txt"}, reading_text("bad.txt") + "Error: " + c.message + "\n" + PROMPT, 1);
+        expect_run(dir, {"bad.txt"},
+                   reading_text("bad.txt") + "Error: " + c.message + "\n" + PROMPT, 1);
     }
     write_file(dir + "edge.txt", row("7FFFF0"));
-    expect_run(dir, {"edge.txt"}, reading_text("edge.txt") + loaded("edge.txt") + NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"edge.txt"},
+               reading_text("edge.txt") + loaded("edge.txt") + NO_ADAPTER + PROMPT, 0);
 }

@@ -6,24 +6,24 @@
 // Everything written to standard output (file descriptor 1) while it lives. On Windows
 // the capture file is in text mode, as a console or pipe is, so a newline arrives as CR LF.
 class CapturedStdout {
-  public:
+public:
     CapturedStdout();
     ~CapturedStdout();
     // Ends the capture (if still running) and returns the bytes.
     std::string text();
 
-  private:
+private:
     std::string path_;
     int saved_ = -1;
 };
 
 // Standard input (file descriptor 0) reads the given bytes while it lives.
 class FedStdin {
-  public:
+public:
     explicit FedStdin(const std::string& bytes);
     ~FedStdin();
 
-  private:
+private:
     std::string path_;
     int saved_ = -1;
 };

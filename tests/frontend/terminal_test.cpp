@@ -29,7 +29,9 @@ std::string read_until(int master, const std::string& end) {
     char buffer[1024];
     pollfd p{master, POLLIN, 0};
     for (int waited = 0; waited < 5000; waited += 10) {
-        if (text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0) break;
+        if (text.size() >= end.size() &&
+            text.compare(text.size() - end.size(), end.size(), end) == 0)
+            break;
         if (poll(&p, 1, 10) <= 0) continue;
         ssize_t n = read(master, buffer, sizeof buffer);
         if (n <= 0) break;
@@ -112,9 +114,10 @@ TEST(PelkatTerminal, ShowsShiftJisAsUtf8UnderAUtf8Locale) {
 
 TEST(PelkatTerminal, LeavesTheBytesAloneUnderOtherLocales) {
     TerminalRun run = run_on_terminal("C", "backup.sav");
-    EXPECT_EQ(run.output, "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n"
-                          "Error: ファイル名backup.savはリネームしてから使ってください\n"
-                          "[ 何かキーを押して下さい ]\n");
+    EXPECT_EQ(run.output,
+              "<<< Pelkat Ver1.3 by T.Quelm >>>\n\n"
+              "Error: ファイル名backup.savはリネームしてから使ってください\n"
+              "[ 何かキーを押して下さい ]\n");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(run.echo_restored);
 }

@@ -20,8 +20,10 @@ std::string text_of(const std::string& name) {
 // "25 ms", "0.5 s": seconds from half a second on.
 std::string time_text(uint64_t ns) {
     char text[32];
-    if (ns >= 500000000) std::snprintf(text, sizeof text, "%g s", double(ns) / 1e9);
-    else std::snprintf(text, sizeof text, "%g ms", double(ns) / 1e6);
+    if (ns >= 500000000)
+        std::snprintf(text, sizeof text, "%g s", double(ns) / 1e9);
+    else
+        std::snprintf(text, sizeof text, "%g ms", double(ns) / 1e6);
     return text;
 }
 
@@ -39,7 +41,8 @@ TEST(ChipLists, TheReadmeAndTheManPagesNameEveryChipOfTheTable) {
     const std::string tool_page = text_of("packaging/pelkat.1.in");
     size_t section = readme.find("### Supported parts");
     ASSERT_NE(section, std::string::npos);
-    const std::string table = readme.substr(section, readme.find("\n\n", readme.find("\n|", section)) - section);
+    const std::string table =
+        readme.substr(section, readme.find("\n\n", readme.find("\n|", section)) - section);
 
     int chips = 0;
     for (const emu::ChipInfo& chip : emu::chip_table()) {
@@ -51,9 +54,10 @@ TEST(ChipLists, TheReadmeAndTheManPagesNameEveryChipOfTheTable) {
         ASSERT_NE(at, std::string::npos);
         const std::string row = table.substr(at + 1, table.find('\n', at + 1) - at - 1) + "\n";
         const emu::EraseInstruction* sector = emu::erase_instruction(chip, 0xD8);
-        std::vector<std::string> cells = {size, "`" + name + "`" + (chip.infrared ? ", `ir-" + name + "`" : ""),
-                                          std::to_string(chip.page) + " B", range_text(chip.program),
-                                          sector ? range_text(sector->time) : "-"};
+        std::vector<std::string> cells = {
+            size, "`" + name + "`" + (chip.infrared ? ", `ir-" + name + "`" : ""),
+            std::to_string(chip.page) + " B", range_text(chip.program),
+            sector ? range_text(sector->time) : "-"};
         if (chip.flash) {
             char id[32];
             std::snprintf(id, sizeof id, "identification %06X", chip.id);
@@ -64,17 +68,21 @@ TEST(ChipLists, TheReadmeAndTheManPagesNameEveryChipOfTheTable) {
         }
 
         const std::string kind = chip.flash ? "FLASH" : "EEPROM";
-        EXPECT_NE(emu_page.find(".B " + name + "\n" + vendor + " " + part + ", " + kind + ", " + size + "\n"),
+        EXPECT_NE(emu_page.find(".B " + name + "\n" + vendor + " " + part + ", " + kind + ", " +
+                                size + "\n"),
                   std::string::npos);
         if (chip.infrared) {
-            EXPECT_NE(emu_page.find(".B ir\\-" + name + "\n" + part + " behind an infrared transceiver, " + size),
+            EXPECT_NE(emu_page.find(".B ir\\-" + name + "\n" + part +
+                                    " behind an infrared transceiver, " + size),
                       std::string::npos);
         }
-        EXPECT_NE(tool_page.find(".B " + part + "\n" + vendor + ", serial " + kind + ", " + size + "\n"),
-                  std::string::npos);
+        EXPECT_NE(
+            tool_page.find(".B " + part + "\n" + vendor + ", serial " + kind + ", " + size + "\n"),
+            std::string::npos);
     }
     int rows = 0;
-    for (size_t at = table.find("\n| "); at != std::string::npos; at = table.find("\n| ", at + 1)) ++rows;
+    for (size_t at = table.find("\n| "); at != std::string::npos; at = table.find("\n| ", at + 1))
+        ++rows;
     EXPECT_EQ(rows - 1, chips) << "rows besides the header";
 }
 

@@ -45,10 +45,18 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
     EXPECT_TRUE(d.tool_args.empty());
 
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-             {"--chip", "m95080"}, {"--chip"}, {"--cart="}, {"--bogus"}, {"game.sav"},
-             {"--chip", "none", "--cart", "x"}, {"--chip", "none", "--fault", "erase-hang"},
-             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"}, {"--timing", "fast"},
-             {"--chip", "ir-m95040"}, {"--chip", "ir-none"}, {"--chip", "ir-"}}) {
+             {"--chip", "m95080"},
+             {"--chip"},
+             {"--cart="},
+             {"--bogus"},
+             {"game.sav"},
+             {"--chip", "none", "--cart", "x"},
+             {"--chip", "none", "--fault", "erase-hang"},
+             {"--chip", "m95040", "--fault", "stuck-bits=0x200:1"},
+             {"--timing", "fast"},
+             {"--chip", "ir-m95040"},
+             {"--chip", "ir-none"},
+             {"--chip", "ir-"}}) {
         Options b;
         std::string message;
         EXPECT_FALSE(parse(bad, b, message)) << bad[0];
@@ -59,9 +67,9 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
 TEST(LauncherOptions, EveryFaultSpelling) {
     FaultSet f;
     std::string error;
-    for (const char* spec : {"usb-fail=12", "usb-fail-once=0x10", "no-return", "unplug=5", "data-in=0",
-                             "pull=250", "stuck-bits=0x1FF:0x81", "stuck-bits=16:2", "erase-hang",
-                             "slow-program=4000", "kill=0x20"})
+    for (const char* spec : {"usb-fail=12", "usb-fail-once=0x10", "no-return", "unplug=5",
+                             "data-in=0", "pull=250", "stuck-bits=0x1FF:0x81", "stuck-bits=16:2",
+                             "erase-hang", "slow-program=4000", "kill=0x20"})
         ASSERT_TRUE(emu_launcher::parse_fault(spec, f, error)) << spec << ": " << error;
     EXPECT_EQ(f.usb.fail_from, 12u);
     EXPECT_EQ(f.usb.fail_once, 16u);
@@ -81,10 +89,10 @@ TEST(LauncherOptions, EveryFaultSpelling) {
     ASSERT_TRUE(emu_launcher::parse_fault("unplug=0", f, error));
     EXPECT_TRUE(f.unplugged_from_start);
 
-    for (const char* spec : {"usb-fail=0", "usb-fail=-1", "usb-fail=", "usb-fail", "usb-fail=1x",
-                             "data-in=2", "pull=abc", "kill", "kill=-5", "stuck-bits=5", "stuck-bits=5:0",
-                             "stuck-bits=5:0x100", "erase-hang=1", "slow-program=0", "unplugged=1",
-                             "no-return=yes", "usb-fail= 3", ""}) {
+    for (const char* spec :
+         {"usb-fail=0", "usb-fail=-1", "usb-fail=", "usb-fail", "usb-fail=1x", "data-in=2",
+          "pull=abc", "kill", "kill=-5", "stuck-bits=5", "stuck-bits=5:0", "stuck-bits=5:0x100",
+          "erase-hang=1", "slow-program=0", "unplugged=1", "no-return=yes", "usb-fail= 3", ""}) {
         FaultSet g;
         std::string message;
         EXPECT_FALSE(emu_launcher::parse_fault(spec, g, message)) << spec;

@@ -25,9 +25,10 @@ protected:
 
 TEST_F(Launcher, HelpAndUsageErrors) {
     EXPECT_EQ(run("--help"), 0);
-    for (const char* word : {"--chip", "--cart", "--trace-bus", "--trace-usb", "--stats", "--realtime",
-                             "usb-fail=N", "usb-fail-once=N", "no-return", "unplug=N", "data-in=0|1",
-                             "pull=MS", "stuck-bits=ADDR:MASK", "erase-hang", "slow-program=US", "kill=MS"})
+    for (const char* word :
+         {"--chip", "--cart", "--trace-bus", "--trace-usb", "--stats", "--realtime", "usb-fail=N",
+          "usb-fail-once=N", "no-return", "unplug=N", "data-in=0|1", "pull=MS",
+          "stuck-bits=ADDR:MASK", "erase-hang", "slow-program=US", "kill=MS"})
         EXPECT_NE(out.find(word), std::string::npos) << word;
 
     EXPECT_EQ(run("--fault usb-fail=x"), 2);
@@ -48,8 +49,10 @@ TEST_F(Launcher, HelpAndUsageErrors) {
 }
 
 TEST_F(Launcher, ReadsTheDemoSaveWithTracesAndStatistics) {
-    EXPECT_EQ(run("--chip m95040 --stats --trace-bus bus.vcd --trace-usb usb.pcap"), 0) << out << err;
-    EXPECT_EQ(read_file(folder.file("savedata.sav")), emu_launcher::demo_save(emu::ChipKind::m95040));
+    EXPECT_EQ(run("--chip m95040 --stats --trace-bus bus.vcd --trace-usb usb.pcap"), 0)
+        << out << err;
+    EXPECT_EQ(read_file(folder.file("savedata.sav")),
+              emu_launcher::demo_save(emu::ChipKind::m95040));
     EXPECT_NE(err.find("modeled hardware time"), std::string::npos) << err;
     EXPECT_NE(err.find("EP1 OUT"), std::string::npos) << err;
     EXPECT_EQ(out.find("pelkat-emu"), std::string::npos);  // standard output is the tool's alone

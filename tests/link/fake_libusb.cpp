@@ -36,7 +36,8 @@ bool present(const libusb_device* device) {
 
 emu::Adapter* live(libusb_device_handle* handle) {
     emu::Adapter* adapter = handle->device->adapter;
-    if (adapter == nullptr || !adapter->present() || adapter->enumeration() != handle->enumeration) {
+    if (adapter == nullptr || !adapter->present() ||
+        adapter->enumeration() != handle->enumeration) {
         return nullptr;
     }
     return adapter;
@@ -160,7 +161,8 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t request_type, 
                             unsigned int) {
     emu::Adapter* adapter = live(handle);
     if (adapter == nullptr) return LIBUSB_ERROR_NO_DEVICE;
-    int moved = adapter->control(emu::SetupPacket{request_type, request, value, index, length}, data);
+    int moved =
+        adapter->control(emu::SetupPacket{request_type, request, value, index, length}, data);
     return moved < 0 ? LIBUSB_ERROR_PIPE : moved;
 }
 
@@ -172,7 +174,7 @@ static int transfer(libusb_device_handle* handle, unsigned char endpoint, unsign
     if (!handle->claimed) return LIBUSB_ERROR_ACCESS;
     adapter->set_timeout_ns(uint64_t{timeout} * 1000000u);
     int result = (endpoint & 0x80) != 0 ? adapter->bulk_in(endpoint, data, length)
-                                         : adapter->bulk_out(endpoint, data, length);
+                                        : adapter->bulk_out(endpoint, data, length);
     if (result < 0) return LIBUSB_ERROR_TIMEOUT;
     *moved = result;
     return 0;
@@ -191,6 +193,7 @@ int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char endpoi
 // The host's waits let the emulated adapters' virtual time pass.
 void Sleep(DWORD milliseconds) {
     for (libusb_device* device : devices) {
-        if (device->adapter != nullptr) device->adapter->sleep_ns(uint64_t{milliseconds} * 1000000u);
+        if (device->adapter != nullptr)
+            device->adapter->sleep_ns(uint64_t{milliseconds} * 1000000u);
     }
 }

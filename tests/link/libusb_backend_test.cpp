@@ -49,7 +49,8 @@ TEST_F(LibusbBackend, AnAdapterThatCannotBeOpenedIsNamedOnce) {
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     char device[32];
-    std::snprintf(device, sizeof device, "001/%03d (0547:%04x)", first.address(), product_of(first));
+    std::snprintf(device, sizeof device, "001/%03d (0547:%04x)", first.address(),
+                  product_of(first));
     EXPECT_NE(err.find(device), std::string::npos) << err;
     EXPECT_NE(err.find("LIBUSB_ERROR_ACCESS"), std::string::npos) << err;
     EXPECT_NE(err.find("packaging/60-pelkat.rules"), std::string::npos) << err;

@@ -78,11 +78,13 @@ TEST_F(LinkEmu, BareChipGetsTheFirmwareAndComesBackAsTheAdapter) {
     EXPECT_EQ(requests[0].input, (Bytes{0x01, 0x00, 0x1B, 0x00}));
     EXPECT_EQ(requests[0].output_length, 130u);
     EXPECT_FALSE(requests[0].succeeded);
-    EXPECT_EQ(requests[1].input, (Bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(requests[1].input,
+              (Bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
     EXPECT_EQ(requests[1].output_length, 0u);
     EXPECT_EQ(requests[2].input, Bytes(firmware_image, firmware_image + 4096));
     EXPECT_EQ(requests[2].output_length, 0u);
-    EXPECT_EQ(requests[3].input, (Bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(requests[3].input,
+              (Bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
     for (size_t i = 1; i < requests.size(); ++i) EXPECT_TRUE(requests[i].succeeded);
 
     const auto& opens = emu_driver::opens();
@@ -152,7 +154,8 @@ TEST_F(LinkEmu, DownloadPutsTheImageAtAddressZeroWhileHeld) {
     uint8_t read_back[10] = {0xA0, 0x00, 0x07, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00};
     uint8_t byte = 0;
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(handle, EZUSB_VENDOR_REQUEST, read_back, 10, &byte, 1, &returned, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(handle, EZUSB_VENDOR_REQUEST, read_back, 10, &byte, 1, &returned, nullptr));
     EXPECT_EQ(returned, 1u);
     EXPECT_EQ(byte, firmware_image[7]);
     ASSERT_EQ(run_8051(&handle), 0);
@@ -167,8 +170,8 @@ TEST_F(LinkEmu, FailingDownloadLeavesThe8051Held) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(connect(), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "usb dwnload err.\n");
-    EXPECT_EQ(codes(), (std::vector<uint32_t>{EZUSB_GET_STRING, EZUSB_VENDOR_REQUEST,
-                                              EZUSB_DOWNLOAD}));
+    EXPECT_EQ(codes(),
+              (std::vector<uint32_t>{EZUSB_GET_STRING, EZUSB_VENDOR_REQUEST, EZUSB_DOWNLOAD}));
     EXPECT_FALSE(emu_driver::requests().back().succeeded);
     EXPECT_TRUE(adapter.held_in_reset());
 }
@@ -241,8 +244,10 @@ TEST_F(LinkEmu, DriverRefusesWhatItCannotServe) {
     };
     static uint8_t big[32769];
     for (const Case& c : cases) {
-        void* out = c.out_size > sizeof buffer ? static_cast<void*>(big) : static_cast<void*>(buffer);
-        EXPECT_FALSE(DeviceIoControl(handle, c.code, c.in, c.in_size, out, c.out_size, &returned, nullptr))
+        void* out =
+            c.out_size > sizeof buffer ? static_cast<void*>(big) : static_cast<void*>(buffer);
+        EXPECT_FALSE(
+            DeviceIoControl(handle, c.code, c.in, c.in_size, out, c.out_size, &returned, nullptr))
             << c.what;
     }
     EXPECT_FALSE(adapter.held_in_reset());
@@ -255,8 +260,8 @@ TEST_F(LinkEmu, DriverRefusesWhatItCannotServe) {
     EXPECT_EQ(open_adapter(12, &other), -1);  // one adapter only
     EXPECT_EQ(emu_driver::opens().back().path, "\\\\.\\ezusb-12");
     EXPECT_EQ(other, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileA("\\\\.\\ezusb-0x", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                          0, nullptr),
+    EXPECT_EQ(CreateFileA("\\\\.\\ezusb-0x", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
 }
 

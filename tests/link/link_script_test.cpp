@@ -114,7 +114,8 @@ TEST_F(LinkScript, LoadFailuresStopAtTheFailingStepWithTheirMessage) {
         int failing_call;  // index in the request sequence
         const char* message;
         size_t calls;
-    } cases[] = {{2, "i8051 halt err.\n", 3}, {3, "usb dwnload err.\n", 4}, {4, "i8051 run err.\n", 5}};
+    } cases[] = {
+        {2, "i8051 halt err.\n", 3}, {3, "usb dwnload err.\n", 4}, {4, "i8051 run err.\n", 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         SetUp();
@@ -122,7 +123,8 @@ TEST_F(LinkScript, LoadFailuresStopAtTheFailingStepWithTheirMessage) {
         int failing = c.failing_call;
         auto scripted = driver.reply;
         driver.reply = [&, failing](const script::Call& call, uint8_t* out) -> int {
-            return driver.calls.size() == static_cast<size_t>(failing + 1) ? -1 : scripted(call, out);
+            return driver.calls.size() == static_cast<size_t>(failing + 1) ? -1
+                                                                           : scripted(call, out);
         };
         ::testing::internal::CaptureStdout();
         EXPECT_EQ(connect(), -1);

@@ -52,8 +52,9 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size,
 BOOL WINAPI CloseHandle(HANDLE handle) {
 #ifdef _WIN32
     if (handle != static_cast<HANDLE>(&handle_token) && handle != INVALID_HANDLE_VALUE) {
-        static auto kernel32_close = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CloseHandle")));
+        static auto kernel32_close =
+            reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "CloseHandle")));
         return kernel32_close(handle);
     }
 #else

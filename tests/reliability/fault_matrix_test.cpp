@@ -46,22 +46,22 @@ struct Chip {
 
 // What a cell's fault must lead to, beyond the rules every cell obeys.
 enum class Expect {
-    finished,       // the run completes as if nothing happened
-    not_found,      // the adapter is never reached: exit 0, nothing changes
-    unknown,        // identification recognises nothing and ends the run
-    link_failed,    // a failed transfer after the connection: the run stops with its message
-    verify_fails,   // the write or erase does not take: the read-back reports it
-    erase_hangs,    // the erase never finishes: the run gives up with its message
-    write_hangs,    // an EEPROM write never finishes: the run gives up with its message
-    stops,          // an error end: the verification finds the cartridge gone
-    any_end,        // any documented end: a pulled cartridge reads like erased memory,
-                    // so one pulled during an erase can pass its read-back
+    finished,      // the run completes as if nothing happened
+    not_found,     // the adapter is never reached: exit 0, nothing changes
+    unknown,       // identification recognises nothing and ends the run
+    link_failed,   // a failed transfer after the connection: the run stops with its message
+    verify_fails,  // the write or erase does not take: the read-back reports it
+    erase_hangs,   // the erase never finishes: the run gives up with its message
+    write_hangs,   // an EEPROM write never finishes: the run gives up with its message
+    stops,         // an error end: the verification finds the cartridge gone
+    any_end,       // any documented end: a pulled cartridge reads like erased memory,
+                   // so one pulled during an erase can pass its read-back
 };
 
 struct Cell {
     std::string fault;  // --fault SPEC
     Expect expect;
-    std::string point;  // where in the run the fault strikes, for the failure report
+    std::string point;         // where in the run the fault strikes, for the failure report
     std::string printed = "";  // a message the run must print besides its last one
 };
 
@@ -90,13 +90,15 @@ protected:
         ScratchFolder folder;
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), file);
-        EmuResult result =
-            folder.run(std::string("--stats --chip ") + chip.name + " --cart cart.bin" + run_arguments(kind));
-        EXPECT_EQ(result.exit_code, kind == RunKind::write && file.size() != chip.size ? 1 : 0) << result.out;
+        EmuResult result = folder.run(std::string("--stats --chip ") + chip.name +
+                                      " --cart cart.bin" + run_arguments(kind));
+        EXPECT_EQ(result.exit_code, kind == RunKind::write && file.size() != chip.size ? 1 : 0)
+            << result.out;
         return result;
     }
 
-    void check_cell(const Cell& cell, const EmuResult& r, const ScratchFolder& folder, double time_bound) {
+    void check_cell(const Cell& cell, const EmuResult& r, const ScratchFolder& folder,
+                    double time_bound) {
         SCOPED_TRACE("fault " + cell.fault + " " + cell.point + "\n" + r.out + r.err);
         const std::string last = r.last_message();
         ASSERT_NE(last, "") << "the output ends with the key-wait prompt";
@@ -109,15 +111,17 @@ protected:
                 << last;
         }
         switch (cell.expect) {
-            case Expect::finished: EXPECT_EQ(last, FINISHED); break;
-            case Expect::not_found: EXPECT_EQ(last, NOT_FOUND); break;
-            case Expect::unknown: EXPECT_EQ(last, UNKNOWN); break;
-            case Expect::link_failed: EXPECT_EQ(last, LINK_FAILED); break;
-            case Expect::verify_fails: EXPECT_EQ(last, run == RunKind::erase ? TRY_ERASING_AGAIN : TRY_AGAIN); break;
-            case Expect::erase_hangs: EXPECT_EQ(last, ERASE_HANGS); break;
-            case Expect::write_hangs: EXPECT_EQ(last.rfind(WRITE_HANGS, 0), 0u) << last; break;
-            case Expect::stops: EXPECT_EQ(r.exit_code, 1); break;
-            case Expect::any_end: break;
+        case Expect::finished: EXPECT_EQ(last, FINISHED); break;
+        case Expect::not_found: EXPECT_EQ(last, NOT_FOUND); break;
+        case Expect::unknown: EXPECT_EQ(last, UNKNOWN); break;
+        case Expect::link_failed: EXPECT_EQ(last, LINK_FAILED); break;
+        case Expect::verify_fails:
+            EXPECT_EQ(last, run == RunKind::erase ? TRY_ERASING_AGAIN : TRY_AGAIN);
+            break;
+        case Expect::erase_hangs: EXPECT_EQ(last, ERASE_HANGS); break;
+        case Expect::write_hangs: EXPECT_EQ(last.rfind(WRITE_HANGS, 0), 0u) << last; break;
+        case Expect::stops: EXPECT_EQ(r.exit_code, 1); break;
+        case Expect::any_end: break;
         }
         if (!cell.printed.empty()) {
             EXPECT_TRUE(r.printed(cell.printed)) << cell.printed;
@@ -133,12 +137,13 @@ protected:
             EXPECT_TRUE(content == OLDER || content == (text ? dump : cart))
                 << name << " is the older file or a complete copy of the cartridge";
         }
-        const std::vector<std::string> expected_entries = {"backup.sav", "backup.txt", "cart.bin",
-                                                           "game.sav", "savedata.sav", "savedata.txt"};
+        const std::vector<std::string> expected_entries = {
+            "backup.sav", "backup.txt", "cart.bin", "game.sav", "savedata.sav", "savedata.txt"};
         std::vector<std::string> entries;
         for (const std::string& name : folder.entries()) {
             if (is_kept_backup(name)) {
-                EXPECT_EQ(read_file(folder.file(name)), OLDER) << name << " is the older backup, kept";
+                EXPECT_EQ(read_file(folder.file(name)), OLDER)
+                    << name << " is the older backup, kept";
             } else {
                 entries.push_back(name);
             }
@@ -150,28 +155,34 @@ protected:
             EXPECT_EQ(cart_after, cart) << "cartridge unchanged";
         }
         if (cart_after != cart) {
-            EXPECT_EQ(read_file(folder.file("backup.sav")), cart) << "changed only with a backup on disk";
-            EXPECT_EQ(read_file(folder.file("backup.txt")), dump) << "changed only with a backup on disk";
+            EXPECT_EQ(read_file(folder.file("backup.sav")), cart)
+                << "changed only with a backup on disk";
+            EXPECT_EQ(read_file(folder.file("backup.txt")), dump)
+                << "changed only with a backup on disk";
         }
         if (last == FINISHED && cell.expect != Expect::any_end) {
             const Bytes promised = run == RunKind::read    ? cart
                                    : run == RunKind::write ? image
                                                            : Bytes(chip.size, 0xFF);
-            EXPECT_EQ(run == RunKind::read ? read_file(folder.file("savedata.sav")) : cart_after, promised);
+            EXPECT_EQ(run == RunKind::read ? read_file(folder.file("savedata.sav")) : cart_after,
+                      promised);
             EXPECT_EQ(r.printed(BACKED_UP), run != RunKind::read);
         }
         if (last == NOT_FOUND) {
             EXPECT_EQ(cart_after, cart);
-            for (const char* name : RESULT_FILES) EXPECT_EQ(read_file(folder.file(name)), OLDER) << name;
+            for (const char* name : RESULT_FILES)
+                EXPECT_EQ(read_file(folder.file(name)), OLDER) << name;
         }
     }
 
     // The cells of this chip and kind of run, with their points found from healthy runs.
     std::vector<Cell> cells(double* time_bound) {
-        const EmuResult identify = baseline(RunKind::write, Bytes(16, 0));  // stops after identification
+        const EmuResult identify =
+            baseline(RunKind::write, Bytes(16, 0));  // stops after identification
         if (chip.size == 0x10000) {
             // The 64 KiB EEPROM takes the 8 KiB one's paths but for its size test.
-            const std::string n = std::to_string(identify.control + (identify.bulk_out + identify.bulk_in) / 2);
+            const std::string n =
+                std::to_string(identify.control + (identify.bulk_out + identify.bulk_in) / 2);
             *time_bound = identify.virtual_s + 90.0;
             return {{"usb-fail=" + n, Expect::link_failed, "identification"},
                     {"usb-fail-once=" + n, Expect::link_failed, "identification"}};
@@ -184,8 +195,10 @@ protected:
         const uint64_t total = whole.transfers();
         // Fractions of a run: the read run is identification then reading; the write run
         // adds erasing and programming, then a verification as long as the backup read.
-        std::vector<std::pair<std::string, uint64_t>> points = {{"identification", (connect + ident_end) / 2}};
-        points.push_back({run == RunKind::read ? "reading" : "backup read", (ident_end + read_end) / 2});
+        std::vector<std::pair<std::string, uint64_t>> points = {
+            {"identification", (connect + ident_end) / 2}};
+        points.push_back(
+            {run == RunKind::read ? "reading" : "backup read", (ident_end + read_end) / 2});
         if (run == RunKind::erase) points.push_back({"erase", (read_end + total) / 2});
         if (run == RunKind::write) {
             const uint64_t verify_start = total - (read_end - ident_end);
@@ -193,7 +206,8 @@ protected:
             points.push_back({"programming", (read_end + verify_start) / 2});
             points.push_back({"verify", (verify_start + total) / 2});
         }
-        *time_bound = whole.virtual_s + 90.0;  // the longest built-in wait: 60 s for one sector erase
+        *time_bound =
+            whole.virtual_s + 90.0;  // the longest built-in wait: 60 s for one sector erase
 
         std::vector<Cell> result = {{"", Expect::finished, "healthy"},
                                     {"no-return", Expect::not_found, "download"},
@@ -201,11 +215,14 @@ protected:
         // Every point gets a link that fails for good; the one-off failure and the vanishing
         // adapter strike in the middle of the run.
         for (const auto& p : points) {
-            result.push_back({"usb-fail=" + std::to_string(p.second), Expect::link_failed, p.first});
+            result.push_back(
+                {"usb-fail=" + std::to_string(p.second), Expect::link_failed, p.first});
         }
         const auto& middle = points[points.size() / 2];
-        result.push_back({"usb-fail-once=" + std::to_string(middle.second), Expect::link_failed, middle.first});
-        result.push_back({"unplug=" + std::to_string(middle.second), Expect::link_failed, middle.first});
+        result.push_back(
+            {"usb-fail-once=" + std::to_string(middle.second), Expect::link_failed, middle.first});
+        result.push_back(
+            {"unplug=" + std::to_string(middle.second), Expect::link_failed, middle.first});
         // A pulled cartridge, after identification: from the virtual times of the phases.
         if (run != RunKind::read) {
             const double stop_ms = 1000 * (read.virtual_s + whole.virtual_s) / 2;
@@ -217,7 +234,9 @@ protected:
             // A bit that does not take where the new file (or the erase) needs it changed.
             size_t at = 0x10;
             const uint8_t wanted = 0xFF;
-            while (at < chip.size && ((cart[at] ^ (run == RunKind::write ? image[at] : wanted)) & 0x01) == 0) ++at;
+            while (at < chip.size &&
+                   ((cart[at] ^ (run == RunKind::write ? image[at] : wanted)) & 0x01) == 0)
+                ++at;
             char verify_line[64];
             std::snprintf(verify_line, sizeof verify_line,
                           run == RunKind::write ? "Error: 正しく書き込まれていません(adr=%04X)"
@@ -230,15 +249,19 @@ protected:
             // Twice the longest write cycle the data sheets allow is waited for; an EEPROM
             // that stays busy for seconds stops the run before its next write.
             result.push_back({"slow-program=10000", Expect::finished, "programming"});
-            if (!chip.flash) result.push_back({"slow-program=3000000", Expect::write_hangs, "programming"});
+            if (!chip.flash)
+                result.push_back({"slow-program=3000000", Expect::write_hangs, "programming"});
         }
         // A data-in line stuck low is no memory. Stuck high it reads as a blank one, which
         // nothing can tell from a real blank memory: a write run then guesses the type from
         // the file and overwrites whatever the cartridge held.
         result.push_back({"data-in=0", Expect::unknown, "identification"});
-        if (run != RunKind::write) result.push_back({"data-in=1", Expect::unknown, "identification"});
-        if (chip.flash && run != RunKind::read) result.push_back({"erase-hang", Expect::erase_hangs, "erase"});
-        if (!chip.flash) result.push_back({"erase-hang", Expect::finished, "no erase instruction used"});
+        if (run != RunKind::write)
+            result.push_back({"data-in=1", Expect::unknown, "identification"});
+        if (chip.flash && run != RunKind::read)
+            result.push_back({"erase-hang", Expect::erase_hangs, "erase"});
+        if (!chip.flash)
+            result.push_back({"erase-hang", Expect::finished, "no erase instruction used"});
         return result;
     }
 };
@@ -264,15 +287,17 @@ void PrintTo(RunKind run, std::ostream* out) {
 
 std::string cell_name(const testing::TestParamInfo<std::tuple<Chip, RunKind>>& info) {
     const RunKind run = std::get<1>(info.param);
-    return std::string(std::get<0>(info.param).name) +
-           (run == RunKind::read ? "_read" : run == RunKind::write ? "_write" : "_erase");
+    return std::string(std::get<0>(info.param).name) + (run == RunKind::read    ? "_read"
+                                                        : run == RunKind::write ? "_write"
+                                                                                : "_erase");
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, FaultMatrix,
                          testing::Combine(testing::Values(M95040, M95640, LE25FW203),
-                                          testing::Values(RunKind::read, RunKind::write, RunKind::erase)),
+                                          testing::Values(RunKind::read, RunKind::write,
+                                                          RunKind::erase)),
                          cell_name);
-INSTANTIATE_TEST_SUITE_P(LargeEeprom, FaultMatrix, testing::Values(std::make_tuple(M95512, RunKind::read)),
-                         cell_name);
+INSTANTIATE_TEST_SUITE_P(LargeEeprom, FaultMatrix,
+                         testing::Values(std::make_tuple(M95512, RunKind::read)), cell_name);
 
 }  // namespace

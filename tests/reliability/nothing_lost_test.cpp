@@ -25,11 +25,13 @@ const Bytes GAME = pattern(0x200, 42);   // the file a write run takes
 const Bytes OLDER = pattern(0x200, 43);  // an earlier backup in the folder
 const time_t OLDER_TIME = 981173106;     // 2001-02-03 04:05:06 UTC
 
-void put_older_backup(const ScratchFolder& folder, const std::string& stem, bool text, bool binary) {
+void put_older_backup(const ScratchFolder& folder, const std::string& stem, bool text,
+                      bool binary) {
     if (text) write_file(folder.file(stem + ".txt"), text_dump(OLDER));
     if (binary) write_file(folder.file(stem + ".sav"), OLDER);
     const utimbuf times = {OLDER_TIME, OLDER_TIME};
-    for (const char* extension : {".txt", ".sav"}) utime(folder.file(stem + extension).c_str(), &times);
+    for (const char* extension : {".txt", ".sav"})
+        utime(folder.file(stem + extension).c_str(), &times);
 }
 
 struct Row {
@@ -37,25 +39,33 @@ struct Row {
     std::function<void(const ScratchFolder&)> set_up;  // beside cart.bin (CART) and game.sav (GAME)
     std::string arguments, before, output;
     int exit_code;
-    std::vector<std::string> last_messages;  // the messages before the key-wait prompt, if any are given
+    std::vector<std::string>
+        last_messages;  // the messages before the key-wait prompt, if any are given
     std::function<void(const ScratchFolder&, const EmuResult&)> check;
 };
 
 void expect_untouched(const ScratchFolder& folder, const EmuResult& r) {
     EXPECT_EQ(read_file(folder.file("cart.bin")), CART);
-    EXPECT_FALSE(r.printed("カートリッジデータ読み込み中です...")) << "nothing was read from the cartridge";
+    EXPECT_FALSE(r.printed("カートリッジデータ読み込み中です..."))
+        << "nothing was read from the cartridge";
 }
 
 void expect_no_temporary_file(const ScratchFolder& folder) {
-    for (const std::string& name : folder.entries()) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    for (const std::string& name : folder.entries())
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
-const std::string KEPT_PAIR = "以前のバックアップを残しました(backup-20010203-040506.txt, backup-20010203-040506.sav)";
+const std::string KEPT_PAIR =
+    "以前のバックアップを残しました(backup-20010203-040506.txt, backup-20010203-040506.sav)";
 
 const Row ROWS[] = {
     {"an older pair is kept under its time, then replaced",
      [](const ScratchFolder& f) { put_older_backup(f, "backup", true, true); },
-     "-- game.sav", "", "", 0, {},
+     "-- game.sav",
+     "",
+     "",
+     0,
+     {},
      [](const ScratchFolder& f, const EmuResult& r) {
          EXPECT_TRUE(r.printed(KEPT_PAIR));
          EXPECT_EQ(read_file(f.file("backup-20010203-040506.sav")), OLDER);
@@ -68,7 +78,11 @@ const Row ROWS[] = {
          put_older_backup(f, "backup", false, true);
          write_file(f.file("backup-20010203-040506.txt"), {1, 2, 3});
      },
-     "-- -e", "", "", 0, {},
+     "-- -e",
+     "",
+     "",
+     0,
+     {},
      [](const ScratchFolder& f, const EmuResult& r) {
          EXPECT_TRUE(r.printed("以前のバックアップを残しました(backup-20010203-040506-2.sav)"));
          EXPECT_EQ(read_file(f.file("backup-20010203-040506-2.sav")), OLDER);
@@ -81,7 +95,11 @@ const Row ROWS[] = {
          write_file(f.file("backup.txt"), text_dump(CART));
          write_file(f.file("backup.sav"), CART);
      },
-     "-- game.sav", "", "", 0, {},
+     "-- game.sav",
+     "",
+     "",
+     0,
+     {},
      [](const ScratchFolder& f, const EmuResult&) {
          for (const std::string& name : f.entries()) EXPECT_FALSE(is_kept_backup(name)) << name;
      }},
@@ -90,7 +108,11 @@ const Row ROWS[] = {
          write_file(f.file("backup.sav"), OLDER);
          ASSERT_EQ(symlink("backup.sav", f.file("link.sav").c_str()), 0);
      },
-     "-- link.sav", "", "", 1, {"Error: ファイル名backup.savはリネームしてから使ってください"},
+     "-- link.sav",
+     "",
+     "",
+     1,
+     {"Error: ファイル名backup.savはリネームしてから使ってください"},
      [](const ScratchFolder& f, const EmuResult& r) {
          expect_untouched(f, r);
          EXPECT_EQ(read_file(f.file("backup.sav")), OLDER);
@@ -100,9 +122,18 @@ const Row ROWS[] = {
          write_file(f.file("backup.txt"), text_dump(OLDER));
          ASSERT_EQ(link(f.file("backup.txt").c_str(), f.file("game.dat").c_str()), 0);
      },
-     "-- game.dat", "", "", 1, {"Error: ファイル名backup.txtはリネームしてから使ってください"}, expect_untouched},
+     "-- game.dat",
+     "",
+     "",
+     1,
+     {"Error: ファイル名backup.txtはリネームしてから使ってください"},
+     expect_untouched},
     {"a file-size limit ends the run with the writer's message",
-     [](const ScratchFolder&) {}, "--chip m95040 -- game.sav", "ulimit -f 2;", "", 1,
+     [](const ScratchFolder&) {},
+     "--chip m95040 -- game.sav",
+     "ulimit -f 2;",
+     "",
+     1,
      {"Error: ファイルを書き込めませんでした(backup.txt)"},
      [](const ScratchFolder& f, const EmuResult&) {
          EXPECT_EQ(read_file(f.file("cart.bin")), CART);
@@ -110,7 +141,11 @@ const Row ROWS[] = {
      }},
     {"a closed standard output ends the run quietly before the backup",
      [](const ScratchFolder& f) { write_file(f.file("cart.bin"), pattern(0x40000, 44)); },
-     "--chip le25fw203 -- -e", "", ">&-", 1, {},
+     "--chip le25fw203 -- -e",
+     "",
+     ">&-",
+     1,
+     {},
      [](const ScratchFolder& f, const EmuResult&) {
          EXPECT_EQ(read_file(f.file("cart.bin")), pattern(0x40000, 44));
          EXPECT_FALSE(exists(f.file("backup.sav")));
@@ -118,24 +153,46 @@ const Row ROWS[] = {
      }},
     {"a named pipe is refused without waiting",
      [](const ScratchFolder& f) { ASSERT_EQ(mkfifo(f.file("pipe.sav").c_str(), 0644), 0); },
-     "-- pipe.sav", "timeout 20", "", 1, {"Error: 通常のファイルではありません(pipe.sav)"}, expect_untouched},
-    {"a device is refused", [](const ScratchFolder&) {}, "-- /dev/zero", "timeout 20", "", 1,
-     {"Error: 通常のファイルではありません(/dev/zero)"}, expect_untouched},
+     "-- pipe.sav",
+     "timeout 20",
+     "",
+     1,
+     {"Error: 通常のファイルではありません(pipe.sav)"},
+     expect_untouched},
+    {"a device is refused",
+     [](const ScratchFolder&) {},
+     "-- /dev/zero",
+     "timeout 20",
+     "",
+     1,
+     {"Error: 通常のファイルではありません(/dev/zero)"},
+     expect_untouched},
     {"leftover temporary files never stop a run",
      [](const ScratchFolder& f) {
-         for (const char* name : {"backup.txt.tmp", "backup.sav.tmp", "backup.txt.tmp1-1", "backup.sav.tmp9"})
+         for (const char* name :
+              {"backup.txt.tmp", "backup.sav.tmp", "backup.txt.tmp1-1", "backup.sav.tmp9"})
              write_file(f.file(name), OLDER);
      },
-     "-- game.sav", "", "", 0, {},
+     "-- game.sav",
+     "",
+     "",
+     0,
+     {},
      [](const ScratchFolder& f, const EmuResult&) {
          EXPECT_EQ(read_file(f.file("backup.txt.tmp1-1")), OLDER);
          EXPECT_EQ(read_file(f.file("backup.sav.tmp9")), OLDER);
          EXPECT_EQ(f.entries().size(), 8u);
      }},
     {"an erase that does not take is reported",
-     [](const ScratchFolder&) {}, "--fault stuck-bits=0x10:0x0F -- -e", "", "", 1,
+     [](const ScratchFolder&) {},
+     "--fault stuck-bits=0x10:0x0F -- -e",
+     "",
+     "",
+     1,
      {"Error: 正しく消去されていません(adr=0010)", "(もう一度、消去を試みて下さい)"},
-     [](const ScratchFolder& f, const EmuResult&) { EXPECT_TRUE(holds_backup(f, text_dump(CART), CART)); }},
+     [](const ScratchFolder& f, const EmuResult&) {
+         EXPECT_TRUE(holds_backup(f, text_dump(CART), CART));
+     }},
 };
 
 TEST(NothingLost, EveryCaseEndsAsItShould) {
@@ -146,8 +203,10 @@ TEST(NothingLost, EveryCaseEndsAsItShould) {
         write_file(folder.file("cart.bin"), CART);
         write_file(folder.file("game.sav"), GAME);
         row.set_up(folder);
-        std::string chip = row.arguments.find("--chip") == std::string::npos ? "--chip m95040 " : "";
-        EmuResult r = folder.run("--stats --cart cart.bin " + chip + row.arguments, row.before, row.output);
+        std::string chip =
+            row.arguments.find("--chip") == std::string::npos ? "--chip m95040 " : "";
+        EmuResult r =
+            folder.run("--stats --cart cart.bin " + chip + row.arguments, row.before, row.output);
         SCOPED_TRACE(r.out + r.err);
         EXPECT_EQ(r.exit_code, row.exit_code);
         if (row.exit_code == 0) {
@@ -157,7 +216,8 @@ TEST(NothingLost, EveryCaseEndsAsItShould) {
             std::vector<std::string> expected = row.last_messages;
             expected.push_back(KEY);
             ASSERT_GE(r.messages.size(), expected.size());
-            EXPECT_EQ(std::vector<std::string>(r.messages.end() - static_cast<long>(expected.size()), r.messages.end()),
+            EXPECT_EQ(std::vector<std::string>(
+                          r.messages.end() - static_cast<long>(expected.size()), r.messages.end()),
                       expected);
         }
         row.check(folder, r);
@@ -197,21 +257,26 @@ TEST(NothingLost, KillsAtAnyMomentLoseNothing) {
             healthy_s = healthy.virtual_s;
         }
         for (int k = 0; k < kind.kills; ++k) {
-            const uint64_t kill_ms = std::uniform_int_distribution<uint64_t>(1, static_cast<uint64_t>(healthy_s * 1000))(random);
-            SCOPED_TRACE(std::string(kind.chip) + " " + kind.arguments + " killed at " + std::to_string(kill_ms) + " ms");
+            const uint64_t kill_ms = std::uniform_int_distribution<uint64_t>(
+                1, static_cast<uint64_t>(healthy_s * 1000))(random);
+            SCOPED_TRACE(std::string(kind.chip) + " " + kind.arguments + " killed at " +
+                         std::to_string(kill_ms) + " ms");
             ScratchFolder folder;
             prepare(folder);
-            EmuResult killed = folder.run(arguments.substr(0, arguments.find(" -- ")) + " --fault kill=" +
-                                          std::to_string(kill_ms) + arguments.substr(arguments.find(" -- ")));
+            EmuResult killed = folder.run(arguments.substr(0, arguments.find(" -- ")) +
+                                          " --fault kill=" + std::to_string(kill_ms) +
+                                          arguments.substr(arguments.find(" -- ")));
             EXPECT_NE(killed.exit_code, 0);
             EXPECT_EQ(killed.last_message(), "") << "no end of its own";
             if (read_file(folder.file("cart.bin")) != cart) {
                 ++changed;
-                EXPECT_TRUE(holds_backup(folder, text_dump(cart), cart)) << "changed only with a backup on disk";
+                EXPECT_TRUE(holds_backup(folder, text_dump(cart), cart))
+                    << "changed only with a backup on disk";
             }
             EXPECT_TRUE(holds_backup(folder, text_dump(OLDER), OLDER));
 
-            EmuResult again = folder.run(std::string("--stats --chip ") + kind.chip + " --cart cart.bin -- game.sav");
+            EmuResult again = folder.run(std::string("--stats --chip ") + kind.chip +
+                                         " --cart cart.bin -- game.sav");
             EXPECT_NE(again.last_message(), "") << "it ends by itself\n" << again.out << again.err;
             EXPECT_TRUE(holds_backup(folder, text_dump(cart), cart));
             EXPECT_TRUE(holds_backup(folder, text_dump(OLDER), OLDER));

@@ -51,14 +51,15 @@ public:
         std::FILE* file = std::fopen(folder.file("filler").c_str(), "wb");
         ASSERT_NE(file, nullptr);
         static const char block[1024] = {};
-        while (std::fwrite(block, 1, sizeof block, file) == sizeof block && std::fflush(file) == 0) {
-        }
+        while (std::fwrite(block, 1, sizeof block, file) == sizeof block &&
+               std::fflush(file) == 0) {}
         std::fclose(file);
     }
 
     EmuResult run(const std::string& tool_arguments) {
         before_ = folder.entries();
-        return folder.run("--stats --chip m95040 --cart '" + cart_folder.file("cart.bin") + "' " + tool_arguments);
+        return folder.run("--stats --chip m95040 --cart '" + cart_folder.file("cart.bin") + "' " +
+                          tool_arguments);
     }
 
     // The run stopped at the named file, before the cartridge was touched, with every
@@ -72,13 +73,14 @@ public:
         for (const char* older : {"backup.txt", "backup.sav", "savedata.txt", "savedata.sav"}) {
             if (older == name) {
                 // The name the run could not write: still the folder or the older file.
-                EXPECT_TRUE(is_folder(folder.file(older)) || read_file(folder.file(older)) == OLDER) << older;
+                EXPECT_TRUE(is_folder(folder.file(older)) || read_file(folder.file(older)) == OLDER)
+                    << older;
                 continue;
             }
             Bytes content = read_file(folder.file(older));
-            bool replaced_completely = content == (std::string(older).find(".txt") != std::string::npos
-                                                       ? text_dump(CART)
-                                                       : CART);
+            bool replaced_completely =
+                content ==
+                (std::string(older).find(".txt") != std::string::npos ? text_dump(CART) : CART);
             EXPECT_TRUE(content == OLDER || replaced_completely) << older;
         }
     }
@@ -92,10 +94,10 @@ private:
     std::vector<std::string> before_;
 };
 
-#define SKIP_UNLESS_MOUNTED(output)                                                                \
-    if (!(output).mounted()) {                                                                     \
-        GTEST_SKIP() << "mounting a small tmpfs was refused (" << (output).refusal()               \
-                     << "): run as root to test full and read-only disks";                         \
+#define SKIP_UNLESS_MOUNTED(output)                                                  \
+    if (!(output).mounted()) {                                                       \
+        GTEST_SKIP() << "mounting a small tmpfs was refused (" << (output).refusal() \
+                     << "): run as root to test full and read-only disks";           \
     }
 
 TEST(OutputFiles, AReadOnlyFolderStopsEveryRunBeforeTheCartridge) {

@@ -34,7 +34,8 @@ TEST(WriteTiming, SlowChipsPassOrStopBeforeTheNextWrite) {
         const Bytes cart = pattern(c.size, 1), image = pattern(c.size, 2);
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), image);
-        EmuResult r = folder.run(std::string("--chip ") + c.chip + " --cart cart.bin " + c.options + " -- game.sav");
+        EmuResult r = folder.run(std::string("--chip ") + c.chip + " --cart cart.bin " + c.options +
+                                 " -- game.sav");
         EXPECT_EQ(read_file(folder.file("backup.sav")), cart) << "the backup is complete";
         const std::string last = r.last_message();
         if (last.rfind(NOT_ENDED, 0) == 0) {

@@ -26,9 +26,10 @@ TEST_F(BusSignalling, OpenAndReleaseAreOnePacketEach) {
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);
     EXPECT_TRUE(seen.in.empty());
-    EXPECT_EQ(seen.out[0], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00,
-                                  0x02, 0x9E, 0x00, 0x02, 0x97, 0x04}));
-    EXPECT_EQ(seen.out[1], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0x00, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00}));
+    EXPECT_EQ(seen.out[0], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E,
+                                  0x00, 0x02, 0x97, 0x04}));
+    EXPECT_EQ(seen.out[1],
+              (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0x00, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00}));
     // Released pins are undriven: the adapter's port B no longer drives the bus.
     EXPECT_EQ(adapter().peek(0x7F9D), 0x00);
     bus_open();
@@ -101,7 +102,8 @@ TEST_F(BusSignalling, ShiftInTakesBitZeroOfEachReplyByte) {
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);
     Bytes bit_reads;
-    for (int i = 0; i < 8; i++) bit_reads.insert(bit_reads.end(), {0x02, 0x97, 0x02, 0x03, 0x9B, 0x02, 0x97, 0x00});
+    for (int i = 0; i < 8; i++)
+        bit_reads.insert(bit_reads.end(), {0x02, 0x97, 0x02, 0x03, 0x9B, 0x02, 0x97, 0x00});
     EXPECT_EQ(seen.out[0], bit_reads);  // exactly one full packet
     ASSERT_EQ(seen.in.size(), 1u);
     ASSERT_EQ(seen.in[0].size(), 8u);

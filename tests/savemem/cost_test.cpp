@@ -28,7 +28,15 @@ using TransferCosts = Rig;
 TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
     using K = emu::ChipKind;
     const Cost costs[] = {
-        {"set_pins", K::m95640, [] { set_pins(0, 1, 0); batch_reset(); }, 0, 0, {}},
+        {"set_pins",
+         K::m95640,
+         [] {
+             set_pins(0, 1, 0);
+             batch_reset();
+         },
+         0,
+         0,
+         {}},
         {"bus_select", K::m95640, [] { bus_select(); }, 1, 0, {3}},
         {"bus_deselect", K::m95640, [] { bus_deselect(); }, 1, 0, {3}},
         {"shift_out 8", K::m95640, [] { shift_out(0xA5, 8); }, 2, 0, {48, 3}},
@@ -36,7 +44,15 @@ TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
         {"shift_out 24", K::m95640, [] { shift_out(0xA5A5A5, 24); }, 4, 0, {48, 48, 48, 3}},
         {"shift_in 8", K::m95640, [] { shift_in(8); }, 1, 1, {64}},
         {"bus_open", K::m95640, [] { bus_open(); }, 1, 0, {15}},
-        {"bus_release", K::m95640, [] { bus_release(); bus_open(); }, 2, 0, {12, 15}},
+        {"bus_release",
+         K::m95640,
+         [] {
+             bus_release();
+             bus_open();
+         },
+         2,
+         0,
+         {12, 15}},
         {"read_byte 1", K::m95040, [] { read_byte(1, 0x1A5); }, 7, 1, {3, 48, 3, 48, 3, 64, 3}},
         {"read_byte 2", K::m95512, [] { read_byte(2, 0x1A5); }, 8, 1, {}},
         {"read_byte 3", K::le25fw203, [] { read_byte(3, 0x1A5); }, 9, 1, {}},
@@ -48,9 +64,19 @@ TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
         {"write_byte 3", K::le25fw203, [] { write_byte(3, 0x1A5, 0); }, 10, 0, {}},
         {"write_enable", K::m95640, [] { write_enable(); }, 4, 0, {3, 48, 3, 3}},
         {"read_id", K::le25fw203, [] { read_id(); }, 7, 3, {3, 48, 3, 64, 64, 64, 3}},
-        {"stream_read 256 KiB", K::le25fw203, [] { stream_read(0, 0x40000, DISPLAY_NONE); }, 2, 4097, {7, 1}},
+        {"stream_read 256 KiB",
+         K::le25fw203,
+         [] { stream_read(0, 0x40000, DISPLAY_NONE); },
+         2,
+         4097,
+         {7, 1}},
         {"stream_read 100", K::le25fw203, [] { stream_read(0, 100, DISPLAY_NONE); }, 2, 3, {7, 1}},
-        {"stream_write 100", K::le25fw203, [] { stream_write(0, 100, 0, DISPLAY_NONE); }, 3, 0, {9, 64, 36}},
+        {"stream_write 100",
+         K::le25fw203,
+         [] { stream_write(0, 100, 0, DISPLAY_NONE); },
+         3,
+         0,
+         {9, 64, 36}},
     };
     for (const Cost& cost : costs) {
         insert(cost.chip);

@@ -46,7 +46,8 @@ public:
             return;
         }
         if (bits_ < 8) {
-            if (lines.clock && !clock_) first_ = static_cast<uint8_t>(first_ << 1 | lines.data), bits_++;
+            if (lines.clock && !clock_)
+                first_ = static_cast<uint8_t>(first_ << 1 | lines.data), bits_++;
             clock_ = lines.clock;
             held_.push_back(lines);
             if (bits_ < 8) return;
@@ -84,7 +85,8 @@ protected:
     }
 
     // The chip's memory: 0xFF but for the given bytes.
-    emu::SaveChip& insert_with(emu::ChipKind kind, std::initializer_list<std::pair<uint32_t, uint8_t>> bytes) {
+    emu::SaveChip& insert_with(emu::ChipKind kind,
+                               std::initializer_list<std::pair<uint32_t, uint8_t>> bytes) {
         emu::SaveChip& chip = insert(kind);
         std::vector<uint8_t> contents(chip.size(), 0xFF);
         for (const auto& byte : bytes) contents[byte.first] = byte.second;
@@ -156,7 +158,8 @@ TEST_F(Identify, AnUnknownIdIsReportedAndTheProbesDecide) {
     // not even a write run's file size may settle a type then.
     Ending ending = run_to_exit([] { identify_save_memory(RUN_WRITE, 0x200); });
     EXPECT_EQ(ending.code, 1);
-    EXPECT_EQ(ending.output, kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe + kUnknown);
+    EXPECT_EQ(ending.output,
+              kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe + kUnknown);
 }
 
 // The parts of the table by their identification; outside it, a JEDEC capacity code of
@@ -203,7 +206,8 @@ TEST_F(Identify, FurtherFlashPartsByTheirIdOrCapacityCode) {
 TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
     const Bytes prefixed_rdid = {0x00, 0x9F};
     using K = emu::ChipKind;
-    for (K kind : {K::le25fw203, K::m45pe20, K::m45pe80, K::mx25l6445e, K::m95040, K::m95640, K::m95512}) {
+    for (K kind :
+         {K::le25fw203, K::m45pe20, K::m45pe80, K::mx25l6445e, K::m95040, K::m95640, K::m95512}) {
         emu::SaveChip& chip = insert_pattern(kind);
         const std::vector<uint8_t> before = chip.memory();
         identify();
@@ -224,8 +228,12 @@ TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
     insert_pattern(K::m45pe80);
     emu::InfraredTransceiver transceiver(chip_.get());
     adapter().insert(&transceiver);
-    EXPECT_EQ(identify(), kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
-                              kCheck + "メモリID=204014\nシリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n");
+    EXPECT_EQ(identify(),
+              kCheck +
+                  "メモリID="
+                  "000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
+                  kCheck +
+                  "メモリID=204014\nシリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n");
     EXPECT_EQ(save_type, SAVE_FLASH);
     EXPECT_EQ(save_size, 0x100000);
     EXPECT_TRUE(bus_prefixed());
@@ -251,7 +259,8 @@ TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
     for (const Case& c : cases) {
         insert_with(c.chip, {{c.address, 0x12}, {c.address + 5, 0x34}});
         std::memset(cart_buffer, 0, BUFFER_SIZE);
-        EXPECT_EQ(identify(), kNoId + kProbe + c.message) << emu::chip_kind_name(c.chip) << " " << c.address;
+        EXPECT_EQ(identify(), kNoId + kProbe + c.message)
+            << emu::chip_kind_name(c.chip) << " " << c.address;
         EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
         EXPECT_EQ(save_size, c.size);
         EXPECT_EQ(stream_reads(), 1);  // the data check's read serves the size test too
@@ -290,7 +299,11 @@ TEST_F(Identify, NothingRecognisedEndsTheRun) {
     struct Case {
         RunMode mode;
         int length;
-    } cases[] = {{RUN_READ, 0}, {RUN_ERASE, 0}, {RUN_WRITE, 0x10000}, {RUN_WRITE, 0x201}, {RUN_READ, 0x2000}};
+    } cases[] = {{RUN_READ, 0},
+                 {RUN_ERASE, 0},
+                 {RUN_WRITE, 0x10000},
+                 {RUN_WRITE, 0x201},
+                 {RUN_READ, 0x2000}};
     for (const Case& c : cases) {
         insert(emu::ChipKind::m95640);
         Ending ending = run_to_exit([&c] { identify_save_memory(c.mode, c.length); });

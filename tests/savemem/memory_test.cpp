@@ -145,7 +145,8 @@ int busy_polls(const PipeTraffic& seen) {
 std::string erase_output(int dots_per_sector, int sectors = 4) {
     std::string text = "フラッシュメモリの消去を開始します\n";
     for (int s = 0; s < sectors; s++)
-        text += "Sector " + std::to_string(s) + " erase " + std::string(dots_per_sector, '.') + "\n";
+        text +=
+            "Sector " + std::to_string(s) + " erase " + std::string(dots_per_sector, '.') + "\n";
     return text;
 }
 
@@ -215,8 +216,9 @@ TEST_F(EraseFlash, GivesUpOnASectorAfterSixtySeconds) {
     uint64_t start = adapter().now_ns();
     Ending ending = run_to_exit([] { erase_flash(); });
     EXPECT_EQ(ending.code, 1);
-    std::string expected = "フラッシュメモリの消去を開始します\nSector 0 erase " + std::string(200, '.') +
-                           "\nError: フラッシュメモリの消去が終わりませんでした\n[ 何かキーを押して下さい ]\n";
+    std::string expected =
+        "フラッシュメモリの消去を開始します\nSector 0 erase " + std::string(200, '.') +
+        "\nError: フラッシュメモリの消去が終わりませんでした\n[ 何かキーを押して下さい ]\n";
     EXPECT_EQ(ending.output, expected);
     (void)start;
 }

@@ -55,7 +55,8 @@ protected:
     }
     void TearDown() override {
         ASSERT_EQ(chdir(".."), 0);
-        if (!HasFailure()) std::system(("rm -rf " + folder_).c_str());  // kept for a look when failed
+        if (!HasFailure())
+            std::system(("rm -rf " + folder_).c_str());  // kept for a look when failed
         Rig::TearDown();
     }
 
@@ -69,7 +70,8 @@ protected:
     // The file to write: the pattern's complement.
     void load_image(int length) {
         std::memset(image_buffer, 0xFF, BUFFER_SIZE);
-        for (int a = 0; a < length; a++) image_buffer[a] = static_cast<unsigned char>(~pattern(static_cast<uint32_t>(a)));
+        for (int a = 0; a < length; a++)
+            image_buffer[a] = static_cast<unsigned char>(~pattern(static_cast<uint32_t>(a)));
         data_length = length;
     }
 
@@ -123,9 +125,10 @@ TEST_F(Procedures, EepromWriteRunBacksUpWritesAndVerifies) {
     uint64_t start = adapter().now_ns();
     Console console;
     write_run();
-    EXPECT_EQ(console.text(), "カートリッジに書き込みする前にバックアップします\n" + kBackingUp + progress(0x200) +
-                                  kBackedUp + "カートリッジデータ書き込み中です...\n" + progress(0x200) + kVerify +
-                                  progress(0x200) + "正しく書き込まれています\n");
+    EXPECT_EQ(console.text(), "カートリッジに書き込みする前にバックアップします\n" + kBackingUp +
+                                  progress(0x200) + kBackedUp +
+                                  "カートリッジデータ書き込み中です...\n" + progress(0x200) +
+                                  kVerify + progress(0x200) + "正しく書き込まれています\n");
     EXPECT_EQ(Bytes(memory().begin(), memory().end()), Bytes(image_buffer, image_buffer + 0x200));
     expect_files("saves/backup.txt", "saves/backup.sav", patterned());
     EXPECT_FALSE(exists("backup.sav"));
@@ -152,9 +155,10 @@ TEST_F(Procedures, EepromEraseRunFillsWithFF) {
     uint64_t start = adapter().now_ns();
     Console console;
     erase_run();
-    EXPECT_EQ(console.text(), "カートリッジデータを消去する前にバックアップします\n" + kBackingUp + progress(0x200) +
-                                  kBackedUp + "カートリッジデータ消去中です...\n" + progress(0x200) + kBackingUp +
-                                  progress(0x200) + "正しく消去されています\n");
+    EXPECT_EQ(console.text(), "カートリッジデータを消去する前にバックアップします\n" + kBackingUp +
+                                  progress(0x200) + kBackedUp +
+                                  "カートリッジデータ消去中です...\n" + progress(0x200) +
+                                  kBackingUp + progress(0x200) + "正しく消去されています\n");
     for (uint32_t a = 0; a < 0x200; a++) ASSERT_EQ(memory()[a], 0xFF) << a;
     expect_files("backup.txt", "backup.sav", patterned());
     EXPECT_GE(adapter().now_ns() - start, 1000000000u);

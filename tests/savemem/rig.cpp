@@ -58,8 +58,8 @@ void report_unexpected_exit() {
     if (exit_expected) return;
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     if (test == nullptr) return;
-    std::string text = std::string("\n*** the process ended inside ") + test->test_suite_name() + "." +
-                       test->name() + "\n";
+    std::string text = std::string("\n*** the process ended inside ") + test->test_suite_name() +
+                       "." + test->name() + "\n";
     if (write(2, text.data(), text.size()) < 0) return;
 }
 
@@ -106,7 +106,8 @@ PipeTraffic Rig::traffic() {
             EXPECT_EQ(get_le32(request.input.data()), uint32_t{EP1_IN_PIPE});
             EXPECT_LE(request.output_length, 64u);
             seen.in.push_back(Bytes(request.output_length));
-            if (!request.data.empty()) std::copy(request.data.begin(), request.data.end(), seen.in.back().begin());
+            if (!request.data.empty())
+                std::copy(request.data.begin(), request.data.end(), seen.in.back().begin());
             seen.order.push_back('i');
         }
     }
@@ -125,7 +126,8 @@ std::vector<Bytes> Rig::bus_commands() {
         if (packet.empty() || (packet[0] != 0x02 && packet[0] != 0x03)) continue;  // stream traffic
         // Clocks of bit reads carry no data to the memory.
         bool reading = false;
-        for (size_t i = 0; i + 1 < packet.size(); i += packet[i] == 0x03 ? 2 : 3) reading |= packet[i] == 0x03;
+        for (size_t i = 0; i + 1 < packet.size(); i += packet[i] == 0x03 ? 2 : 3)
+            reading |= packet[i] == 0x03;
         for (size_t i = 0; i < packet.size();) {
             if (packet[i] == 0x03) {
                 i += 2;
@@ -177,7 +179,8 @@ Rig::Ending Rig::run_to_exit(const std::function<void()>& body) {
             chip->finish();
             const std::vector<uint8_t>& memory = chip->memory();
             std::ofstream file(*memory_file, std::ios::binary);
-            file.write(reinterpret_cast<const char*>(memory.data()), static_cast<std::streamsize>(memory.size()));
+            file.write(reinterpret_cast<const char*>(memory.data()),
+                       static_cast<std::streamsize>(memory.size()));
         });
         body();
         con_flush();

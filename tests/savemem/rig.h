@@ -17,9 +17,9 @@ using Bytes = std::vector<uint8_t>;
 
 // What the driver record shows of the pipes since the last clear.
 struct PipeTraffic {
-    std::vector<Bytes> out;  // every EP1 OUT packet, in order
-    std::vector<Bytes> in;   // every EP1 IN reply, in order
-    std::vector<char> order; // 'o' or 'i' per transfer
+    std::vector<Bytes> out;   // every EP1 OUT packet, in order
+    std::vector<Bytes> in;    // every EP1 IN reply, in order
+    std::vector<char> order;  // 'o' or 'i' per transfer
 };
 
 class Rig : public ::testing::Test {
@@ -33,7 +33,9 @@ protected:
     emu::SaveChip& insert(emu::ChipKind kind);
     // The chip's memory filled with pattern(address) first.
     emu::SaveChip& insert_pattern(emu::ChipKind kind);
-    static uint8_t pattern(uint32_t address) { return static_cast<uint8_t>(address * 7 + (address >> 8) + 1); }
+    static uint8_t pattern(uint32_t address) {
+        return static_cast<uint8_t>(address * 7 + (address >> 8) + 1);
+    }
 
     // The memory as the chip holds it now (running cycles finished).
     const std::vector<uint8_t>& memory() {
@@ -74,4 +76,3 @@ private:
     std::string path_;
     int saved_ = -1;
 };
-

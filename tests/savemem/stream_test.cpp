@@ -40,7 +40,8 @@ TEST_F(StreamRead, TakesOnePacketPerStartedSixtyFourBytesThenEndsAndDrains) {
     struct Case {
         int count;
         std::string order;
-    } cases[] = {{0, "ooi"}, {64, "oioi"}, {100, "oiioi"}, {0x4000, "o" + std::string(256, 'i') + "oi"}};
+    } cases[] = {
+        {0, "ooi"}, {64, "oioi"}, {100, "oiioi"}, {0x4000, "o" + std::string(256, 'i') + "oi"}};
     for (const Case& c : cases) {
         std::memset(cart_buffer, 0xA5, 0x8000);
         clear_record();
@@ -51,8 +52,10 @@ TEST_F(StreamRead, TakesOnePacketPerStartedSixtyFourBytesThenEndsAndDrains) {
         EXPECT_EQ(seen.out[0], header);
         EXPECT_EQ(seen.out[1], Bytes{0x06});
         for (const Bytes& reply : seen.in) EXPECT_EQ(reply.size(), 64u);
-        for (int i = 0; i < c.count; i++) ASSERT_EQ(cart_buffer[i], pattern(static_cast<uint32_t>(i))) << i;
-        for (int i = c.count; i < 0x8000; i++) ASSERT_EQ(cart_buffer[i], 0xA5) << c.count << " " << i;
+        for (int i = 0; i < c.count; i++)
+            ASSERT_EQ(cart_buffer[i], pattern(static_cast<uint32_t>(i))) << i;
+        for (int i = c.count; i < 0x8000; i++)
+            ASSERT_EQ(cart_buffer[i], 0xA5) << c.count << " " << i;
         // The stream is closed and its last packet taken: register replies line up again.
         EXPECT_EQ(read_id(), 0x621600);
     }
@@ -63,7 +66,8 @@ TEST_F(StreamRead, SendsTheAddressAndStoresFromTheBufferStart) {
     std::memset(cart_buffer, 0xA5, 0x100);
     stream_read(0x012345, 32, DISPLAY_NONE);
     EXPECT_EQ(traffic().out[0], (Bytes{0x05, 0x97, 0x9B, 0x01, 0x23, 0x45, 0x01}));
-    for (int i = 0; i < 32; i++) EXPECT_EQ(cart_buffer[i], pattern(0x012345u + static_cast<uint32_t>(i))) << i;
+    for (int i = 0; i < 32; i++)
+        EXPECT_EQ(cart_buffer[i], pattern(0x012345u + static_cast<uint32_t>(i))) << i;
     EXPECT_EQ(cart_buffer[32], 0xA5);
 }
 
@@ -107,7 +111,8 @@ class StreamWrite : public Rig {
 protected:
     void SetUp() override {
         Rig::SetUp();
-        for (int i = 0; i < BUFFER_SIZE; i++) image_buffer[i] = static_cast<unsigned char>(i * 13 + (i >> 9));
+        for (int i = 0; i < BUFFER_SIZE; i++)
+            image_buffer[i] = static_cast<unsigned char>(i * 13 + (i >> 9));
     }
 };
 
@@ -123,7 +128,8 @@ TEST_F(StreamWrite, OneHundredBytes) {
     EXPECT_EQ(seen.out[0], (Bytes{0x04, 0x97, 0x9B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
     EXPECT_EQ(seen.out[1], Bytes(image_buffer, image_buffer + 64));
     EXPECT_EQ(seen.out[2], Bytes(image_buffer + 64, image_buffer + 100));
-    for (uint32_t a = 0; a < 0x40000; a++) ASSERT_EQ(memory()[a], a < 100 ? image_buffer[a] : 0xFF) << a;
+    for (uint32_t a = 0; a < 0x40000; a++)
+        ASSERT_EQ(memory()[a], a < 100 ? image_buffer[a] : 0xFF) << a;
     ASSERT_EQ(chip.cycles().size(), 1u);
     EXPECT_EQ(chip.cycles()[0].count, 100u);
 
@@ -146,7 +152,8 @@ TEST_F(StreamWrite, TheWholeFlashWithEachPrintingDisplay) {
         Sleep(10);
         std::string expected;
         if (display == DISPLAY_ADDRESS)
-            for (int sent = 64; sent <= 0x40000; sent += 64) expected += format("WRITE : %06X \r ", sent);
+            for (int sent = 64; sent <= 0x40000; sent += 64)
+                expected += format("WRITE : %06X \r ", sent);
         if (display == DISPLAY_PERCENT) expected = progress_lines(64, 0x40000, 64, 0x40000);
         EXPECT_EQ(console.text(), expected) << display;
         EXPECT_EQ(traffic().out.size(), 4097u);

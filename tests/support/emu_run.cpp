@@ -45,7 +45,8 @@ EmuResult collect(int exit_code, const std::string& out_file, const std::string&
     }
     if (!piece.empty()) result.messages.push_back(piece);
     size_t at = result.err.find("modeled hardware time ");
-    if (at != std::string::npos) result.virtual_s = std::strtod(result.err.c_str() + at + 22, nullptr);
+    if (at != std::string::npos)
+        result.virtual_s = std::strtod(result.err.c_str() + at + 22, nullptr);
     result.control = stat_transfers(result.err, "control");
     result.bulk_out = stat_transfers(result.err, "EP1 OUT");
     result.bulk_in = stat_transfers(result.err, "EP1 IN");
@@ -69,7 +70,8 @@ ScratchFolder::ScratchFolder() {
     static unsigned serial;
     for (;;) {
         std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("pelkat_run_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++serial));
+                                     ("pelkat_run_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                      std::to_string(++serial));
         if (std::filesystem::create_directory(path)) {
             path_ = path.string();
             return;
@@ -86,13 +88,13 @@ namespace {
 
 HANDLE inheritable(const std::string& name, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The program in the folder, standard output and error to the files, input from NUL.
-int run_program(const std::string& folder, const std::string& arguments, const std::string& out_file,
-                const std::string& err_file) {
+int run_program(const std::string& folder, const std::string& arguments,
+                const std::string& out_file, const std::string& err_file) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -101,9 +103,10 @@ int run_program(const std::string& folder, const std::string& arguments, const s
     startup.hStdError = inheritable(err_file, GENERIC_WRITE, CREATE_ALWAYS);
     std::string command = "\"" PELKAT_EMU "\" " + arguments;
     PROCESS_INFORMATION process;
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                                  &startup, &process);
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  folder.c_str(), &startup, &process);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+        CloseHandle(handle);
     if (!started) return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
@@ -144,12 +147,14 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
     // Beside the folder, not in it: the folder's entries are part of what a test checks.
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
 #ifdef _WIN32
-    if (!before.empty() || !output.empty()) throw std::invalid_argument("no shell to run those words");
+    if (!before.empty() || !output.empty())
+        throw std::invalid_argument("no shell to run those words");
     return collect(run_program(path_, arguments, out_file, err_file), out_file, err_file);
 #else
-    std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before + " '" PELKAT_EMU "' " +
-                          arguments + " " +
-                          (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file + "' </dev/null";
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && " + before +
+                          " '" PELKAT_EMU "' " + arguments + " " +
+                          (output.empty() ? ">'" + out_file + "'" : output) + " 2>'" + err_file +
+                          "' </dev/null";
     int status = std::system(command.c_str());
     return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);
 #endif
@@ -158,8 +163,8 @@ EmuResult ScratchFolder::run(const std::string& arguments, const std::string& be
 #ifndef _WIN32
 EmuResult ScratchFolder::run_other(const std::string& program, const std::string& arguments) const {
     std::string out_file = path_ + ".out", err_file = path_ + ".err";
-    std::string command = "cd '" + path_ + "' && export LC_ALL=C && '" + program + "' " + arguments + " >'" +
-                          out_file + "' 2>'" + err_file + "' </dev/null";
+    std::string command = "cd '" + path_ + "' && export LC_ALL=C && '" + program + "' " +
+                          arguments + " >'" + out_file + "' 2>'" + err_file + "' </dev/null";
     int status = std::system(command.c_str());
     return collect(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out_file, err_file);
 }
@@ -183,7 +188,8 @@ bool exists(const std::string& path) {
 
 void write_file(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes pattern(size_t length, uint32_t seed) {
@@ -215,10 +221,12 @@ bool is_kept_backup(const std::string& name) { return name.rfind("backup-", 0) =
 
 bool holds_backup(const ScratchFolder& folder, const Bytes& text, const Bytes& binary) {
     for (const std::string& name : folder.entries()) {
-        if (name != "backup.txt" && !(is_kept_backup(name) && name.size() > 4 && name.substr(name.size() - 4) == ".txt"))
+        if (name != "backup.txt" &&
+            !(is_kept_backup(name) && name.size() > 4 && name.substr(name.size() - 4) == ".txt"))
             continue;
         const std::string stem = folder.file(name.substr(0, name.size() - 4));
-        if (read_file(stem + ".txt") == text && exists(stem + ".sav") && read_file(stem + ".sav") == binary)
+        if (read_file(stem + ".txt") == text && exists(stem + ".sav") &&
+            read_file(stem + ".sav") == binary)
             return true;
     }
     return false;

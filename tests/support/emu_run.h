@@ -11,10 +11,10 @@ using Bytes = std::vector<uint8_t>;
 
 struct EmuResult {
     int exit_code = -1;
-    std::string out;           // standard output, exactly as written (CP932 under LC_ALL=C)
-    std::string err;           // the launcher's diagnostics
+    std::string out;  // standard output, exactly as written (CP932 under LC_ALL=C)
+    std::string err;  // the launcher's diagnostics
     std::vector<std::string> messages;  // out split at "\n" and "\r", empty pieces dropped
-    double virtual_s = -1;     // modeled hardware time, from --stats
+    double virtual_s = -1;              // modeled hardware time, from --stats
     uint64_t control = 0, bulk_out = 0, bulk_in = 0;  // transfers, from --stats
 
     // The message before the key-wait prompt; "" when the output does not end with it.
@@ -39,7 +39,8 @@ public:
     // words may go before the program (such as "ulimit -f 2;", "timeout 10" or another
     // locale's "env LANG=..."), and standard output elsewhere than into EmuResult::out
     // (such as ">&-" to close it).
-    EmuResult run(const std::string& arguments, const std::string& before = "", const std::string& output = "") const;
+    EmuResult run(const std::string& arguments, const std::string& before = "",
+                  const std::string& output = "") const;
 #ifndef _WIN32
     // The same for another program, under the C locale too (its arguments go through
     // the shell).

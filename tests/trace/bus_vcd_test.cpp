@@ -1,13 +1,13 @@
+#include "trace/bus_vcd.h"
 #include "chips/bus_master.h"
 #include "chips/save_chip.h"
-#include "trace/bus_vcd.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -87,7 +87,8 @@ TEST(BusVcd, RecordsEveryLineSoThatSpiDecodesFromTheDump) {
         // Apply every change of one time stamp before looking at the edges.
         std::map<std::string, int> before = level;
         uint64_t t = changes[i].time;
-        for (; i < changes.size() && changes[i].time == t; ++i) level[changes[i].signal] = changes[i].level;
+        for (; i < changes.size() && changes[i].time == t; ++i)
+            level[changes[i].signal] = changes[i].level;
         --i;
         if (before.count("select") && before["select"] == 1 && level["select"] == 0) {
             mosi.emplace_back();

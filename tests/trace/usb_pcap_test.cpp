@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 namespace {
 
@@ -91,7 +91,8 @@ protected:
                   1000000, 1999000});
         const uint8_t load[8] = {0x40, 0xA0, 0x00, 0x10, 0x00, 0x00, 0x03, 0x00};
         uint8_t code[3] = {0x02, 0x00, 0x43};
-        w.record({emu::UsbTransferType::control, 1, 0, load, 3, code, 3, emu::kUsbOk, 0, 2000000, 3000000});
+        w.record({emu::UsbTransferType::control, 1, 0, load, 3, code, 3, emu::kUsbOk, 0, 2000000,
+                  3000000});
         uint8_t packet[15] = {0x02, 0x95, 0x00};
         w.record({emu::UsbTransferType::bulk, 2, 0x01, nullptr, 15, packet, 15, emu::kUsbOk, 0,
                   3000000, 4000000});
@@ -163,12 +164,14 @@ TEST_F(UsbPcap, EachTransferIsASubmissionAndACompletion) {
 }
 
 TEST_F(UsbPcap, TsharkReadsTheCapture) {
-    if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark not installed";
+    if (std::system("command -v tshark >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "tshark not installed";
     write_session();
     std::string out = path + ".txt";
     std::string cmd = "tshark -r '" + path +
                       "' -T fields -E separator=, -e usb.urb_type -e usb.transfer_type"
-                      " -e usb.endpoint_address -e usb.urb_status -e usb.data_len > '" + out + "' 2>/dev/null";
+                      " -e usb.endpoint_address -e usb.urb_status -e usb.data_len > '" +
+                      out + "' 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::ifstream in(out);
     std::vector<std::string> lines;

@@ -17,10 +17,10 @@ namespace {
 
 struct TestbedCase {
     const char* name;
-    const char* options;   // pelkat-emu's, given to both
-    uint32_t cart_size;    // 0: the demonstration save
-    uint32_t input_size;   // 0: no input file
-    const char* tool;      // the tool's arguments
+    const char* options;  // pelkat-emu's, given to both
+    uint32_t cart_size;   // 0: the demonstration save
+    uint32_t input_size;  // 0: no input file
+    const char* tool;     // the tool's arguments
 };
 
 // Every chip kind but the M95512: its read is 130 000 transfers, a minute through
@@ -40,8 +40,9 @@ const TestbedCase kRuns[] = {
 void PrintTo(const TestbedCase& run, std::ostream* out) { *out << run.name; }
 
 std::string without_repeated_dots(std::string text) {
-    text.erase(std::unique(text.begin(), text.end(), [](char a, char b) { return a == '.' && b == '.'; }),
-               text.end());
+    text.erase(
+        std::unique(text.begin(), text.end(), [](char a, char b) { return a == '.' && b == '.'; }),
+        text.end());
     return text;
 }
 
@@ -62,8 +63,8 @@ TEST_P(TestbedRun, EqualsTheEmulatedDriver) {
     EmuResult expected = emulated.run(run.options + cart_option(run) + " -- " + run.tool);
     std::string log = bed.path() + ".usbfs.log";
     EmuResult actual = bed.run_other(PELKAT_TESTBED, std::string(run.options) + cart_option(run) +
-                                                           " --kernel-driver usbtest --log '" + log +
-                                                           "' -- '" PELKAT "' " + run.tool);
+                                                         " --kernel-driver usbtest --log '" + log +
+                                                         "' -- '" PELKAT "' " + run.tool);
     EXPECT_EQ(actual.exit_code, expected.exit_code) << actual.err;
     EXPECT_EQ(without_repeated_dots(actual.out), without_repeated_dots(expected.out));
     ASSERT_EQ(bed.entries(), emulated.entries());
@@ -71,13 +72,16 @@ TEST_P(TestbedRun, EqualsTheEmulatedDriver) {
         EXPECT_TRUE(read_file(bed.file(name)) == read_file(emulated.file(name))) << name;
     Bytes usbfs = read_file(log);
     std::remove(log.c_str());
-    std::string detached = "/dev/bus/usb/001/002 DISCONNECT_CLAIM 0 flags 2 usbfs (usbtest let go) = 0";
+    std::string detached =
+        "/dev/bus/usb/001/002 DISCONNECT_CLAIM 0 flags 2 usbfs (usbtest let go) = 0";
     EXPECT_NE(std::string(usbfs.begin(), usbfs.end()).find(detached), std::string::npos);
     if (HasFailure()) bed.keep();
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, TestbedRun, ::testing::ValuesIn(kRuns),
-                         [](const ::testing::TestParamInfo<TestbedCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<TestbedCase>& info) {
+                             return info.param.name;
+                         });
 
 std::string bare_identity() {
     emu::Adapter adapter;
@@ -97,7 +101,8 @@ TEST(Testbed, LsusbShowsTheBareChipThenTheAdapterWithItsEndpoints) {
     size_t run = r.out.find("RUN"), done = r.out.find("DONE");
     ASSERT_NE(done, std::string::npos) << r.out;
     std::string before = r.out.substr(0, run), after = r.out.substr(done);
-    EXPECT_NE(before.find("Bus 001 Device 002: ID " + bare_identity()), std::string::npos) << before;
+    EXPECT_NE(before.find("Bus 001 Device 002: ID " + bare_identity()), std::string::npos)
+        << before;
     EXPECT_NE(after.find("Bus 001 Device 003: ID 0547:1002"), std::string::npos) << after;
     size_t endpoints = 0;
     for (size_t at = after.find("Endpoint Descriptor:"); at != std::string::npos;

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <linux/usb/ch9.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -51,7 +51,9 @@ std::vector<uint8_t> sysfs_descriptors() {
 
 std::string driver(int fd) {
     usbdevfs_getdriver d = {};
-    return call(fd, USBDEVFS_GETDRIVER, &d) == kDone ? d.driver : "(" + std::string(strerrorname_np(errno)) + ")";
+    return call(fd, USBDEVFS_GETDRIVER, &d) == kDone
+               ? d.driver
+               : "(" + std::string(strerrorname_np(errno)) + ")";
 }
 
 Outcome disconnect_claim(int fd, unsigned flags, const char* name) {
@@ -101,7 +103,8 @@ TEST(Usbfs, BareChipClaimsDriversAndTransfers) {
     unsigned zero = 0, one = 1;
     EXPECT_EQ(driver(a), "usbtest");
     EXPECT_EQ(call(a, USBDEVFS_CLAIMINTERFACE, &zero), failed(EBUSY));
-    EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbtest"), failed(EBUSY));
+    EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbtest"),
+              failed(EBUSY));
     EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER, "other"), failed(EBUSY));
     EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), kDone);
     EXPECT_EQ(driver(b), "usbfs");
@@ -123,7 +126,8 @@ TEST(Usbfs, BareChipClaimsDriversAndTransfers) {
     uint8_t d[64] = {};
     usbdevfs_ctrltransfer get_device = {0x80, 0x06, 0x0100, 0, 18, 1000, d};
     EXPECT_EQ(call(a, USBDEVFS_CONTROL, &get_device), (Outcome{18, 0}));
-    EXPECT_EQ(std::vector<uint8_t>(d, d + 18), std::vector<uint8_t>(sysfs.begin(), sysfs.begin() + 18));
+    EXPECT_EQ(std::vector<uint8_t>(d, d + 18),
+              std::vector<uint8_t>(sysfs.begin(), sysfs.begin() + 18));
     usbdevfs_ctrltransfer get_unknown = {0x80, 0x06, 0x0F00, 0, 5, 1000, d};
     EXPECT_EQ(call(a, USBDEVFS_CONTROL, &get_unknown), failed(EPIPE));
     uint8_t setup[8 + 18] = {0x80, 0x06, 0x00, 0x01, 0, 0, 18, 0};
@@ -157,7 +161,8 @@ TEST(Usbfs, FirmwareEndpointsBulkAndPendingUrbs) {
     ASSERT_GE(c, 0);
     EXPECT_EQ(driver(c), "(ENODATA)");  // the kernel driver knows only the bare chip
     uint8_t read_register[2] = {0x03, 0x9D}, reply[64];
-    usbdevfs_bulktransfer command = {0x01, 2, 1000, read_register}, answer = {0x81, 64, 1000, reply};
+    usbdevfs_bulktransfer command = {0x01, 2, 1000, read_register},
+                          answer = {0x81, 64, 1000, reply};
     EXPECT_EQ(call(c, USBDEVFS_BULK, &command), (Outcome{2, 0}));
     EXPECT_EQ(call(c, USBDEVFS_BULK, &answer), (Outcome{1, 0}));
 
@@ -174,7 +179,8 @@ TEST(Usbfs, FirmwareEndpointsBulkAndPendingUrbs) {
     // turns its one-byte reply into -EREMOTEIO.
     EXPECT_EQ(submit(c, out, USBDEVFS_URB_TYPE_INTERRUPT, 0x01, read_register, 2), failed(EINVAL));
     EXPECT_EQ(submit(c, out, USBDEVFS_URB_TYPE_BULK, 0x01, read_register, 2), kDone);
-    EXPECT_EQ(submit(c, in, USBDEVFS_URB_TYPE_BULK, 0x81, reply, 64, USBDEVFS_URB_SHORT_NOT_OK), kDone);
+    EXPECT_EQ(submit(c, in, USBDEVFS_URB_TYPE_BULK, 0x81, reply, 64, USBDEVFS_URB_SHORT_NOT_OK),
+              kDone);
     expect_reaped(c, out, 0, 2);
     expect_reaped(c, in, -EREMOTEIO, 1);
 

@@ -29,9 +29,9 @@ static uint8_t count_ones(uint8_t v) {
 
 /* Read through a function: assigning a bit-field straight to an XDATA byte
    makes this compiler version merge it into the byte's old contents. */
-static uint8_t low_of(const struct fields *f) { return f->low; }
-static uint8_t mid_of(const struct fields *f) { return f->mid; }
-static uint8_t top_of(const struct fields *f) { return f->top; }
+static uint8_t low_of(const struct fields* f) { return f->low; }
+static uint8_t mid_of(const struct fields* f) { return f->mid; }
+static uint8_t top_of(const struct fields* f) { return f->top; }
 
 static uint8_t rotate_left(uint8_t v, uint8_t k) { return (uint8_t)((v << k) | (v >> (8 - k))); }
 

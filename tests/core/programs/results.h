@@ -11,8 +11,8 @@ __sfr __at(0x87) PCON_REG;
    library start-up code assumes unless told otherwise. */
 __sfr __at(0x92) _XPAGE;
 
-#define FINISH() \
-    do { \
+#define FINISH()       \
+    do {               \
         PCON_REG |= 1; \
     } while (0)
 

@@ -38,15 +38,15 @@ static __code const uint8_t device_descriptor[18] = {
     0x12, 0x01, 0x10, 0x01, 0x00, 0x00, 0x00, 0x40, 0x47, 0x05, 0x57, 0x7E, 0x00, 0x01, 1, 2, 0, 1};
 
 static __code const uint8_t config_descriptor[39] = {
-    0x09, 0x02, 39, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
-    0x09, 0x04, 0x00, 0x00, 0x03, 0xFF, 0x00, 0x00, 0x00,
-    0x07, 0x05, 0x01, 0x02, 0x40, 0x00, 0x00,   /* EP1 OUT bulk: echoed */
-    0x07, 0x05, 0x81, 0x03, 0x40, 0x00, 0x01,   /* EP1 IN interrupt */
-    0x07, 0x05, 0x02, 0x02, 0x40, 0x00, 0x00};  /* EP2 OUT bulk: never armed */
+    0x09, 0x02, 39,   0x00, 0x01, 0x01, 0x00, 0x80, 0x32, 0x09, 0x04, 0x00, 0x00,
+    0x03, 0xFF, 0x00, 0x00, 0x00, 0x07, 0x05, 0x01, 0x02, 0x40, 0x00, 0x00, /* EP1 OUT bulk: echoed
+                                                                             */
+    0x07, 0x05, 0x81, 0x03, 0x40, 0x00, 0x01,                               /* EP1 IN interrupt */
+    0x07, 0x05, 0x02, 0x02, 0x40, 0x00, 0x00}; /* EP2 OUT bulk: never armed */
 
 static __code const uint8_t string0[4] = {4, 3, 0x09, 0x04};
 static __code const uint8_t string1[10] = {10, 3, 'T', 0, 'E', 0, 'S', 0, 'T', 0};
-#define LONG_TEXT "echo firmware of the chip model tests!!"  /* 39 characters: two packets */
+#define LONG_TEXT "echo firmware of the chip model tests!!" /* 39 characters: two packets */
 static __code const char long_text[] = LONG_TEXT;
 
 static volatile __bit setup_pending, suspend_pending;
@@ -141,8 +141,7 @@ static void send_in0(uint8_t length, uint8_t wanted, uint8_t (*byte_at)(uint8_t)
         for (i = 0; i < n; ++i) IN0BUF[i] = byte_at(sent + i);
         IN0BC = n;
         sent += n;
-        while (EP0CS & 0x04) {
-        }
+        while (EP0CS & 0x04) {}
     }
 }
 
@@ -191,8 +190,7 @@ void main(void) {
     USBCS |= 0x08;
     USBCS &= ~0x04;
     USBCS |= 0x02;
-    for (i = 0; i < 3000; ++i) {
-    }
+    for (i = 0; i < 3000; ++i) {}
     USBIRQ = 0xFF;
     IN07IRQ = 0xFF;
     OUT07IRQ = 0xFF;
@@ -211,8 +209,7 @@ void main(void) {
             PCON |= 0x01;
             if (USBCS & 0x80) {
                 USBCS |= 0x01;
-                for (i = 0; i < 3000; ++i) {
-                }
+                for (i = 0; i < 3000; ++i) {}
                 USBCS &= ~0x01;
             }
         }
