@@ -61,8 +61,15 @@ constexpr EraseInstruction kMx4K{SE4K, 0x1000, {60 * kMs, 120 * kMs}};
 constexpr Duration kMx05Block{1 * kS, 2 * kS};
 constexpr Duration kEepromWrite{5 * kMs, 5 * kMs};
 
-constexpr Duration mx05_chip_erase(uint32_t size) {
-    return {size / 0x10000 * kMx05Block.typ_ns, size / 0x10000 * kMx05Block.max_ns};
+// The MX25L..05 erases: 4 KiB, 64 KiB by 52h and D8h alike, and the chip by 60h or C7h,
+// which takes as long as every block's erase in turn.
+constexpr std::array<EraseInstruction, kMaxEraseInstructions> mx05_erases(uint32_t size) {
+    const Duration chip{size / 0x10000 * kMx05Block.typ_ns, size / 0x10000 * kMx05Block.max_ns};
+    return {kMx4K,
+            {BE52, 0x10000, kMx05Block},
+            {SE, 0x10000, kMx05Block},
+            {CE60, 0, chip},
+            {CE, 0, chip}};
 }
 
 constexpr Duration kMx6445Chip{50 * kS, 128 * 2 * kS};
@@ -83,20 +90,11 @@ const ChipInfo kChips[] = {
     {ChipKind::le25fw403a, "le25fw403a", "SANYO", "LE25FW403A", 0x80000, 256, 3, true, 0x621100,
      kLe25Program, {kLe25Sector, kLe25Chip}, false},
     {ChipKind::mx25l2005, "mx25l2005", "Macronix", "MX25L2005", 0x40000, 256, 3, true, 0xC22012,
-     kMxProgram,
-     {kMx4K, {BE52, 0x10000, kMx05Block}, {SE, 0x10000, kMx05Block}, {CE60, 0, mx05_chip_erase(0x40000)},
-      {CE, 0, mx05_chip_erase(0x40000)}},
-     false},
+     kMxProgram, mx05_erases(0x40000), false},
     {ChipKind::mx25l4005, "mx25l4005", "Macronix", "MX25L4005", 0x80000, 256, 3, true, 0xC22013,
-     kMxProgram,
-     {kMx4K, {BE52, 0x10000, kMx05Block}, {SE, 0x10000, kMx05Block}, {CE60, 0, mx05_chip_erase(0x80000)},
-      {CE, 0, mx05_chip_erase(0x80000)}},
-     false},
+     kMxProgram, mx05_erases(0x80000), false},
     {ChipKind::mx25l8005, "mx25l8005", "Macronix", "MX25L8005", 0x100000, 256, 3, true, 0xC22014,
-     kMxProgram,
-     {kMx4K, {BE52, 0x10000, kMx05Block}, {SE, 0x10000, kMx05Block}, {CE60, 0, mx05_chip_erase(0x100000)},
-      {CE, 0, mx05_chip_erase(0x100000)}},
-     false},
+     kMxProgram, mx05_erases(0x100000), false},
     {ChipKind::mx25l6445e, "mx25l6445e", "Macronix", "MX25L6445E", 0x800000, 256, 3, true, 0xC22017,
      kMxProgram,
      {kMx4K, {BE52, 0x8000, {500 * kMs, 2 * kS}}, {SE, 0x10000, {700 * kMs, 2 * kS}}, {CE60, 0, kMx6445Chip},

@@ -3,6 +3,7 @@
 // models themselves take their facts from.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -55,7 +56,7 @@ struct ChipInfo {
     bool flash;
     uint32_t id;       // the three RDID bytes (FLASH only)
     Duration program;  // page program (FLASH) or write cycle tW (EEPROM)
-    EraseInstruction erases[kMaxEraseInstructions];  // unused entries have code 0
+    std::array<EraseInstruction, kMaxEraseInstructions> erases;  // unused entries have code 0
     bool infrared;  // public DS documentation names it behind an infrared transceiver
 };
 
