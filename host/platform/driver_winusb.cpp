@@ -2,7 +2,7 @@
 // the Windows where the general-purpose driver cannot load. Adapter N is the N-th EZ-USB
 // AN21xx device among the USB devices that SetupAPI lists, the bare chip under its
 // default identity or the chip running the firmware; each identity needs WinUSB bound to
-// it (packaging/pelkat.inf, or Zadig).
+// it (the INF of the Windows package, packaging/pelkat.inf.in, or Zadig).
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -16,7 +16,7 @@
 
 enum {
     MAX_ENDPOINTS = 32,
-    PATH_SIZE = 512,
+    PATH_SIZE = 512,  // an interface path: an instance id (at most 200 characters) and a GUID
 };
 
 // GUID_DEVINTERFACE_USB_DEVICE: the USB hub driver registers an interface of this class

@@ -6,9 +6,8 @@
 #include <setupapi.h>
 #include <winusb.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "ezusb/adapter.h"
 
@@ -35,9 +34,10 @@ struct Opened {
     uint32_t enumeration;
 };
 
-Opened files[8];
-int listed = 0;
+std::vector<Opened*> files;
+int listed;
 
+// The member-th device present; the interface data carry its place on the bus.
 BusDevice* present(DWORD member) {
     for (BusDevice& device : bus) {
         if ((device.adapter == nullptr || device.adapter->present()) && member-- == 0)
@@ -61,17 +61,16 @@ HDEVINFO WINAPI get_class_devs(const GUID* guid, PCSTR, HWND, DWORD flags) {
 
 BOOL WINAPI enum_interfaces(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD member,
                             PSP_DEVICE_INTERFACE_DATA data) {
-    data->Reserved = member;
-    return present(member) != nullptr;
+    BusDevice* device = present(member);
+    data->Reserved = static_cast<ULONG_PTR>(device - bus.data());
+    return device != nullptr;
 }
 
 BOOL WINAPI interface_detail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD,
                              PSP_DEVINFO_DATA info) {
-    BusDevice* device = present(static_cast<DWORD>(data->Reserved));
-    info->DevInst = static_cast<DWORD>(device - bus.data());
-    std::snprintf(detail->DevicePath, size - sizeof(DWORD), "\\\\?\\usb#vid_%04x&pid_%04x#%lu#",
-                  device->adapter != nullptr ? 0x0547 : 0x046D, product_of(*device), info->DevInst);
+    info->DevInst = static_cast<DWORD>(data->Reserved);
+    std::snprintf(detail->DevicePath, size - sizeof(DWORD), "\\\\?\\usb#%lu", info->DevInst);
     return TRUE;
 }
 
@@ -84,33 +83,31 @@ BOOL WINAPI instance_id(HDEVINFO, PSP_DEVINFO_DATA info, PSTR id, DWORD size, PD
 
 BOOL WINAPI destroy_list(HDEVINFO) { return --device_lists == 0; }
 
-// No EZ-USB driver: its device object never opens.
+// The EZ-USB driver's device object never opens, nor does a mouse.
 HANDLE WINAPI create_file(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags,
                           HANDLE) {
     unsigned number = 0;
-    if (std::sscanf(path, "\\\\?\\usb#vid_0547&pid_%*4x#%u#", &number) != 1 || open_files == 8)
+    if (std::sscanf(path, "\\\\?\\usb#%u", &number) != 1 || bus.at(number).adapter == nullptr)
         return INVALID_HANDLE_VALUE;
     EXPECT_TRUE(flags & FILE_FLAG_OVERLAPPED);  // WinUSB works on overlapped handles only
     ++open_files;
-    for (Opened& file : files) {
-        if (file.device == nullptr) {
-            file = Opened{&bus[number], bus[number].adapter->enumeration()};
-            return &file;
-        }
-    }
-    return INVALID_HANDLE_VALUE;
+    files.push_back(new Opened{&bus[number], bus[number].adapter->enumeration()});
+    return files.back();
 }
 
+// A handle of the runtime's own goes on to kernel32.
 BOOL WINAPI close_handle(HANDLE handle) {
-    for (Opened& file : files) {
-        if (handle == &file) {
-            file.device = nullptr;
-            return --open_files >= 0;
-        }
+    auto file = std::find(files.begin(), files.end(), handle);
+    if (file == files.end()) {
+        static auto kernel32_close =
+            reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "CloseHandle")));
+        return kernel32_close(handle);
     }
-    static auto kernel32_close = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CloseHandle")));
-    return kernel32_close(handle);
+    delete *file;
+    files.erase(file);
+    --open_files;
+    return TRUE;
 }
 
 void WINAPI sleep(DWORD milliseconds) {
@@ -119,8 +116,23 @@ void WINAPI sleep(DWORD milliseconds) {
     }
 }
 
+BOOL pipe_transfer(WINUSB_INTERFACE_HANDLE usb, UCHAR endpoint, PUCHAR data, ULONG length,
+                   PULONG moved) {
+    ++pipe_calls;
+    emu::Adapter* adapter = live(usb);
+    int result = -1;
+    if (adapter != nullptr) {
+        adapter->set_timeout_ns(uint64_t{pipe_timeout} * 1000000u);
+        result = (endpoint & 0x80) != 0 ? adapter->bulk_in(endpoint, data, int(length))
+                                        : adapter->bulk_out(endpoint, data, int(length));
+    }
+    *moved = result < 0 ? 0 : static_cast<ULONG>(result);
+    return result >= 0;
+}
+
 }  // namespace
 
+// kernel32's and SetupAPI's functions are called through import slots, WinUSB's by name.
 extern "C" {
 decltype(&::SetupDiGetClassDevsA) __imp_SetupDiGetClassDevsA = get_class_devs;
 decltype(&::SetupDiEnumDeviceInterfaces) __imp_SetupDiEnumDeviceInterfaces = enum_interfaces;
@@ -132,7 +144,6 @@ decltype(&::CreateFileA) __imp_CreateFileA = create_file;
 decltype(&::CloseHandle) __imp_CloseHandle = close_handle;
 decltype(&::Sleep) __imp_Sleep = sleep;
 
-// WinUSB's functions are called by name, not through import slots.
 BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE usb) {
     *usb = file;
     return static_cast<Opened*>(file)->device->winusb;
@@ -164,25 +175,9 @@ BOOL WINAPI WinUsb_SetPipePolicy(WINUSB_INTERFACE_HANDLE, UCHAR, ULONG policy, U
 BOOL WINAPI WinUsb_ControlTransfer(WINUSB_INTERFACE_HANDLE usb, WINUSB_SETUP_PACKET setup,
                                    PUCHAR data, ULONG, PULONG moved, LPOVERLAPPED) {
     emu::Adapter* adapter = live(usb);
-    int result =
-        adapter == nullptr
-            ? -1
-            : adapter->control(
-                  {setup.RequestType, setup.Request, setup.Value, setup.Index, setup.Length}, data);
-    *moved = result < 0 ? 0 : static_cast<ULONG>(result);
-    return result >= 0;
-}
-
-static BOOL pipe_transfer(WINUSB_INTERFACE_HANDLE usb, UCHAR endpoint, PUCHAR data, ULONG length,
-                          PULONG moved) {
-    ++pipe_calls;
-    emu::Adapter* adapter = live(usb);
-    int result = -1;
-    if (adapter != nullptr) {
-        adapter->set_timeout_ns(uint64_t{pipe_timeout} * 1000000u);
-        result = (endpoint & 0x80) != 0 ? adapter->bulk_in(endpoint, data, int(length))
-                                        : adapter->bulk_out(endpoint, data, int(length));
-    }
+    emu::SetupPacket packet{setup.RequestType, setup.Request, setup.Value, setup.Index,
+                            setup.Length};
+    int result = adapter == nullptr ? -1 : adapter->control(packet, data);
     *moved = result < 0 ? 0 : static_cast<ULONG>(result);
     return result >= 0;
 }

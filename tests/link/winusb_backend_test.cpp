@@ -28,9 +28,11 @@ struct Case {
 };
 
 const Case cases[] = {
-    {"A", 0, true, "F", false},   {"mAA", 1, true, "-hF", false},  // the index counts adapters only
-    {"aA", 0, false, "hh", true}, {"aA", 1, true, "hF", false},
-    {"A", 1, false, "h", false},  // no second adapter
+    {"A", 0, true, "F", false},      // the bare chip gets the firmware and comes back
+    {"mAA", 1, true, "-hF", false},  // the index counts adapters only
+    {"aA", 0, false, "hh", true},    // an adapter without WinUSB is named
+    {"aA", 1, true, "hF", false},    // and still counted
+    {"A", 1, false, "h", false},     // no second adapter
 };
 
 TEST(WinUsbBackend, FindsLoadsAndReopensTheIndexedAdapter) {
