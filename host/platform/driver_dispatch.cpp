@@ -36,7 +36,7 @@ bool is_adapter_id(uint16_t vendor, uint16_t product) {
 }
 
 void report_unusable(const char* line) {
-    static char last[200];
+    static char last[256];
     if (std::strncmp(line, last, sizeof last - 1) == 0) return;
     std::snprintf(last, sizeof last, "%s", line);
     std::fprintf(stderr, "%s\n", line);

@@ -86,7 +86,7 @@ static bool find_adapter(int index, char* path, uint16_t* product) {
 }
 
 static void report_unusable(uint16_t product, const char* step) {
-    char line[200];
+    char line[256];
     std::snprintf(line, sizeof line,
                   "pelkat: USB device 0547:%04x cannot be used through WinUSB (%s: Windows "
                   "error %lu); is WinUSB bound to it and no other program using it? See "

@@ -52,6 +52,7 @@ TEST(WinUsbBackend, FindsLoadsAndReopensTheIndexedAdapter) {
         EXPECT_EQ(result, test.connects ? 0 : -1);
         if (test.named) {
             EXPECT_NE(err.find("0547:2131 cannot be used through WinUSB"), err.npos) << err;
+            EXPECT_NE(err.find("in the README\n"), err.npos) << err;
             EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
         } else {
             EXPECT_EQ(err, "");
