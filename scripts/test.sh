@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the native build, the
-# Windows build with its tests under wine, the native suite again under the sanitizers,
-# short fuzzing runs, and the Debian package and man pages (tests/package).
+# Windows build with its tests under wine and its ZIP package, the native suite again
+# under the sanitizers, short fuzzing runs, and the Debian package and man pages
+# (tests/package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh test
@@ -27,6 +28,14 @@ cmake -S . -B build-windows "${launch[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w6
   -DCMAKE_BUILD_TYPE=Release -DPELKAT_BUILD_TESTS=ON >/dev/null
 cmake --build build-windows -j"$jobs"
 ctest --test-dir build-windows --output-on-failure </dev/null
+# The Windows package: CPack's ZIP of one folder with the two programs, the README, the
+# WinUSB binding and the licence, and nothing else.
+version=$(sed -n 's/^project(pelkat VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+(cd build-windows && cpack -G ZIP >/dev/null)
+listing=$(cd build-windows && cmake -E tar tf "pelkat-$version-win64.zip" | sort | tr '\n' ' ')
+folder="pelkat-$version-win64"
+expected="$folder/LICENSE $folder/README.md $folder/pelkat-emu.exe $folder/pelkat.exe $folder/pelkat.inf "
+[ "$listing" = "$expected" ] || { echo "Windows package holds: $listing" >&2; exit 1; }
 
 # Sanitizers: the whole native suite again, built by gcc at -O1 with AddressSanitizer and
 # UndefinedBehaviorSanitizer and line tables only (-g1: the reports name file and line);

@@ -8,7 +8,17 @@
 
 #include "platform/winapi.h"
 
-enum { DRIVER_MAX_OPEN = 8 };  // handles open at one time
+enum {
+    DRIVER_MAX_OPEN = 8,          // handles open at one time
+    TRANSFER_TIMEOUT_MS = 10000,  // far beyond any reply the firmware owes
+};
+
+// The adapter's USB identities: the bare chip under its default product id (AN2131 and
+// its relatives), and the adapter with its firmware running.
+bool is_adapter_id(uint16_t vendor, uint16_t product);
+// One line on standard error when an adapter is there but cannot be used, the same line
+// only once: the reopening after a download tries again every two seconds.
+void report_unusable(const char* line);
 
 // One endpoint of interface 0, alternate setting 0.
 struct DeviceEndpoint {
@@ -32,5 +42,7 @@ HANDLE ezusb_create(const char* path);
 BOOL ezusb_ioctl(HANDLE handle, DWORD code, const void* in, DWORD in_size, void* out,
                  DWORD out_size, DWORD* returned);
 BOOL ezusb_close(HANDLE handle);
+// Whether the handle is one of the dispatcher's (open or closed since).
+bool ezusb_owns(HANDLE handle);
 // Closes every open handle; later requests on them fail.
 void ezusb_close_all();

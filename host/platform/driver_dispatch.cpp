@@ -3,6 +3,7 @@
 // size, an unknown code, a pipe of the wrong direction or type, or a stale handle
 // fails the request as a whole.
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/driver_device.h"
@@ -17,6 +18,30 @@ enum {
     TYPE_VENDOR_IN = 0xC0,
     TYPE_STANDARD_IN = 0x80,
 };
+
+enum {
+    VENDOR_ANCHOR = 0x0547,
+    PRODUCT_FIRMWARE = 0x1002,
+};
+
+static const uint16_t chip_products[] = {0x2131, 0x2135, 0x2136};
+
+bool is_adapter_id(uint16_t vendor, uint16_t product) {
+    if (vendor != VENDOR_ANCHOR) return false;
+    if (product == PRODUCT_FIRMWARE) return true;
+    for (uint16_t chip : chip_products) {
+        if (product == chip) return true;
+    }
+    return false;
+}
+
+void report_unusable(const char* line) {
+    static char last[256];
+    if (std::strncmp(line, last, sizeof last - 1) == 0) return;
+    std::snprintf(last, sizeof last, "%s", line);
+    std::fprintf(stderr, "%s\n", line);
+    std::fflush(stderr);
+}
 
 struct OpenDevice {
     void* device;
@@ -64,6 +89,13 @@ BOOL ezusb_close(HANDLE handle) {
     device_close(slot->device);
     slot->device = nullptr;
     return TRUE;
+}
+
+bool ezusb_owns(HANDLE handle) {
+    for (OpenDevice& slot : open_devices) {
+        if (handle == static_cast<HANDLE>(&slot)) return true;
+    }
+    return false;
 }
 
 void ezusb_close_all() {

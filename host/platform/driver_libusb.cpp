@@ -8,15 +8,7 @@
 
 #include "platform/driver_device.h"
 
-enum {
-    VENDOR_ANCHOR = 0x0547,
-    PRODUCT_FIRMWARE = 0x1002,  // the adapter with its firmware running
-    MAX_ENDPOINTS = 32,
-    TRANSFER_TIMEOUT_MS = 10000,  // far beyond any reply the firmware owes
-};
-
-// The bare chip's default product ids (AN2131 and its relatives).
-static const uint16_t chip_products[] = {0x2131, 0x2135, 0x2136};
+enum { MAX_ENDPOINTS = 32 };
 
 struct UsbDevice {
     libusb_device_handle* handle;
@@ -27,21 +19,9 @@ struct UsbDevice {
 static libusb_context* context;
 static UsbDevice usb_devices[DRIVER_MAX_OPEN];
 
-static bool is_adapter(const libusb_device_descriptor& descriptor) {
-    if (descriptor.idVendor != VENDOR_ANCHOR) return false;
-    if (descriptor.idProduct == PRODUCT_FIRMWARE) return true;
-    for (uint16_t product : chip_products) {
-        if (descriptor.idProduct == product) return true;
-    }
-    return false;
-}
-
-// One line on standard error when an adapter is there but cannot be used, the same line
-// only once: the reopening after a download tries again every two seconds.
 static void report_unusable(libusb_device* device, const libusb_device_descriptor& descriptor,
                             int error) {
-    static char last[160];
-    char line[sizeof last];
+    char line[160];
     int n = std::snprintf(line, sizeof line,
                           "pelkat: USB device %03d/%03d (%04x:%04x) cannot be used: %s",
                           libusb_get_bus_number(device), libusb_get_device_address(device),
@@ -52,10 +32,7 @@ static void report_unusable(libusb_device* device, const libusb_device_descripto
     } else if (error == LIBUSB_ERROR_BUSY && n > 0 && n < int(sizeof line)) {
         std::snprintf(line + n, sizeof line - size_t(n), "; another program is using it");
     }
-    if (std::strcmp(line, last) == 0) return;
-    std::strcpy(last, line);
-    std::fprintf(stderr, "%s\n", line);
-    std::fflush(stderr);
+    report_unusable(line);
 }
 
 // The index-th adapter, opened with its interface 0 claimed; nullptr if there is none or
@@ -67,7 +44,8 @@ static libusb_device_handle* open_nth_adapter(int index) {
     int seen = 0;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || !is_adapter(descriptor))
+        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
+            !is_adapter_id(descriptor.idVendor, descriptor.idProduct))
             continue;
         if (seen++ == index) {
             int error = libusb_open(list[i], &handle);

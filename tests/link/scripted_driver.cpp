@@ -1,6 +1,11 @@
 #include "scripted_driver.h"
 
+// On Windows the scripted functions stand in for kernel32's own (below).
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include "platform/winapi.h"
+#endif
 
 namespace script {
 
@@ -20,9 +25,10 @@ std::vector<Call> calls_of(uint32_t code) {
 
 static int handle_token;
 
-// Elsewhere the link calls these four functions by name. On Windows it calls kernel32
-// through the import table, as pelkat.exe does: the scripted ones take the table's four
-// slots over (below), and a handle of the runtime's own goes on to kernel32.
+// Elsewhere the link calls these four functions by name. On Windows it calls pelkat.exe's
+// driver entry points, which call kernel32 through the import table: the scripted ones
+// take the table's four slots over (below), and a handle of the runtime's own goes on to
+// kernel32. Where an open fails, the entry points go on to WinUSB, which finds no adapter.
 #ifdef _WIN32
 namespace scripted {
 #else
