@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -41,6 +42,11 @@ const Chip kSlowerParts[] = {
     {"mx25l8005", 0x100000, flash_lines("C22014", "Macronix製 MX25L8005 8Mbit")},
     {"mx25l6445e", 0x800000, flash_lines("C22017", "Macronix製 MX25L6445E 64Mbit")},
 };
+
+// The 128 KiB EEPROM: no identification, the 24-bit probe, and a memory that repeats
+// itself after 128 KiB. Its byte-by-byte write and erase take seconds.
+const Chip kM95M01 = {"m95m01", 0x20000,
+                      kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n"};
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -311,6 +317,27 @@ TEST_F(EndToEnd, ReadWriteAndEraseOfFurtherFlashParts) {
 
 TEST_F(EndToEnd, SlowReadWriteAndEraseOfFurtherFlashParts) {
     for (const Chip& chip : kSlowerParts) read_write_erase(chip);
+}
+
+TEST_F(EndToEnd, SlowReadWriteAndEraseOfThe128KiBEeprom) { read_write_erase(kM95M01); }
+
+// Memories are sized by whole blocks, not by the bytes that they begin with.
+TEST_F(EndToEnd, CartridgesReadWhole) {
+    Bytes slots = pattern(0x10000, 4);  // eight 8 KiB slots that begin with one header
+    for (uint32_t slot = 0x2000; slot < 0x10000; slot += 0x2000)
+        std::copy(slots.begin(), slots.begin() + 32, slots.begin() + slot);
+    Bytes halves = pattern(0x20000, 5);  // alike after 64 KiB, not after 128 KiB
+    std::copy(halves.begin(), halves.begin() + 0x10000, halves.begin() + 0x10000);
+    halves[0x1FFFF] ^= 0x01;
+    struct Case {
+        const Chip* chip;
+        Bytes contents;
+    } cases[] = {{&kM95512, slots}, {&kM95640, pattern(0x2000, 6)}, {&kM95M01, halves}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.chip->name, c.contents, ""), 0) << c.chip->name << err;
+        EXPECT_TRUE(same_output(read_run_output(*c.chip), out)) << c.chip->name;
+        expect_saved("savedata", c.contents);
+    }
 }
 
 }  // namespace
