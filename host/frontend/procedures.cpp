@@ -84,6 +84,7 @@ static void read_back(const unsigned char* source, int value, const char* differ
 }
 
 void write_run() {
+    drop_padding(save_size);
     if (save_size != data_length) {
         con_printf("Error: カートリッジと書き込みするファイルのサイズが異なる\n");
         con_printf("(cart=%d,file=%d)\n", save_size, data_length);
