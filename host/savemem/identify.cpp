@@ -190,13 +190,20 @@ static bool probe_matches(int kind) {
            compare16(probe_block[kind - 1], all_ff) != 0;
 }
 
+// The 16 bytes from address on, read with the address width of kind by one framed block
+// read (into the part of cart_buffer past the data check's bytes, which is indexed by
+// address) and by sixteen single reads.
+static void read_probe(int kind, int address) {
+    unsigned char* scratch = cart_buffer + CHECK_SIZE;
+    read_block(kind, address, scratch, PROBE_SIZE);
+    std::memcpy(probe_block[kind - 1], scratch + address, PROBE_SIZE);
+    for (int i = 0; i < PROBE_SIZE; i++)
+        probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, address + i);
+}
+
 static void identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
-    for (int kind = 1; kind <= 3; kind++) {
-        read_block(kind, 0, probe_block[kind - 1], PROBE_SIZE);
-        for (int i = 0; i < PROBE_SIZE; i++)
-            probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, i);
-    }
+    for (int kind = 1; kind <= 3; kind++) read_probe(kind, 0);
     if (data_line_stuck_low(id)) fail_unknown();
     std::memset(all_ff, 0xFF, sizeof all_ff);
     if (probe_matches(SAVE_EEPROM_9BIT))
@@ -210,12 +217,30 @@ static void identify_by_probe(int id) {
         settle_part(*flash_part(ID_LE25FW203));
 }
 
-// Whether the first 16 KiB hold a byte that is not 0xFF.
-static bool holds_data() {
+// The position of the first byte that is not 0xFF in the first 16 KiB, or -1.
+static int find_first_data() {
     stream_read(0, CHECK_SIZE, DISPLAY_NONE);
     for (int i = 0; i < CHECK_SIZE; i++)
-        if (cart_buffer[i] != 0xFF) return true;
-    return false;
+        if (cart_buffer[i] != 0xFF) return i;
+    return -1;
+}
+
+// Data after an erased start, which the probes at address 0 could not see: the 24-bit
+// probe is made again on the 16 bytes around the first data (a memory with 24-bit
+// addresses gives the streamed read's bytes at their own addresses). A narrower memory
+// cannot answer it: its 24-bit reads there give bytes of its erased start, which the
+// block read and the single reads give alike only when all are 0xFF. So the 128 KiB EEPROM (or a
+// FLASH memory without an identification) is not taken for a 16-bit EEPROM when its first 16 bytes
+// are erased.
+static void size_by_first_data(int id, int first_data) {
+    if (id == ID_NO_ANSWER) {
+        read_probe(SAVE_FLASH, first_data & ~(PROBE_SIZE - 1));
+        if (probe_matches(SAVE_FLASH)) {
+            size_24bit_memory();
+            return;
+        }
+    }
+    size_16bit_eeprom();  // the data check's bytes are still in cart_buffer
 }
 
 static void guess_from_file(int length) {
@@ -238,8 +263,10 @@ void identify_save_memory(RunMode mode, int length) {
     if (save_type == 0 && behind_transceiver()) id = identify_by_id();
     if (save_type == 0) identify_by_probe(id);
 
+    int first_data = -1;
     if (save_type == 0) {
-        if (holds_data()) {
+        first_data = find_first_data();
+        if (first_data >= 0) {
             save_type = DATA_UNRECOGNISED;
         } else {
             con_printf("このカートリッジはおそらく未フォーマットです\n");
@@ -249,7 +276,7 @@ void identify_save_memory(RunMode mode, int length) {
     }
 
     if (save_type == DATA_UNRECOGNISED) {
-        size_16bit_eeprom();
+        size_by_first_data(id, first_data);
     } else if (save_type == SAVE_EEPROM_16BIT) {  // only the probe leaves it unsized
         stream_read(0, CHECK_SIZE, DISPLAY_NONE);
         size_16bit_eeprom();

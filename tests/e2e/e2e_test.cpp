@@ -175,6 +175,7 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
         uint32_t size;
     } cases[] = {
         {&kM95640, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
+        {&kM95M01, 0x0100, "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n", 0x20000},
         {&kM95512, 0x0100, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
         {&kM95512, 0x3000, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
         // A 4 Kbit EEPROM with a blank start repeats itself through the streamed read and

@@ -154,6 +154,12 @@ TEST_F(Identify, FlashWithoutRdidByTheWidestProbe) {
     EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
     EXPECT_EQ(save_type, SAVE_FLASH);
     EXPECT_EQ(save_size, 0x40000);
+    // Its first 16 bytes erased: found by the data check, then the widest probe.
+    insert_with(emu::ChipKind::m45pe20, {{0x100, 0x12}, {0x105, 0x34}});
+    RdidOverride quiet_again(chip_.get());
+    adapter().insert(&quiet_again);
+    EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
+    EXPECT_EQ(save_size, 0x40000);
 
     insert_pattern(emu::ChipKind::m95m01);
     EXPECT_EQ(identify(),
@@ -254,12 +260,16 @@ TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
 }
 
 TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
+    const std::string m95m01 = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
     struct Case {
         emu::ChipKind chip;
         uint32_t address;
         const std::string& message;
         int size;
     } cases[] = {
+        // 24-bit addresses: the widest probe again, on the first data.
+        {emu::ChipKind::m95m01, 0x0100, m95m01, 0x20000},
+        {emu::ChipKind::m95m01, 0x3FF0, m95m01, 0x20000},
         {emu::ChipKind::m95640, 0x0100, kM95640, 0x2000},
         {emu::ChipKind::m95512, 0x0100, kM95512, 0x10000},
         {emu::ChipKind::m95512, 0x0010, kM95512, 0x10000},
@@ -273,10 +283,11 @@ TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
         std::memset(cart_buffer, 0, BUFFER_SIZE);
         EXPECT_EQ(identify(), kNoId + kProbe + c.message)
             << emu::chip_kind_name(c.chip) << " " << c.address;
-        EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
+        EXPECT_EQ(save_type, c.size == 0x20000 ? SAVE_EEPROM_24BIT : SAVE_EEPROM_16BIT);
         EXPECT_EQ(save_size, c.size);
-        // The data check's read serves the size test, unless its two 8 KiB agree.
-        EXPECT_EQ(stream_reads(), c.size == 0x2000 ? 2 : 1);
+        // The data check's read serves the size test, unless its two 8 KiB agree (or the
+        // memory has 24-bit addresses).
+        EXPECT_EQ(stream_reads(), c.size == 0x10000 ? 1 : 2);
     }
 }
 
