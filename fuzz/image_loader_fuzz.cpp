@@ -1,7 +1,9 @@
 // Feeds arbitrary file contents to the save image loader: the format decision by
-// content, the text dump parser and the binary reader. Besides the sanitizers' checks,
-// every successful load must leave data_length within image_buffer, and every byte
-// from data_length on at 0xFF.
+// content, the text dump parser, the binary reader, the reader of the emulators' and
+// cheat devices' save files for the format that the content shows (the seeds hold one
+// of each) and the padding test. Besides the sanitizers'
+// checks, every successful load must leave data_length within image_buffer, and every
+// byte from data_length on at 0xFF.
 #include <unistd.h>
 
 #include <cstdint>
@@ -50,9 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
 
-    bool text = false;
-    check(decide_image_format(work_file.c_str(), &text) == IMAGE_OK,
+    ImageFormat format = FORMAT_RAW;
+    check(decide_image_format(work_file.c_str(), &format) == IMAGE_OK,
           "an existing file gets a format");
+    bool text = format == FORMAT_TEXT_DUMP;
     long long detail = 0;
     // Every input goes through the text parser, as a ".txt" name would send it.
     ImageError error = read_text_dump(work_file.c_str(), &detail);
@@ -66,6 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_loaded(error);
         if (error == IMAGE_OK)
             check(data_length == static_cast<int>(size), "binary data_length is the file length");
+    }
+    if (format != FORMAT_RAW && !text) {
+        error = read_container(work_file.c_str(), format, &detail);
+        check(error == IMAGE_OK || error == IMAGE_BAD_CONTAINER || error == IMAGE_TOO_LARGE,
+              "a save file loads or is refused as broken or too large");
+        check_loaded(error);
+    }
+    if (error == IMAGE_OK) {
+        int half = data_length / 2;
+        if (only_padding_beyond(half))
+            check(image_buffer[data_length - 1] == image_buffer[half], "padding is uniform");
     }
     return 0;
 }

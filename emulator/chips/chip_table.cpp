@@ -48,6 +48,12 @@ constexpr uint8_t SE = 0xD8, PE = 0xDB, SE4K = 0x20, BE52 = 0x52, CE60 = 0x60, C
 //   Rev 24, Sep 2021; AC characteristics, tW max 5 ms). No typical write time is published,
 //   so the model takes the guaranteed 5 ms for both. Pages of 16, 32 and 128 bytes. (The
 //   November 2003 M95640 edition also lists 10 ms parts among its ordering options.)
+// M95M01 (ST): the 1 Mbit EEPROM of DS cartridges (GBATEK "DS Cartridge Backup"). M95M01-R
+//   and M95M01-DF data sheets (features, instructions, AC characteristics): 128 KiB,
+//   256-byte pages, 24-bit addresses (the bits above A16 don't care), "Byte and Page
+//   Write within 5 ms" (tW max; no typical figure, so 5 ms for both), WREN, WRDI, RDSR,
+//   WRSR, READ and WRITE only: no RDID (9Fh), no erase instruction; a READ goes on past
+//   the highest address at address 0 and a WRITE wraps inside its page.
 // Infrared: the M45PE80 sits behind the infrared transceiver of Walk with Me (GBATEK
 //   "DS Cart Infrared Component Lists", U4 "45PE80VG").
 constexpr Duration kLe25Program{1500 * kUs, 2500 * kUs};
@@ -103,6 +109,8 @@ const ChipInfo kChips[] = {
     {ChipKind::m95040, "m95040", "STMicroelectronics", "M95040", 0x200, 16, 1, false, 0, kEepromWrite, {}, false},
     {ChipKind::m95640, "m95640", "STMicroelectronics", "M95640", 0x2000, 32, 2, false, 0, kEepromWrite, {}, false},
     {ChipKind::m95512, "m95512", "STMicroelectronics", "M95512", 0x10000, 128, 2, false, 0, kEepromWrite, {},
+     false},
+    {ChipKind::m95m01, "m95m01", "STMicroelectronics", "M95M01", 0x20000, 256, 3, false, 0, kEepromWrite, {},
      false},
 };
 // clang-format on

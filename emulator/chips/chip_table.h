@@ -22,6 +22,7 @@ enum class ChipKind {
     mx25l4005,
     mx25l8005,
     mx25l6445e,
+    m95m01,
     none
 };
 

@@ -4,10 +4,16 @@
 #pragma once
 
 // Loads the file into image_buffer (0xFF wherever the file puts nothing) and sets
-// data_length. A name ending in ".txt" is a text dump, one ending in ".sav" a binary
-// file; any other name is decided by the first 16 bytes. Prints its messages; any
-// failure ends the run.
+// data_length. A name ending in ".txt" is a text dump; the save files of DeSmuME, no$gba
+// and the Action Replay are known by their content and give the raw save inside them;
+// otherwise a name ending in ".sav" is a binary file and any other name is decided by
+// the first 16 bytes. Prints its messages; any failure ends the run.
 void load_image_file(const char* path);
+
+// A binary file longer than the memory of size bytes, whose excess is padding alone (all
+// 0xFF or all 0x00, as flash cards and emulators pad saves), is cut to that size, with a
+// line that says so; anything else is left for the size test.
+void drop_padding(int size);
 
 // Write the first length bytes of buffer as a text dump or a binary file, complete and
 // on the disk, under a new temporary name beside the file name; commit_written_files

@@ -11,20 +11,6 @@ namespace {
 
 char line[DUMP_LINE_SIZE];
 
-// Opens the input file in binary mode. A folder counts as not found, as it does on
-// Windows; a named pipe, device or socket is refused without waiting on it.
-std::FILE* open_input(const char* path, ImageError* error) {
-    FileKind kind;
-    std::FILE* file = open_regular_file(path, &kind);
-    if (file == nullptr) *error = kind == FILE_OTHER ? IMAGE_NOT_REGULAR : IMAGE_NOT_FOUND;
-    return file;
-}
-
-ImageError close_with(std::FILE* file, ImageError error) {
-    std::fclose(file);
-    return error;
-}
-
 // Reads the next piece of a line like fgets with a DUMP_LINE_SIZE buffer, as a Windows
 // text-mode stream delivers it: CR LF reads as one newline, and a 0x1A byte (the old
 // end-of-file mark) ends the file. The file itself is open in binary mode, so that the
@@ -56,26 +42,46 @@ int read_dump_line(std::FILE* file) {
 
 }  // namespace
 
-ImageError decide_image_format(const char* path, bool* text) {
+// Opens the input file in binary mode. A folder counts as not found, as it does on
+// Windows; a named pipe, device or socket is refused without waiting on it.
+std::FILE* open_input(const char* path, ImageError* error) {
+    FileKind kind;
+    std::FILE* file = open_regular_file(path, &kind);
+    if (file == nullptr) *error = kind == FILE_OTHER ? IMAGE_NOT_REGULAR : IMAGE_NOT_FOUND;
+    return file;
+}
+
+ImageError close_with(std::FILE* file, ImageError error) {
+    std::fclose(file);
+    return error;
+}
+
+ImageError decide_image_format(const char* path, ImageFormat* format) {
+    enum { HEAD_SIZE = 32 };  // the longest mark a save file starts with, and 1Ah
     size_t length = std::strlen(path);
-    if (length >= 4 && std::strcmp(path + length - 4, ".txt") == 0) {
-        *text = true;
-        return IMAGE_OK;
-    }
-    if (length >= 4 && std::strcmp(path + length - 4, ".sav") == 0) {
-        *text = false;
-        return IMAGE_OK;
-    }
+    *format = FORMAT_TEXT_DUMP;
+    if (length >= 4 && std::strcmp(path + length - 4, ".txt") == 0) return IMAGE_OK;
+    bool sav = length >= 4 && std::strcmp(path + length - 4, ".sav") == 0;
     ImageError error = IMAGE_OK;
     std::FILE* file = open_input(path, &error);
-    if (file == nullptr) return error;
-    unsigned char head[16] = {};  // bytes past the end of a short file count as 0x00
-    std::fread(head, 1, sizeof head, file);
-    if (std::ferror(file)) return close_with(file, IMAGE_READ_FAILED);
+    if (file == nullptr) {
+        *format = FORMAT_RAW;
+        return sav ? IMAGE_OK : error;
+    }
+    unsigned char head[HEAD_SIZE] = {};  // bytes past the end of a short file count as 0x00
+    unsigned char tail[16] = {};
+    size_t got = std::fread(head, 1, sizeof head, file);
+    long long size = file_length(file);
+    if (size >= (long long)sizeof tail && (std::fseek(file, -(long)sizeof tail, SEEK_END) != 0 ||
+                                           std::fread(tail, 1, sizeof tail, file) != sizeof tail))
+        return close_with(file, IMAGE_READ_FAILED);
+    if (std::ferror(file) || size < 0) return close_with(file, IMAGE_READ_FAILED);
     std::fclose(file);
-    *text = true;
-    for (unsigned char byte : head) {
-        if (byte < 0x20 || byte > 0x7E) *text = false;
+    *format = container_format(head, got, tail, size);
+    if (*format != FORMAT_RAW || sav) return IMAGE_OK;
+    *format = FORMAT_TEXT_DUMP;
+    for (int i = 0; i < 16; i++) {
+        if (head[i] < 0x20 || head[i] > 0x7E) *format = FORMAT_RAW;
     }
     return IMAGE_OK;
 }
@@ -113,20 +119,38 @@ ImageError read_text_dump(const char* path, long long* detail) {
     return IMAGE_OK;
 }
 
-ImageError read_binary_file(const char* path, long long* detail) {
-    ImageError error = IMAGE_OK;
-    std::FILE* file = open_input(path, &error);
-    if (file == nullptr) return error;
-    long long length = file_length(file);
-    if (length < 0) return close_with(file, IMAGE_READ_FAILED);
-    if (length > BUFFER_SIZE) {
-        *detail = length;
-        return close_with(file, IMAGE_TOO_LARGE);
+std::FILE* open_image_input(const char* path, long long limit, long long* length, long long* detail,
+                            ImageError* error) {
+    std::FILE* file = open_input(path, error);
+    if (file == nullptr) return nullptr;
+    *length = file_length(file);
+    if (*length < 0 || *length > limit) {
+        *error = close_with(file, *length < 0 ? IMAGE_READ_FAILED : IMAGE_TOO_LARGE);
+        *detail = *length;
+        return nullptr;
     }
     std::memset(image_buffer, 0xFF, sizeof image_buffer);
+    return file;
+}
+
+ImageError read_binary_file(const char* path, long long* detail) {
+    ImageError error = IMAGE_OK;
+    long long length = 0;
+    std::FILE* file = open_image_input(path, BUFFER_SIZE, &length, detail, &error);
+    if (file == nullptr) return error;
     size_t size = static_cast<size_t>(length);
     if (std::fread(image_buffer, 1, size, file) != size) return close_with(file, IMAGE_READ_FAILED);
     std::fclose(file);
     data_length = static_cast<int>(length);
     return IMAGE_OK;
+}
+
+bool only_padding_beyond(int size) {
+    if (size < 0 || data_length <= size) return false;
+    unsigned char fill = image_buffer[size];
+    if (fill != 0xFF && fill != 0x00) return false;
+    for (int i = size; i < data_length; i++) {
+        if (image_buffer[i] != fill) return false;
+    }
+    return true;
 }

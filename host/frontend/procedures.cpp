@@ -16,13 +16,13 @@ enum {
     ERASE_SETTLE_MS = 1000,  // after the EEPROM's 0xFF loop
 };
 
-static bool is_eeprom() { return save_type == SAVE_EEPROM_9BIT || save_type == SAVE_EEPROM_16BIT; }
-
+// The streamed read sends a 24-bit address: the FLASH memories and the 24-bit EEPROM
+// take it as it is, the narrower EEPROMs are read by their own framed read.
 void read_save_memory() {
-    if (is_eeprom())
-        read_block(save_type, 0, cart_buffer, save_size);
-    else
+    if (save_type == SAVE_FLASH || save_type == SAVE_EEPROM_24BIT)
         stream_read(0, save_size, DISPLAY_PERCENT);
+    else
+        read_block(save_type, 0, cart_buffer, save_size);
 }
 
 void take_backup() {
@@ -84,6 +84,7 @@ static void read_back(const unsigned char* source, int value, const char* differ
 }
 
 void write_run() {
+    drop_padding(save_size);
     if (save_size != data_length) {
         con_printf("Error: カートリッジと書き込みするファイルのサイズが異なる\n");
         con_printf("(cart=%d,file=%d)\n", save_size, data_length);

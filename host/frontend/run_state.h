@@ -7,7 +7,7 @@ typedef int RunMode;  // the kind of run
 enum { RUN_READ = 0, RUN_WRITE = 1, RUN_ERASE = 2 };
 
 typedef int SaveType;  // the kind of save memory; 0 while nothing is settled
-enum { SAVE_EEPROM_9BIT = 1, SAVE_EEPROM_16BIT = 2, SAVE_FLASH = 3 };
+enum { SAVE_EEPROM_9BIT = 1, SAVE_EEPROM_16BIT = 2, SAVE_FLASH = 3, SAVE_EEPROM_24BIT = 4 };
 
 // The buffers hold the largest save memory the tool handles: 8 MiB, the largest serial
 // FLASH of DS cartridges (and as much as the 24-bit fields of a streamed transfer carry).

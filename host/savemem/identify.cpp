@@ -12,11 +12,11 @@ enum {
     ID_NO_ANSWER = 0xFFFFFF,
     ID_LE25FW203 = 0x621600,
     PROBE_SIZE = 16,
-    CHECK_SIZE = 0x4000,   // the start of the memory that the data check reads
-    WRAP_OFFSET = 0x2000,  // an 8 KiB memory repeats itself from here on
+    CHECK_SIZE = 0x4000,  // the start of the memory that the data check reads
     SIZE_9BIT = 0x200,
     SIZE_8K = 0x2000,
     SIZE_64K = 0x10000,
+    SIZE_128K = 0x20000,
     DATA_UNRECOGNISED = -1,  // data present, address width not recognised
 };
 
@@ -58,6 +58,10 @@ static const FlashPart* flash_part(int id) {
 
 static const char MSG_M95640[] = "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n";
 static const char MSG_M95512[] = "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n";
+// The 1 Mbit EEPROM of DS cartridges (GBATEK, "DS Cartridge Backup"): 24-bit addresses
+// like the FLASH memories, but no RDID (M95M01 data sheet, instruction set), so only
+// the 24-bit probe answers, and a READ rolls over from its last byte to address 0.
+static const char MSG_M95M01[] = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
 
 // Per address kind 1, 2, 3 (index kind - 1): one framed block read and sixteen single reads.
 static unsigned char probe_block[3][PROBE_SIZE];
@@ -142,6 +146,42 @@ static bool data_line_stuck_low(int id) {
     fail_run();
 }
 
+// Whether every block of size bytes in cart_buffer up to end repeats the first one.
+static bool repeats_every(int size, int end) {
+    for (int block = size; block < end; block += size)
+        if (std::memcmp(cart_buffer, cart_buffer + block, (size_t)size) != 0) return false;
+    return true;
+}
+
+// A memory answers the addresses beyond its size with those of the address modulo its
+// size, so an 8 KiB memory repeats its first 8 KiB all through the first 64 KiB. Whole
+// blocks are compared: a 64 KiB save may well hold slots that begin alike. Positions of
+// one streamed read are compared with each other, so the shift that a narrower address
+// gives the streamed data does not matter. The data check's read holds the first two
+// blocks; only when they agree is the rest read.
+static void size_16bit_eeprom() {
+    bool repeats = repeats_every(SIZE_8K, CHECK_SIZE);
+    if (repeats) {
+        stream_read(0, SIZE_64K, DISPLAY_NONE);
+        repeats = repeats_every(SIZE_8K, SIZE_64K);
+    }
+    if (repeats)
+        settle(SAVE_EEPROM_16BIT, SIZE_8K, MSG_M95640);
+    else
+        settle(SAVE_EEPROM_16BIT, SIZE_64K, MSG_M95512);
+}
+
+// A memory without an identification that the 24-bit probe answers: the 1 Mbit EEPROM
+// when its 256 KiB streamed read (no shift: the address is as wide as the stream's)
+// repeats after 128 KiB; a 256 KiB FLASH memory does not.
+static void size_24bit_memory() {
+    stream_read(0, 2 * SIZE_128K, DISPLAY_NONE);
+    if (repeats_every(SIZE_128K, 2 * SIZE_128K))
+        settle(SAVE_EEPROM_24BIT, SIZE_128K, MSG_M95M01);
+    else
+        settle_part(*flash_part(ID_LE25FW203));
+}
+
 // A memory read with its own address width gives the same bytes through the block
 // read and the single reads; with a wrong width the two disagree unless all bytes
 // are alike, and an erased area recognises nothing.
@@ -150,13 +190,20 @@ static bool probe_matches(int kind) {
            compare16(probe_block[kind - 1], all_ff) != 0;
 }
 
+// The 16 bytes from address on, read with the address width of kind by one framed block
+// read (into the part of cart_buffer past the data check's bytes, which is indexed by
+// address) and by sixteen single reads.
+static void read_probe(int kind, int address) {
+    unsigned char* scratch = cart_buffer + CHECK_SIZE;
+    read_block(kind, address, scratch, PROBE_SIZE);
+    std::memcpy(probe_block[kind - 1], scratch + address, PROBE_SIZE);
+    for (int i = 0; i < PROBE_SIZE; i++)
+        probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, address + i);
+}
+
 static void identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
-    for (int kind = 1; kind <= 3; kind++) {
-        read_block(kind, 0, probe_block[kind - 1], PROBE_SIZE);
-        for (int i = 0; i < PROBE_SIZE; i++)
-            probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, i);
-    }
+    for (int kind = 1; kind <= 3; kind++) read_probe(kind, 0);
     if (data_line_stuck_low(id)) fail_unknown();
     std::memset(all_ff, 0xFF, sizeof all_ff);
     if (probe_matches(SAVE_EEPROM_9BIT))
@@ -164,11 +211,13 @@ static void identify_by_probe(int id) {
                "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
     else if (probe_matches(SAVE_EEPROM_16BIT))
         save_type = SAVE_EEPROM_16BIT;  // sized by the wrap-around test
+    else if (probe_matches(SAVE_FLASH) && id == ID_NO_ANSWER)
+        size_24bit_memory();
     else if (probe_matches(SAVE_FLASH))
         settle_part(*flash_part(ID_LE25FW203));
 }
 
-// Returns the position of the first byte that is not 0xFF in the first 16 KiB, or -1.
+// The position of the first byte that is not 0xFF in the first 16 KiB, or -1.
 static int find_first_data() {
     stream_read(0, CHECK_SIZE, DISPLAY_NONE);
     for (int i = 0; i < CHECK_SIZE; i++)
@@ -176,13 +225,22 @@ static int find_first_data() {
     return -1;
 }
 
-// Positions of one streamed read are compared with each other, so the shift that a
-// narrower address gives the streamed data does not matter.
-static void size_16bit_eeprom(int position) {
-    if (compare16(cart_buffer + position, cart_buffer + WRAP_OFFSET + position) == 0)
-        settle(SAVE_EEPROM_16BIT, SIZE_8K, MSG_M95640);
-    else
-        settle(SAVE_EEPROM_16BIT, SIZE_64K, MSG_M95512);
+// Data after an erased start, which the probes at address 0 could not see: the 24-bit
+// probe is made again on the 16 bytes around the first data (a memory with 24-bit
+// addresses gives the streamed read's bytes at their own addresses). A narrower memory
+// cannot answer it: its 24-bit reads there give bytes of its erased start, which the
+// block read and the single reads give alike only when all are 0xFF. So the 128 KiB EEPROM (or a
+// FLASH memory without an identification) is not taken for a 16-bit EEPROM when its first 16 bytes
+// are erased.
+static void size_by_first_data(int id, int first_data) {
+    if (id == ID_NO_ANSWER) {
+        read_probe(SAVE_FLASH, first_data & ~(PROBE_SIZE - 1));
+        if (probe_matches(SAVE_FLASH)) {
+            size_24bit_memory();
+            return;
+        }
+    }
+    size_16bit_eeprom();  // the data check's bytes are still in cart_buffer
 }
 
 static void guess_from_file(int length) {
@@ -192,6 +250,9 @@ static void guess_from_file(int length) {
     else if (length == SIZE_8K)
         settle(SAVE_EEPROM_16BIT, SIZE_8K,
                "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
+    else if (length == SIZE_128K)
+        settle(SAVE_EEPROM_24BIT, SIZE_128K,
+               "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitと仮定\n");
     else if (length == flash_part(ID_LE25FW203)->size)
         settle(SAVE_FLASH, length, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
 }
@@ -202,7 +263,7 @@ void identify_save_memory(RunMode mode, int length) {
     if (save_type == 0 && behind_transceiver()) id = identify_by_id();
     if (save_type == 0) identify_by_probe(id);
 
-    int first_data = 0;
+    int first_data = -1;
     if (save_type == 0) {
         first_data = find_first_data();
         if (first_data >= 0) {
@@ -215,10 +276,10 @@ void identify_save_memory(RunMode mode, int length) {
     }
 
     if (save_type == DATA_UNRECOGNISED) {
-        size_16bit_eeprom(first_data);
+        size_by_first_data(id, first_data);
     } else if (save_type == SAVE_EEPROM_16BIT) {  // only the probe leaves it unsized
         stream_read(0, CHECK_SIZE, DISPLAY_NONE);
-        size_16bit_eeprom(0);
+        size_16bit_eeprom();
     }
 
     if (save_type == 0 && mode == RUN_WRITE) guess_from_file(length);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -41,6 +42,75 @@ const Chip kSlowerParts[] = {
     {"mx25l8005", 0x100000, flash_lines("C22014", "Macronix製 MX25L8005 8Mbit")},
     {"mx25l6445e", 0x800000, flash_lines("C22017", "Macronix製 MX25L6445E 64Mbit")},
 };
+
+// The 128 KiB EEPROM: no identification, the 24-bit probe, and a memory that repeats
+// itself after 128 KiB. Its byte-by-byte write and erase take seconds.
+const Chip kM95M01 = {"m95m01", 0x20000,
+                      kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n"};
+
+// The save files of emulators and cheat devices, built by their layouts (DeSmuME's
+// src/mc.cpp and mc.h): the raw save inside.
+void put_le32(Bytes& bytes, uint32_t value) {
+    for (int i = 0; i < 4; i++) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes desmume_file(const Bytes& save) {
+    Bytes file = save;
+    Bytes text = bytes_of(
+        "|<--Snip above here to create a raw sav by excluding this DeSmuME savedata footer:");
+    file.insert(file.end(), text.begin(), text.end());
+    for (uint32_t word : {uint32_t(save.size()), uint32_t(save.size()), 0u, 3u, 0u, 0u})
+        put_le32(file, word);
+    text = bytes_of("|-DESMUME SAVE-|");
+    file.insert(file.end(), text.begin(), text.end());
+    return file;
+}
+Bytes nocash_header(uint32_t method) {
+    Bytes file = bytes_of("NocashGbaBackupMediaSavDataFile\x1A");
+    file.resize(0x40, 0x00);
+    Bytes media = bytes_of("SRAM");
+    file.insert(file.end(), media.begin(), media.end());
+    put_le32(file, method);
+    return file;
+}
+Bytes nocash_file(const Bytes& save) {
+    Bytes file = nocash_header(0);
+    put_le32(file, uint32_t(save.size()));
+    file.insert(file.end(), save.begin(), save.end());
+    return file;
+}
+// Packed in runs: literal runs of up to 127 bytes, and repeats of a byte in the short
+// (81h..FFh) and the long (80h, 16-bit count) form.
+Bytes nocash_packed_file(const Bytes& save) {
+    Bytes runs;
+    size_t at = 0;
+    while (at < save.size()) {
+        size_t same = 1;
+        while (at + same < save.size() && save[at + same] == save[at] && same < 0xFFFF) same++;
+        if (same >= 128) {
+            runs.insert(runs.end(), {0x80, save[at], uint8_t(same), uint8_t(same >> 8)});
+        } else if (same >= 3) {
+            runs.insert(runs.end(), {uint8_t(0x80 + same), save[at]});
+        } else {
+            same = std::min<size_t>(127, save.size() - at);
+            runs.push_back(uint8_t(same));
+            runs.insert(runs.end(), save.begin() + at, save.begin() + at + same);
+        }
+        at += same;
+    }
+    runs.push_back(0x00);
+    Bytes file = nocash_header(1);
+    put_le32(file, uint32_t(runs.size()));
+    put_le32(file, uint32_t(save.size()));
+    file.insert(file.end(), runs.begin(), runs.end());
+    return file;
+}
+Bytes action_replay_file(const Bytes& save) {
+    Bytes file = bytes_of("ARDS000000000001");
+    file.resize(500, 0x00);
+    file.insert(file.end(), save.begin(), save.end());
+    return file;
+}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -105,6 +175,7 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
         uint32_t size;
     } cases[] = {
         {&kM95640, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
+        {&kM95M01, 0x0100, "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n", 0x20000},
         {&kM95512, 0x0100, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
         {&kM95512, 0x3000, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
         // A 4 Kbit EEPROM with a blank start repeats itself through the streamed read and
@@ -311,6 +382,81 @@ TEST_F(EndToEnd, ReadWriteAndEraseOfFurtherFlashParts) {
 
 TEST_F(EndToEnd, SlowReadWriteAndEraseOfFurtherFlashParts) {
     for (const Chip& chip : kSlowerParts) read_write_erase(chip);
+}
+
+TEST_F(EndToEnd, SlowReadWriteAndEraseOfThe128KiBEeprom) { read_write_erase(kM95M01); }
+
+// Each save file writes the raw save inside it; padding is dropped only where it is
+// padding alone.
+TEST_F(EndToEnd, SaveFilesAsPeopleHaveThem) {
+    Bytes save = pattern(0x40000, 9);
+    for (uint32_t a = 0x20000; a < 0x30000; a++) save[a] = 0xFF;  // runs for the packed file
+    Bytes padded = save;
+    padded.resize(0x80000, 0xFF);
+    Bytes zeros = save;
+    zeros.resize(0x40100, 0x00);
+    Bytes spoilt = padded;
+    spoilt[0x7FFFF] = 0x00;
+    const std::string dropped = "余白を除いたセーブファイルです\n";
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string line;  // after the file's reading line; "dropped" after identification
+    } cases[] = {
+        {"game.dsv", desmume_file(save), "DeSmuME形式のセーブファイルです\n"},
+        {"game.sav", nocash_file(save), "no$gba形式のセーブファイルです\n"},
+        {"packed.sav", nocash_packed_file(save), "no$gba形式のセーブファイルです\n"},
+        {"game.duc", action_replay_file(save), "Action Replay形式のセーブファイルです\n"},
+        {"padded.sav", padded, dropped},
+        {"zeros.bin", zeros, dropped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forget_backup("backup");
+        Bytes before = pattern(0x40000, 1);
+        put(c.name, c.file);
+        EXPECT_EQ(run(kLe25.name, before, c.name), 0) << err;
+        std::string expected = write_run_output(kLe25, c.name, false);
+        size_t at = c.line == dropped
+                        ? expected.find("カートリッジに書き込みする前")
+                        : expected.find(std::string("ファイル(") + c.name + ")を読み込みました");
+        EXPECT_TRUE(same_output(expected.insert(at, c.line), out));
+        EXPECT_TRUE(file("cart.bin") == save);
+        expect_saved("backup", before);
+    }
+    // One byte of data in the padding: refused by the size test, nothing read or written.
+    forget_backup("backup");
+    put("spoilt.sav", spoilt);
+    EXPECT_EQ(run(kLe25.name, pattern(0x40000, 1), "spoilt.sav"), 1) << err;
+    EXPECT_TRUE(same_output(
+        kBanner +
+            "バイナリファイル(spoilt.sav)を読み込みます\nファイル(spoilt.sav)を読み込みました\n" +
+            kLe25.identified +
+            "Error: "
+            "カートリッジと書き込みするファイルのサイズが異なる\n(cart=262144,file=524288)\n" +
+            kKey,
+        out));
+    EXPECT_FALSE(exists(path("backup.sav")));
+    EXPECT_TRUE(file("cart.bin") == pattern(0x40000, 1));
+}
+
+// Memories are sized by whole blocks, not by the bytes that they begin with.
+TEST_F(EndToEnd, CartridgesReadWhole) {
+    Bytes slots = pattern(0x10000, 4);  // eight 8 KiB slots that begin with one header
+    for (uint32_t slot = 0x2000; slot < 0x10000; slot += 0x2000)
+        std::copy(slots.begin(), slots.begin() + 32, slots.begin() + slot);
+    Bytes halves = pattern(0x20000, 5);  // alike after 64 KiB, not after 128 KiB
+    std::copy(halves.begin(), halves.begin() + 0x10000, halves.begin() + 0x10000);
+    halves[0x1FFFF] ^= 0x01;
+    struct Case {
+        const Chip* chip;
+        Bytes contents;
+    } cases[] = {{&kM95512, slots}, {&kM95640, pattern(0x2000, 6)}, {&kM95M01, halves}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.chip->name, c.contents, ""), 0) << c.chip->name << err;
+        EXPECT_TRUE(same_output(read_run_output(*c.chip), out)) << c.chip->name;
+        expect_saved("savedata", c.contents);
+    }
 }
 
 }  // namespace

@@ -105,6 +105,53 @@ TEST(PelkatProcess, ReportsInputFilesThatCannotBeRead) {
                reading_binary("big.sav") + "Error: ファイルが大き過ぎです(8388609)\n" + PROMPT, 1);
 }
 
+// Save files of emulators and cheat devices that are cut short or do not hold together
+// are refused before the adapter is looked for.
+TEST(PelkatProcess, ReportsBrokenSaveFiles) {
+    std::string dir = scratch_folder();
+    const std::string nocash =
+        std::string("NocashGbaBackupMediaSavDataFile\x1A") + std::string(0x20, '\0') + "SRAM";
+    auto le32 = [](unsigned value) {
+        std::string bytes;
+        for (int i = 0; i < 4; i++) bytes += static_cast<char>(value >> (8 * i));
+        return bytes;
+    };
+    std::string overrun;  // 130 runs of 65535 bytes: more than the buffer holds
+    for (int i = 0; i < 130; i++) overrun += std::string("\x80\xAA\xFF\xFF", 4);
+    std::string footer = std::string(82, '-') + le32(16) + le32(16) + le32(0) + le32(1) + le32(16) +
+                         le32(0) + "|-DESMUME SAVE-|";
+    const std::string broken = "Error: セーブファイルが壊れています(save.bin)\n";
+    const std::string no_gba = "no$gba形式のセーブファイルです\n";
+    struct Case {
+        std::string content;
+        std::string lines;
+    };
+    const Case cases[] = {
+        {nocash + le32(0) + le32(16) + std::string(15, 'x'), no_gba + broken},  // cut short
+        {nocash + le32(1) + le32(4) + le32(16) + "\x10" + std::string(15, 'x'), no_gba + broken},
+        {nocash + le32(1) + le32(4) + le32(17) + "\x10" + std::string(16, 'x') + '\0',
+         no_gba + broken},
+        {nocash + le32(1) + le32(0) + le32(0) + overrun + '\0',
+         no_gba + "Error: ファイルが大き過ぎです(8454015)\n"},
+        {nocash + le32(2) + le32(0) + le32(0), no_gba + broken},  // no such method
+        {std::string(15, 'x') + footer, "DeSmuME形式のセーブファイルです\n" + broken},
+        {"ARDS000000000001" + std::string(100, '\0'),
+         "Action Replay形式のセーブファイルです\n" + broken},
+    };
+    for (const Case& c : cases) {
+        write_file(dir + "save.bin", c.content);
+        expect_run(dir, {"save.bin"}, reading_binary("save.bin") + c.lines + PROMPT, 1);
+    }
+    write_file(dir + "save.bin", nocash + le32(1) + le32(6) + le32(20) +
+                                     "\x04"
+                                     "abcd"
+                                     "\x90"
+                                     "-" +
+                                     '\0');
+    expect_run(dir, {"save.bin"},
+               reading_binary("save.bin") + no_gba + loaded("save.bin") + NO_ADAPTER + PROMPT, 0);
+}
+
 TEST(PelkatProcess, ReportsTextDumpsOfTheWrongFormat) {
     std::string dir = scratch_folder();
     const std::string good = row("0000");

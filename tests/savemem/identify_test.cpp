@@ -133,7 +133,7 @@ TEST_F(Identify, EepromsByTheProbes) {
     EXPECT_EQ(identify(), kNoId + kProbe + kM95640);
     EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
     EXPECT_EQ(save_size, 0x2000);
-    EXPECT_EQ(stream_reads(), 1);  // the wrap-around test
+    EXPECT_EQ(stream_reads(), 2);  // the size test: 16 KiB, then all of the first 64 KiB
 
     insert_pattern(emu::ChipKind::m95512);
     EXPECT_EQ(identify(), kNoId + kProbe + kM95512);
@@ -141,13 +141,31 @@ TEST_F(Identify, EepromsByTheProbes) {
     EXPECT_EQ(save_size, 0x10000);
 }
 
+// Without an identification, the memory that the 24-bit probe answers is the 128 KiB
+// EEPROM when it repeats itself after 128 KiB, otherwise a 256 KiB FLASH: one byte of
+// difference is enough.
 TEST_F(Identify, FlashWithoutRdidByTheWidestProbe) {
-    insert_pattern(emu::ChipKind::m45pe20);
+    emu::SaveChip& chip = insert_pattern(emu::ChipKind::m45pe20);
+    std::vector<uint8_t> contents = chip.memory();
+    contents[0x3FFFF] ^= 0x01;
+    chip.fill(contents);
     RdidOverride quiet(chip_.get());
     adapter().insert(&quiet);
     EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
     EXPECT_EQ(save_type, SAVE_FLASH);
     EXPECT_EQ(save_size, 0x40000);
+    // Its first 16 bytes erased: found by the data check, then the widest probe.
+    insert_with(emu::ChipKind::m45pe20, {{0x100, 0x12}, {0x105, 0x34}});
+    RdidOverride quiet_again(chip_.get());
+    adapter().insert(&quiet_again);
+    EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
+    EXPECT_EQ(save_size, 0x40000);
+
+    insert_pattern(emu::ChipKind::m95m01);
+    EXPECT_EQ(identify(),
+              kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n");
+    EXPECT_EQ(save_type, SAVE_EEPROM_24BIT);
+    EXPECT_EQ(save_size, 0x20000);
 }
 
 TEST_F(Identify, AnUnknownIdIsReportedAndTheProbesDecide) {
@@ -242,12 +260,16 @@ TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
 }
 
 TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
+    const std::string m95m01 = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
     struct Case {
         emu::ChipKind chip;
         uint32_t address;
         const std::string& message;
         int size;
     } cases[] = {
+        // 24-bit addresses: the widest probe again, on the first data.
+        {emu::ChipKind::m95m01, 0x0100, m95m01, 0x20000},
+        {emu::ChipKind::m95m01, 0x3FF0, m95m01, 0x20000},
         {emu::ChipKind::m95640, 0x0100, kM95640, 0x2000},
         {emu::ChipKind::m95512, 0x0100, kM95512, 0x10000},
         {emu::ChipKind::m95512, 0x0010, kM95512, 0x10000},
@@ -261,20 +283,23 @@ TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
         std::memset(cart_buffer, 0, BUFFER_SIZE);
         EXPECT_EQ(identify(), kNoId + kProbe + c.message)
             << emu::chip_kind_name(c.chip) << " " << c.address;
-        EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
+        EXPECT_EQ(save_type, c.size == 0x20000 ? SAVE_EEPROM_24BIT : SAVE_EEPROM_16BIT);
         EXPECT_EQ(save_size, c.size);
-        EXPECT_EQ(stream_reads(), 1);  // the data check's read serves the size test too
+        // The data check's read serves the size test, unless its two 8 KiB agree (or the
+        // memory has 24-bit addresses).
+        EXPECT_EQ(stream_reads(), c.size == 0x10000 ? 1 : 2);
     }
 }
 
-TEST_F(Identify, FirstDataAboveTheWrapIsTakenAs8KiBOnlyWhenTheRestIsZero) {
+// The size test compares whole 8 KiB blocks: first data above 0x2000 (zeros, which the
+// unread part of the buffer also holds) is never taken for an 8 KiB memory.
+TEST_F(Identify, FirstDataAboveTheWrapIsNeverTakenFor8KiB) {
     insert(emu::ChipKind::m95512);
     std::vector<uint8_t> contents(0x10000, 0xFF);
     for (uint32_t a = 0x3000; a < 0x3100; a++) contents[a] = 0x00;
     chip_->fill(contents);
-    // The streamed read of a 16-bit memory arrives one position early: first data at 0x2FFF.
-    EXPECT_EQ(identify(), kNoId + kProbe + kM95640);
-    EXPECT_EQ(save_size, 0x2000);
+    EXPECT_EQ(identify(), kNoId + kProbe + kM95512);
+    EXPECT_EQ(save_size, 0x10000);
 }
 
 TEST_F(Identify, ABlankMemoryIsGuessedFromTheFileOfAWriteRun) {
@@ -285,6 +310,7 @@ TEST_F(Identify, ABlankMemoryIsGuessedFromTheFileOfAWriteRun) {
     } cases[] = {
         {0x200, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n", SAVE_EEPROM_9BIT},
         {0x2000, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n", SAVE_EEPROM_16BIT},
+        {0x20000, "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitと仮定\n", SAVE_EEPROM_24BIT},
         {0x40000, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n", SAVE_FLASH},
     };
     for (const Case& c : cases) {
