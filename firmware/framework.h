@@ -6,7 +6,6 @@ extern __bit setup_pending;
 extern __bit suspend_pending;
 extern __bit remote_wakeup_enabled;
 extern __bit self_powered;
-extern __bit renumerate;
 
 extern unsigned char current_configuration;
 extern unsigned char current_alt_setting;

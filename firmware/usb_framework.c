@@ -7,7 +7,6 @@ __bit setup_pending;
 __bit suspend_pending;
 __bit remote_wakeup_enabled;
 __bit self_powered;
-__bit renumerate;
 
 unsigned char current_configuration;
 unsigned char current_alt_setting;
@@ -37,14 +36,13 @@ static void init_endpoints(void)
 }
 
 /* Leave the bus for 1500 ms and attach again, so that the host enumerates
- * the device anew and sees the firmware's own descriptors. */
-static void reconnect_to_bus(unsigned char take_over_ep0)
+ * the device anew and sees the firmware's own descriptors; RENUM hands endpoint 0
+ * to the firmware. */
+static void reconnect_to_bus(void)
 {
     USBCS |= bmDISCON;
     USBCS &= ~bmDISCOE;
-    USBCS |= bmDISCON;
-    if (take_over_ep0)
-        USBCS |= bmRENUM;
+    USBCS |= bmRENUM;
     wait_ms(1500);
     USBIRQ = 0xFF;
     IN07IRQ = 0xFF;
@@ -97,8 +95,7 @@ void firmware_main(void)
     USBIEN |= bmUSBIEN_FRAMEWORK;
     EA = 1;
 
-    renumerate = 1;
-    reconnect_to_bus(renumerate);
+    reconnect_to_bus();
 
     CKCON &= ~bmMD;
 

@@ -35,7 +35,7 @@ uint32_t chip_size(ChipKind kind);
 
 // A blank (all 0xFF) chip of that kind, or for ChipKind::none a slot holding a cartridge
 // without a save chip, which never drives the data line. The concrete chips, with memory
-// access, files, records and faults, are made with make_save_chip (save_chip.h).
+// access, files, records and faults, are constructed as SaveChip (save_chip.h).
 std::unique_ptr<Cartridge> make_cartridge(ChipKind kind);
 
 }  // namespace emu

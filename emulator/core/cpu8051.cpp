@@ -17,10 +17,6 @@ inline bool affects_interrupts(uint8_t addr) {
            addr == sfr::PCON;
 }
 
-inline bool is_port(uint8_t addr) {
-    return addr == sfr::P0 || addr == sfr::P1 || addr == sfr::P2 || addr == sfr::P3;
-}
-
 // The code of opcode 0xXY begins at label op_XY; each instruction ends with its own
 // dispatch of the next one (see interpret).
 #define OP(x) op_##x
@@ -55,16 +51,6 @@ void Cpu8051::reset() {
     attention_ = true;
 }
 
-void Cpu8051::hook_sfr(uint8_t addr) {
-    static const uint8_t core_owned[] = {sfr::ACC, sfr::B,    sfr::PSW,  sfr::SP,    sfr::DPL,
-                                         sfr::DPH, sfr::DPL1, sfr::DPH1, sfr::DPS,   sfr::MPAGE,
-                                         sfr::IE,  sfr::EIE,  sfr::EXIF, sfr::EICON, sfr::PCON};
-    if (addr < 0x80) return;
-    for (uint8_t owned : core_owned)
-        if (addr == owned) return;
-    sfr_hooked_[addr - 0x80] = true;
-}
-
 uint8_t Cpu8051::sfr(uint8_t addr) const {
     if (addr < 0x80) return 0;
     if (addr == sfr::PSW) return static_cast<uint8_t>((sfr_[psw_i] & ~flag_p) | parity(sfr_[acc]));
@@ -97,17 +83,8 @@ void Cpu8051::halt(const char* reason) {
 inline uint8_t Cpu8051::read_direct(uint8_t addr) {
     if (addr < 0x80) return iram_[addr];
     int i = addr - 0x80;
-    if (sfr_hooked_[i]) {
-        ++bus_activity_;
-        return bus_->sfr_read(addr);
-    }
     if (i == psw_i) return sfr(sfr::PSW);
     return sfr_[i];
-}
-
-inline uint8_t Cpu8051::read_latch(uint8_t addr) {
-    if (addr >= 0x80 && is_port(addr)) return sfr_[addr - 0x80];
-    return read_direct(addr);
 }
 
 inline void Cpu8051::write_direct(uint8_t addr, uint8_t value) {
@@ -119,20 +96,11 @@ inline void Cpu8051::write_direct(uint8_t addr, uint8_t value) {
     sfr_[i] = value;
     if (i == psw_i) bank_ = value & 0x18;
     if (affects_interrupts(addr)) attention_ = true;
-    if (sfr_hooked_[i]) {
-        ++bus_activity_;
-        bus_->sfr_write(addr, value);
-    }
 }
 
 inline bool Cpu8051::read_bit(uint8_t bit) {
     if (bit < 0x80) return (iram_[0x20 + (bit >> 3)] >> (bit & 7)) & 1;
     return (read_direct(bit & 0xF8) >> (bit & 7)) & 1;
-}
-
-inline bool Cpu8051::read_bit_latch(uint8_t bit) {
-    if (bit < 0x80) return (iram_[0x20 + (bit >> 3)] >> (bit & 7)) & 1;
-    return (read_latch(bit & 0xF8) >> (bit & 7)) & 1;
 }
 
 inline void Cpu8051::write_bit(uint8_t bit, bool value) {
@@ -143,7 +111,7 @@ inline void Cpu8051::write_bit(uint8_t bit, bool value) {
         return;
     }
     uint8_t addr = bit & 0xF8;
-    uint8_t byte = read_latch(addr);
+    uint8_t byte = read_direct(addr);
     write_direct(addr, static_cast<uint8_t>(value ? (byte | mask) : (byte & ~mask)));
 }
 
@@ -376,12 +344,12 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(14): --a; DONE(1);
     OP(05): {
         uint8_t d = IMM();
-        write_direct(d, static_cast<uint8_t>(read_latch(d) + 1));
+        write_direct(d, static_cast<uint8_t>(read_direct(d) + 1));
         DONE(2);
     }
     OP(15): {
         uint8_t d = IMM();
-        write_direct(d, static_cast<uint8_t>(read_latch(d) - 1));
+        write_direct(d, static_cast<uint8_t>(read_direct(d) - 1));
         DONE(2);
     }
     OP(06): OP(07): ++AT_R(); DONE(1);
@@ -393,7 +361,7 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     // Conditional jumps on bits and the accumulator
     OP(10): {  // JBC bit,rel
         uint8_t bit = IMM();
-        bool set = read_bit_latch(bit);
+        bool set = read_bit(bit);
         if (set) write_bit(bit, false);
         REL_JUMP_IF(set);
         DONE(4);
@@ -456,12 +424,12 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(68): OP(69): OP(6A): OP(6B): OP(6C): OP(6D): OP(6E): OP(6F): a ^= REG(); DONE(1);
 
     // Logic into a direct byte (read-modify-write)
-    OP(42): { uint8_t d = IMM(); write_direct(d, read_latch(d) | a); DONE(2); }
-    OP(52): { uint8_t d = IMM(); write_direct(d, read_latch(d) & a); DONE(2); }
-    OP(62): { uint8_t d = IMM(); write_direct(d, read_latch(d) ^ a); DONE(2); }
-    OP(43): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) | v); DONE(3); }
-    OP(53): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) & v); DONE(3); }
-    OP(63): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_latch(d) ^ v); DONE(3); }
+    OP(42): { uint8_t d = IMM(); write_direct(d, read_direct(d) | a); DONE(2); }
+    OP(52): { uint8_t d = IMM(); write_direct(d, read_direct(d) & a); DONE(2); }
+    OP(62): { uint8_t d = IMM(); write_direct(d, read_direct(d) ^ a); DONE(2); }
+    OP(43): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_direct(d) | v); DONE(3); }
+    OP(53): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_direct(d) & v); DONE(3); }
+    OP(63): { uint8_t d = IMM(); uint8_t v = IMM(); write_direct(d, read_direct(d) ^ v); DONE(3); }
 
     // Accumulator only
     OP(E4): a = 0; DONE(1);
@@ -479,7 +447,7 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
         DONE(2);
     }
     OP(92): write_bit(IMM(), psw & flag_cy); DONE(2);  // MOV bit,C
-    OP(B2): { uint8_t bit = IMM(); write_bit(bit, !read_bit_latch(bit)); DONE(2); }  // CPL bit
+    OP(B2): { uint8_t bit = IMM(); write_bit(bit, !read_bit(bit)); DONE(2); }  // CPL bit
     OP(C2): write_bit(IMM(), false); DONE(2);  // CLR bit
     OP(D2): write_bit(IMM(), true); DONE(2);   // SETB bit
     OP(B3): psw ^= flag_cy; DONE(1);
@@ -566,7 +534,7 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(B8): OP(B9): OP(BA): OP(BB): OP(BC): OP(BD): OP(BE): OP(BF): { uint8_t v = IMM(); DONE(cjne(REG(), v, pc)); }
     OP(D5): {  // DJNZ direct,rel
         uint8_t d = IMM();
-        uint8_t v = static_cast<uint8_t>(read_latch(d) - 1);
+        uint8_t v = static_cast<uint8_t>(read_direct(d) - 1);
         write_direct(d, v);
         REL_JUMP_IF(v != 0);
         DONE(4);

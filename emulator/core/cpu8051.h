@@ -3,8 +3,8 @@
 // The core executes from one flat 64 KiB memory that serves code fetch, MOVC and
 // MOVX alike (the EZ-USB maps its internal RAM into both spaces). MOVX below
 // `hook_base` reads and writes that memory directly; at or above it the access
-// goes to the surrounding chip through Cpu8051Bus. SFRs are plain storage unless
-// registered with hook_sfr(), so ordinary instructions never leave the core.
+// goes to the surrounding chip through Cpu8051Bus. SFRs are plain storage inside the
+// core, so ordinary instructions never leave it.
 //
 // Time is counted in machine cycles of the EZ-USB core: 4 clocks each, 24 MHz
 // clock, hence 6 000 000 cycles per second.
@@ -35,10 +35,6 @@ public:
     virtual ~Cpu8051Bus() = default;
     virtual uint8_t xdata_read(uint16_t addr) = 0;               // MOVX read at addr >= hook_base
     virtual void xdata_write(uint16_t addr, uint8_t value) = 0;  // MOVX write at addr >= hook_base
-    // Only SFRs registered with hook_sfr(). A write is stored in the core's SFR
-    // array first, then reported; the bus may overwrite it with set_sfr().
-    virtual uint8_t sfr_read(uint8_t addr) = 0;
-    virtual void sfr_write(uint8_t addr, uint8_t value) = 0;
     // Called after the return address is pushed, just before the jump to the vector.
     virtual void interrupt_taken(uint16_t vector) = 0;
 };
@@ -48,7 +44,7 @@ public:
     static constexpr uint32_t memory_size = 0x10000;
 
     // memory: memory_size bytes, owned by the caller. bus may be null when
-    // hook_base is memory_size and no SFR is hooked.
+    // hook_base is memory_size.
     Cpu8051(uint8_t* memory, Cpu8051Bus* bus, uint32_t hook_base);
 
     // 8051 reset state: PC 0, SP 7, SFR reset values; IRAM keeps its contents.
@@ -71,14 +67,10 @@ public:
     const char* halt_reason() const { return halt_reason_ ? halt_reason_ : ""; }
     uint16_t halt_pc() const { return halt_pc_; }
 
-    // Sends reads and writes of an SFR that the chip owns to the bus. Registers
-    // the core keeps itself (ACC, B, PSW, SP, DPTRs, DPS, MPAGE and the interrupt
-    // and idle registers) are not hookable; the call ignores them.
-    void hook_sfr(uint8_t addr);
-    // Raw SFR storage, no hooks. Reading PSW gives P computed from A.
+    // SFR storage. Reading PSW gives P computed from A.
     uint8_t sfr(uint8_t addr) const;
     void set_sfr(uint8_t addr, uint8_t value);
-    // Hooked SFR and XDATA accesses plus interrupts taken so far; a core whose
+    // XDATA accesses at or above hook_base plus interrupts taken so far; a core whose
     // count does not move is spinning on its own.
     uint64_t bus_activity() const { return bus_activity_; }
 
@@ -99,10 +91,8 @@ public:
 
 private:
     uint8_t read_direct(uint8_t addr);
-    uint8_t read_latch(uint8_t addr);  // read-modify-write: ports give their latch
     void write_direct(uint8_t addr, uint8_t value);
     bool read_bit(uint8_t bit);
-    bool read_bit_latch(uint8_t bit);
     void write_bit(uint8_t bit, bool value);
     uint8_t movx_read(uint16_t addr);
     void movx_write(uint16_t addr, uint8_t value);
@@ -125,7 +115,6 @@ private:
     uint32_t hook_base_;
     uint8_t iram_[256] = {};
     uint8_t sfr_[128] = {};
-    bool sfr_hooked_[128] = {};
     uint16_t pc_ = 0;
     uint8_t bank_ = 0;  // PSW.4:3 * 8
     bool in_service_ = false;

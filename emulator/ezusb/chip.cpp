@@ -216,9 +216,6 @@ void Chip::write_register(uint16_t addr, uint8_t value) {
     mem_[addr] = value;
 }
 
-uint8_t Chip::sfr_read(uint8_t addr) { return cpu_.sfr(addr); }
-void Chip::sfr_write(uint8_t, uint8_t) {}
-
 // Sources in the chip's priority order, which is also their autovector slot order:
 // SUDAV, SOF, SUTOK, SUSPEND, USB reset, (reserved), then EP0 IN, EP0 OUT, EP1 IN, ...
 int Chip::pending_source() const {

@@ -77,8 +77,6 @@ public:
     // Cpu8051Bus
     uint8_t xdata_read(uint16_t addr) override;
     void xdata_write(uint16_t addr, uint8_t value) override;
-    uint8_t sfr_read(uint8_t addr) override;
-    void sfr_write(uint8_t addr, uint8_t value) override;
     void interrupt_taken(uint16_t vector) override;
 
 private:

@@ -12,7 +12,7 @@
 
 namespace core_test {
 
-// Remembers every access that left the core; hooked SFR reads return pin_value.
+// Remembers every access that left the core.
 class RecordingBus : public emu::Cpu8051Bus {
 public:
     uint8_t xdata_read(uint16_t addr) override {
@@ -20,18 +20,10 @@ public:
         return static_cast<uint8_t>(addr ^ 0x5A);
     }
     void xdata_write(uint16_t addr, uint8_t value) override { writes.emplace_back(addr, value); }
-    uint8_t sfr_read(uint8_t addr) override {
-        sfr_reads.push_back(addr);
-        return pin_value;
-    }
-    void sfr_write(uint8_t addr, uint8_t value) override { sfr_writes.emplace_back(addr, value); }
     void interrupt_taken(uint16_t vector) override { vectors.push_back(vector); }
 
-    uint8_t pin_value = 0;
     std::vector<uint16_t> reads;
     std::vector<std::pair<uint16_t, uint8_t>> writes;
-    std::vector<uint8_t> sfr_reads;
-    std::vector<std::pair<uint8_t, uint8_t>> sfr_writes;
     std::vector<uint16_t> vectors;
 };
 
