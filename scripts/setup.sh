@@ -11,7 +11,7 @@ demo=(cmake g++ make pkg-config libusb-1.0-0-dev sdcc gettext)
 # GoogleTest; ccache for repeated runs; s51 for the core benchmark; the Windows cross
 # build and wine; umockdev and lsusb for the USB test bed; clang for the fuzzers; tshark
 # for the USB traces; dpkg-dev for the package's dependencies; groff and mandoc to check
-# the man pages; locales for the English runs (en_US.UTF-8).
+# the man pages, lintian the package; locales for the English runs (en_US.UTF-8).
 test=(
   "${demo[@]}" ccache
   libgtest-dev libgmock-dev googletest
@@ -20,7 +20,7 @@ test=(
   umockdev libumockdev-dev usbutils
   clang libclang-rt-14-dev
   tshark
-  dpkg-dev groff-base mandoc
+  dpkg-dev groff-base mandoc lintian
   locales
 )
 
