@@ -25,15 +25,15 @@ namespace usbdevfs {
 
 namespace {
 
-constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                   USBDEVFS_CAP_BULK_SCATTER_GATHER |
-                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-constexpr unsigned kUrbFlags = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CONTINUATION |
+constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                  USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                                  USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+constexpr unsigned URB_FLAGS = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CONTINUATION |
                                USBDEVFS_URB_NO_FSBR | USBDEVFS_URB_ZERO_PACKET |
                                USBDEVFS_URB_NO_INTERRUPT;
-constexpr uint16_t kPageSize = 4096;  // the longest data stage USBDEVFS_CONTROL takes
-constexpr uint8_t kClearFeature = 0x01, kSetInterface = 0x0B;
-constexpr int kWaiting = -1;  // Reply::error of a call answered later
+constexpr uint16_t CONTROL_DATA_MAX = 4096;  // the longest data stage USBDEVFS_CONTROL takes
+constexpr uint8_t CLEAR_FEATURE = 0x01, SET_INTERFACE = 0x0B;
+constexpr int WAITING = -1;  // Reply::error of a call answered later
 
 Reply ok(long value = 0) { return {value, 0}; }
 Reply fail(int error) { return {-1, error}; }
@@ -159,7 +159,7 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
     std::snprintf(text, sizeof text, "type %u ep 0x%02x length %d", u.type, u.endpoint,
                   u.buffer_length);
     detail = text;
-    if ((u.flags & ~kUrbFlags) != 0 || u.buffer_length < 0 ||
+    if ((u.flags & ~URB_FLAGS) != 0 || u.buffer_length < 0 ||
         (u.buffer_length > 0 && u.buffer == nullptr))
         return fail(EINVAL);
     if (u.signr != 0) return fail(EINVAL);  // no completion signals are sent
@@ -252,7 +252,7 @@ Reply Bus::reap(Client& client, unsigned long arg, bool wait) {
     if (!connected(client)) return fail(ENODEV);
     if (!wait) return fail(EAGAIN);
     client.waiting = true;  // nothing will complete before the device leaves
-    return fail(kWaiting);
+    return fail(WAITING);
 }
 
 Reply Bus::discard(Client& client, unsigned long arg) {
@@ -271,7 +271,7 @@ Reply Bus::discard(Client& client, unsigned long arg) {
 Reply Bus::wait_for(unsigned timeout_ms, const std::function<int()>& transfer) {
     if (timeout_ms) adapter_.set_timeout_ns(uint64_t(timeout_ms) * 1000000u);
     int moved = transfer();
-    adapter_.set_timeout_ns(emu::Adapter::default_timeout_ns);
+    adapter_.set_timeout_ns(emu::Adapter::DEFAULT_TIMEOUT_NS);
     return moved < 0 ? fail(-adapter_.last_status()) : ok(moved);
 }
 
@@ -280,7 +280,7 @@ Reply Bus::control(Client& client, unsigned long arg) {
     if (!client.peer->read(arg, c)) return fail(EFAULT);
     int r = check_recipient(client, c.bRequestType, c.wIndex);
     if (r != 0) return result(r);
-    if (c.wLength > kPageSize) return fail(EINVAL);
+    if (c.wLength > CONTROL_DATA_MAX) return fail(EINVAL);
     std::vector<uint8_t> data(c.wLength);
     bool in = (c.bRequestType & USB_DIR_IN) != 0;
     if (!in && !client.peer->read(address_of(c.data), data.data(), data.size()))
@@ -328,7 +328,7 @@ Reply Bus::set_interface(Client& client, unsigned long arg) {
     for (const AltSetting& alt : i->alts) known = known || alt.number == s.altsetting;
     if (!known || s.altsetting > 0xFF) return fail(EINVAL);
     if (adapter_.control(
-            {USB_RECIP_INTERFACE, kSetInterface, uint16_t(s.altsetting), uint16_t(s.interface), 0},
+            {USB_RECIP_INTERFACE, SET_INTERFACE, uint16_t(s.altsetting), uint16_t(s.interface), 0},
             nullptr) < 0 &&
         !(adapter_.last_status() == -EPIPE && i->alts.size() == 1)) {
         return fail(-adapter_.last_status());
@@ -348,7 +348,7 @@ Reply Bus::endpoint_request(Client& client, unsigned long arg, bool clear_halt) 
     int r = check_interface(client, i->number);
     if (r != 0 || !clear_halt) return result(r);
     if (adapter_.control(
-            {USB_RECIP_ENDPOINT, kClearFeature, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) <
+            {USB_RECIP_ENDPOINT, CLEAR_FEATURE, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) <
         0)
         return fail(-adapter_.last_status());
     return ok();
@@ -413,7 +413,7 @@ Reply Bus::request(Client& client, unsigned long code, unsigned long arg, std::s
     if (!connected(client)) return fail(ENODEV);
     Peer& peer = *client.peer;
     switch (code) {
-    case USBDEVFS_GET_CAPABILITIES: peer.write(arg, kCapabilities); return ok();
+    case USBDEVFS_GET_CAPABILITIES: peer.write(arg, CAPABILITIES); return ok();
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
         unsigned n;
@@ -450,7 +450,7 @@ void Bus::answer(Client& client, Peer::Call call, unsigned long first, unsigned 
         std::string detail;
         Reply reply = request(client, first, second, detail);
         if (options_.log != nullptr) log(client, first, reply, detail);
-        if (reply.error != kWaiting) client.peer->complete(reply.value, reply.error);
+        if (reply.error != WAITING) client.peer->complete(reply.value, reply.error);
     } else if (call == Peer::Call::write) {
         client.peer->complete(-1, EINVAL);
     } else if (!connected(client)) {
@@ -473,7 +473,7 @@ void Bus::log(const Client& client, unsigned long code, const Reply& reply,
               const std::string& detail) {
     std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), request_name(code),
                  detail.empty() ? "" : " ", detail.c_str());
-    if (reply.error == kWaiting)
+    if (reply.error == WAITING)
         std::fprintf(options_.log, "waiting\n");
     else if (reply.error != 0)
         std::fprintf(options_.log, "-1 %s\n", strerrorname_np(reply.error));

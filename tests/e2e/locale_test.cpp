@@ -11,8 +11,8 @@
 namespace {
 
 // Nothing from the test's own environment chooses the messages' language.
-const char kUtf8Locale[] = "env -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE LANG=C.UTF-8";
-const char kEnglish[] = "env -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE LANG=en_US.UTF-8";
+const char UTF8_LOCALE[] = "env -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE LANG=C.UTF-8";
+const char ENGLISH[] = "env -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE LANG=en_US.UTF-8";
 
 std::string utf8_to_cp932(const std::string& utf8) {
     iconv_t cd = iconv_open("CP932", "UTF-8");
@@ -29,7 +29,7 @@ std::string utf8_to_cp932(const std::string& utf8) {
 TEST(Locale, AReadRunInUtf8IsTheShiftJisRunConverted) {
     ScratchFolder c_folder, utf8_folder;
     EmuResult bytes = c_folder.run("");
-    EmuResult text = utf8_folder.run("", kUtf8Locale);
+    EmuResult text = utf8_folder.run("", UTF8_LOCALE);
     EXPECT_EQ(bytes.exit_code, 0);
     EXPECT_EQ(text.exit_code, 0);
     EXPECT_NE(bytes.out.find("終了しました。\n"), std::string::npos);  // the Shift-JIS bytes
@@ -41,7 +41,7 @@ TEST(Locale, ANameFromTheCommandLineIsNotConverted) {
     const std::string name = u8"セーブ.sav";
     ScratchFolder c_folder, utf8_folder;
     EmuResult bytes = c_folder.run("-- '" + name + "'");
-    EmuResult text = utf8_folder.run("-- '" + name + "'", kUtf8Locale);
+    EmuResult text = utf8_folder.run("-- '" + name + "'", UTF8_LOCALE);
     EXPECT_EQ(bytes.last_message(), "Error: ファイルが見つかりません(" + name + ")");
     EXPECT_EQ(text.out, u8"<<< Pelkat Ver1.3 by T.Quelm >>>\n\nバイナリファイル(" + name +
                             u8")を読み込みます\n"
@@ -103,7 +103,7 @@ TEST(Locale, EveryMessageOfARunIsEnglishUnderAnEnglishLocale) {
             write_file(english_folder.file(c.file), c.content);
         }
         EmuResult bytes = c_folder.run(c.arguments);
-        EmuResult text = english_folder.run(c.arguments, kEnglish);
+        EmuResult text = english_folder.run(c.arguments, ENGLISH);
         EXPECT_EQ(text.exit_code, c.exit_code) << c.arguments;
         EXPECT_EQ(bytes.exit_code, c.exit_code) << c.arguments;
         EXPECT_TRUE(ascii(text.out)) << c.arguments << "\n" << text.out;
@@ -116,13 +116,13 @@ TEST(Locale, EveryMessageOfARunIsEnglishUnderAnEnglishLocale) {
 // The help is translated as well; a locale without a catalog keeps the Japanese.
 TEST(Locale, HelpFollowsTheLanguage) {
     ScratchFolder folder;
-    EmuResult english = folder.run("-- --help", kEnglish);
+    EmuResult english = folder.run("-- --help", ENGLISH);
     EXPECT_EQ(english.exit_code, 0);
     EXPECT_TRUE(ascii(english.out)) << english.out;
     EXPECT_NE(english.out.find("A file named like an option is given with its directory"),
               std::string::npos)
         << english.out;
-    EmuResult japanese = folder.run("-- --help", kUtf8Locale);
+    EmuResult japanese = folder.run("-- --help", UTF8_LOCALE);
     EXPECT_NE(japanese.out.find(u8"オプションと同じ名前のファイルは ./--help"), std::string::npos)
         << japanese.out;
 }
