@@ -24,7 +24,7 @@ constexpr uint64_t TRANSFER_TIMEOUT_NS = 50 * MS;
 constexpr int MAX_ACTIONS = 48;
 constexpr uint8_t EP1_OUT = 0x01, EP1_IN = 0x81;
 
-const emu::ChipKind chip_kinds[] = {emu::ChipKind::le25fw203, emu::ChipKind::m45pe20,
+const emu::ChipKind CHIP_KINDS[] = {emu::ChipKind::le25fw203, emu::ChipKind::m45pe20,
                                     emu::ChipKind::m95040, emu::ChipKind::m95640,
                                     emu::ChipKind::m95512};
 
@@ -50,7 +50,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Script script(data, size);
-    fwtest::FirmwareAdapter fw(chip_kinds[script.next() % 5]);
+    fwtest::FirmwareAdapter fw(CHIP_KINDS[script.next() % 5]);
     check(fw.start(), "the firmware comes back after its download");
     emu::Adapter& adapter = fw.adapter();
     adapter.set_timeout_ns(TRANSFER_TIMEOUT_NS);

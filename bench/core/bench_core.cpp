@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr uint16_t results_addr = 0x3000;
-constexpr int results_len = 16;
+constexpr uint16_t RESULTS_ADDR = 0x3000;
+constexpr int RESULTS_LEN = 16;
 
 double cpu_seconds(int who) {
     rusage u{};
@@ -50,16 +50,16 @@ struct CoreRun {
 
 CoreRun run_core(const std::vector<uint8_t>& image, int repeats) {
     CoreRun best;
-    static uint8_t memory[emu::Cpu8051::memory_size];
+    static uint8_t memory[emu::Cpu8051::MEMORY_SIZE];
     for (int i = 0; i < repeats; ++i) {
         std::copy(image.begin(), image.end(), memory);
-        emu::Cpu8051 cpu(memory, nullptr, emu::Cpu8051::memory_size);
+        emu::Cpu8051 cpu(memory, nullptr, emu::Cpu8051::MEMORY_SIZE);
         double start = cpu_seconds(RUSAGE_SELF);
         cpu.run_until(~0ULL >> 1);  // the program ends by going idle
         double used = cpu_seconds(RUSAGE_SELF) - start;
         if (i == 0 || used < best.seconds) best.seconds = used;
         best.instructions = cpu.instructions();
-        best.results.assign(memory + results_addr, memory + results_addr + results_len);
+        best.results.assign(memory + RESULTS_ADDR, memory + RESULTS_ADDR + RESULTS_LEN);
     }
     return best;
 }
@@ -77,7 +77,7 @@ S51Run run_s51(const std::string& s51, const std::string& image, long stop_pc) {
     {
         std::ofstream cmd(commands);
         cmd << "file \"" << image << "\"\nbreak 0x" << std::hex << stop_pc << "\nrun\ndump xram 0x"
-            << results_addr << " 0x" << results_addr + results_len - 1 << "\nquit\n";
+            << RESULTS_ADDR << " 0x" << RESULTS_ADDR + RESULTS_LEN - 1 << "\nquit\n";
     }
     std::string command = s51 + " -t 8052 -C " + commands + " </dev/null 2>&1";
     double start = cpu_seconds(RUSAGE_CHILDREN);
@@ -99,7 +99,7 @@ S51Run run_s51(const std::string& s51, const std::string& image, long stop_pc) {
         for (int i = 0; i < 8 && words >> byte; ++i)
             r.results.push_back(static_cast<uint8_t>(std::strtoul(byte.c_str(), nullptr, 16)));
     }
-    r.ok = status == 0 && r.results.size() == static_cast<size_t>(results_len);
+    r.ok = status == 0 && r.results.size() == static_cast<size_t>(RESULTS_LEN);
     return r;
 }
 
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     std::string map_path = argc > 2 ? argv[2] : BENCH_MAP;
     std::string s51 = argc > 3 ? argv[3] : S51_PATH;
 
-    std::vector<uint8_t> image(emu::Cpu8051::memory_size);
+    std::vector<uint8_t> image(emu::Cpu8051::MEMORY_SIZE);
     std::string error;
     if (!emu::load_image(image_path, emu::ImageFormat::intel_hex, image.data(), image.size(),
                          error)) {

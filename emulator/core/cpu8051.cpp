@@ -4,10 +4,10 @@ namespace emu {
 
 namespace {
 
-constexpr uint8_t flag_cy = 0x80, flag_ac = 0x40, flag_ov = 0x04, flag_p = 0x01;
+constexpr uint8_t PSW_CY = 0x80, PSW_AC = 0x40, PSW_OV = 0x04, PSW_P = 0x01;
 
-constexpr int acc = sfr::ACC - 0x80, psw_i = sfr::PSW - 0x80, sp_i = sfr::SP - 0x80,
-              b_i = sfr::B - 0x80;
+constexpr int ACC_INDEX = sfr::ACC - 0x80, PSW_INDEX = sfr::PSW - 0x80, SP_INDEX = sfr::SP - 0x80,
+              B_INDEX = sfr::B - 0x80;
 
 inline uint8_t parity(uint8_t v) { return static_cast<uint8_t>(__builtin_parity(v)); }
 
@@ -36,7 +36,7 @@ void Cpu8051::reset() {
     for (auto& s : sfr_) s = 0;
     sfr_[sfr::P0 - 0x80] = sfr_[sfr::P1 - 0x80] = sfr_[sfr::P2 - 0x80] = sfr_[sfr::P3 - 0x80] =
         0xFF;
-    sfr_[sp_i] = 0x07;
+    sfr_[SP_INDEX] = 0x07;
     sfr_[sfr::CKCON - 0x80] = 0x01;  // one stretch cycle: MOVX takes 3 cycles
     sfr_[sfr::EXIF - 0x80] = 0x08;
     sfr_[sfr::EICON - 0x80] = 0x40;
@@ -53,7 +53,8 @@ void Cpu8051::reset() {
 
 uint8_t Cpu8051::sfr(uint8_t addr) const {
     if (addr < 0x80) return 0;
-    if (addr == sfr::PSW) return static_cast<uint8_t>((sfr_[psw_i] & ~flag_p) | parity(sfr_[acc]));
+    if (addr == sfr::PSW)
+        return static_cast<uint8_t>((sfr_[PSW_INDEX] & ~PSW_P) | parity(sfr_[ACC_INDEX]));
     return sfr_[addr - 0x80];
 }
 
@@ -83,7 +84,7 @@ void Cpu8051::halt(const char* reason) {
 inline uint8_t Cpu8051::read_direct(uint8_t addr) {
     if (addr < 0x80) return iram_[addr];
     int i = addr - 0x80;
-    if (i == psw_i) return sfr(sfr::PSW);
+    if (i == PSW_INDEX) return sfr(sfr::PSW);
     return sfr_[i];
 }
 
@@ -94,7 +95,7 @@ inline void Cpu8051::write_direct(uint8_t addr, uint8_t value) {
     }
     int i = addr - 0x80;
     sfr_[i] = value;
-    if (i == psw_i) bank_ = value & 0x18;
+    if (i == PSW_INDEX) bank_ = value & 0x18;
     if (affects_interrupts(addr)) attention_ = true;
 }
 
@@ -131,63 +132,63 @@ inline void Cpu8051::movx_write(uint16_t addr, uint8_t value) {
 }
 
 inline void Cpu8051::push(uint8_t value) {
-    uint8_t sp = ++sfr_[sp_i];
+    uint8_t sp = ++sfr_[SP_INDEX];
     iram_[sp] = value;
 }
 
 inline uint8_t Cpu8051::pop() {
-    uint8_t sp = sfr_[sp_i]--;
+    uint8_t sp = sfr_[SP_INDEX]--;
     return iram_[sp];
 }
 
 inline void Cpu8051::add(uint8_t value, bool carry_in) {
-    uint8_t a = sfr_[acc];
+    uint8_t a = sfr_[ACC_INDEX];
     unsigned c = carry_in ? 1 : 0;
     unsigned r = a + value + c;
-    uint8_t psw = sfr_[psw_i] & ~(flag_cy | flag_ac | flag_ov);
-    if (r > 0xFF) psw |= flag_cy;
-    if ((a & 0x0F) + (value & 0x0F) + c > 0x0F) psw |= flag_ac;
-    if (~(a ^ value) & (a ^ r) & 0x80) psw |= flag_ov;
-    sfr_[psw_i] = psw;
-    sfr_[acc] = static_cast<uint8_t>(r);
+    uint8_t psw = sfr_[PSW_INDEX] & ~(PSW_CY | PSW_AC | PSW_OV);
+    if (r > 0xFF) psw |= PSW_CY;
+    if ((a & 0x0F) + (value & 0x0F) + c > 0x0F) psw |= PSW_AC;
+    if (~(a ^ value) & (a ^ r) & 0x80) psw |= PSW_OV;
+    sfr_[PSW_INDEX] = psw;
+    sfr_[ACC_INDEX] = static_cast<uint8_t>(r);
 }
 
 inline void Cpu8051::subb(uint8_t value) {
-    uint8_t a = sfr_[acc];
-    int c = (sfr_[psw_i] & flag_cy) ? 1 : 0;
+    uint8_t a = sfr_[ACC_INDEX];
+    int c = (sfr_[PSW_INDEX] & PSW_CY) ? 1 : 0;
     int r = a - value - c;
-    uint8_t psw = sfr_[psw_i] & ~(flag_cy | flag_ac | flag_ov);
-    if (r < 0) psw |= flag_cy;
-    if ((a & 0x0F) - (value & 0x0F) - c < 0) psw |= flag_ac;
-    if ((a ^ value) & (a ^ r) & 0x80) psw |= flag_ov;
-    sfr_[psw_i] = psw;
-    sfr_[acc] = static_cast<uint8_t>(r);
+    uint8_t psw = sfr_[PSW_INDEX] & ~(PSW_CY | PSW_AC | PSW_OV);
+    if (r < 0) psw |= PSW_CY;
+    if ((a & 0x0F) - (value & 0x0F) - c < 0) psw |= PSW_AC;
+    if ((a ^ value) & (a ^ r) & 0x80) psw |= PSW_OV;
+    sfr_[PSW_INDEX] = psw;
+    sfr_[ACC_INDEX] = static_cast<uint8_t>(r);
 }
 
 // Decimal adjust: may set CY, never clears it; AC and OV are left alone.
 inline void Cpu8051::da() {
-    unsigned a = sfr_[acc];
-    uint8_t psw = sfr_[psw_i];
-    if ((a & 0x0F) > 9 || (psw & flag_ac)) {
+    unsigned a = sfr_[ACC_INDEX];
+    uint8_t psw = sfr_[PSW_INDEX];
+    if ((a & 0x0F) > 9 || (psw & PSW_AC)) {
         a += 0x06;
-        if (a > 0xFF) psw |= flag_cy;
+        if (a > 0xFF) psw |= PSW_CY;
         a &= 0xFF;
     }
-    if ((a & 0xF0) > 0x90 || (psw & flag_cy)) {
+    if ((a & 0xF0) > 0x90 || (psw & PSW_CY)) {
         a += 0x60;
-        if (a > 0xFF) psw |= flag_cy;
+        if (a > 0xFF) psw |= PSW_CY;
         a &= 0xFF;
     }
-    sfr_[psw_i] = psw;
-    sfr_[acc] = static_cast<uint8_t>(a);
+    sfr_[PSW_INDEX] = psw;
+    sfr_[ACC_INDEX] = static_cast<uint8_t>(a);
 }
 
 inline int Cpu8051::cjne(uint8_t left, uint8_t right, uint16_t& pc) {
     int8_t rel = static_cast<int8_t>(mem_[pc++]);
     if (left < right)
-        sfr_[psw_i] |= flag_cy;
+        sfr_[PSW_INDEX] |= PSW_CY;
     else
-        sfr_[psw_i] &= ~flag_cy;
+        sfr_[PSW_INDEX] &= ~PSW_CY;
     if (left != right) pc = static_cast<uint16_t>(pc + rel);
     return 4;
 }
@@ -195,9 +196,9 @@ inline int Cpu8051::cjne(uint8_t left, uint8_t right, uint16_t& pc) {
 int Cpu8051::take_interrupt() {
     uint16_t vector;
     if ((sfr_[sfr::EICON - 0x80] & 0x30) == 0x30)
-        vector = resume_vector;  // highest natural priority
+        vector = RESUME_VECTOR;  // highest natural priority
     else
-        vector = usb_vector;
+        vector = USB_VECTOR;
     push(static_cast<uint8_t>(pc_));
     push(static_cast<uint8_t>(pc_ >> 8));
     in_service_ = true;
@@ -256,8 +257,8 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     static void* const dispatch[256] = {ROW(0), ROW(1), ROW(2), ROW(3), ROW(4), ROW(5),
                                         ROW(6), ROW(7), ROW(8), ROW(9), ROW(A), ROW(B),
                                         ROW(C), ROW(D), ROW(E), ROW(F)};
-    uint8_t& a = sfr_[acc];
-    uint8_t& psw = sfr_[psw_i];
+    uint8_t& a = sfr_[ACC_INDEX];
+    uint8_t& psw = sfr_[PSW_INDEX];
     uint16_t pc = pc_;
     uint64_t cycles = cycles_, executed = 0;
     uint8_t op = mem_[pc++];
@@ -329,14 +330,14 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(03): a = static_cast<uint8_t>(a >> 1 | a << 7); DONE(1);  // RR A
     OP(23): a = static_cast<uint8_t>(a << 1 | a >> 7); DONE(1);  // RL A
     OP(13): {  // RRC A
-        uint8_t cy = psw & flag_cy;
-        psw = static_cast<uint8_t>((psw & ~flag_cy) | ((a & 1) << 7));
+        uint8_t cy = psw & PSW_CY;
+        psw = static_cast<uint8_t>((psw & ~PSW_CY) | ((a & 1) << 7));
         a = static_cast<uint8_t>(a >> 1 | cy);
         DONE(1);
     }
     OP(33): {  // RLC A
-        uint8_t cy = (psw & flag_cy) ? 1 : 0;
-        psw = static_cast<uint8_t>((psw & ~flag_cy) | (a & 0x80));
+        uint8_t cy = (psw & PSW_CY) ? 1 : 0;
+        psw = static_cast<uint8_t>((psw & ~PSW_CY) | (a & 0x80));
         a = static_cast<uint8_t>(a << 1 | cy);
         DONE(1);
     }
@@ -368,8 +369,8 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     }
     OP(20): { uint8_t bit = IMM(); REL_JUMP_IF(read_bit(bit)); DONE(4); }   // JB
     OP(30): { uint8_t bit = IMM(); REL_JUMP_IF(!read_bit(bit)); DONE(4); }  // JNB
-    OP(40): REL_JUMP_IF(psw & flag_cy); DONE(3);     // JC
-    OP(50): REL_JUMP_IF(!(psw & flag_cy)); DONE(3);  // JNC
+    OP(40): REL_JUMP_IF(psw & PSW_CY); DONE(3);     // JC
+    OP(50): REL_JUMP_IF(!(psw & PSW_CY)); DONE(3);  // JNC
     OP(60): REL_JUMP_IF(a == 0); DONE(3);            // JZ
     OP(70): REL_JUMP_IF(a != 0); DONE(3);            // JNZ
     OP(80): REL_JUMP_IF(true); DONE(3);              // SJMP
@@ -380,29 +381,29 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(25): add(read_direct(IMM()), false); DONE(2);
     OP(26): OP(27): add(AT_R(), false); DONE(1);
     OP(28): OP(29): OP(2A): OP(2B): OP(2C): OP(2D): OP(2E): OP(2F): add(REG(), false); DONE(1);
-    OP(34): add(IMM(), psw & flag_cy); DONE(2);
-    OP(35): add(read_direct(IMM()), psw & flag_cy); DONE(2);
-    OP(36): OP(37): add(AT_R(), psw & flag_cy); DONE(1);
-    OP(38): OP(39): OP(3A): OP(3B): OP(3C): OP(3D): OP(3E): OP(3F): add(REG(), psw & flag_cy); DONE(1);
+    OP(34): add(IMM(), psw & PSW_CY); DONE(2);
+    OP(35): add(read_direct(IMM()), psw & PSW_CY); DONE(2);
+    OP(36): OP(37): add(AT_R(), psw & PSW_CY); DONE(1);
+    OP(38): OP(39): OP(3A): OP(3B): OP(3C): OP(3D): OP(3E): OP(3F): add(REG(), psw & PSW_CY); DONE(1);
     OP(94): subb(IMM()); DONE(2);
     OP(95): subb(read_direct(IMM())); DONE(2);
     OP(96): OP(97): subb(AT_R()); DONE(1);
     OP(98): OP(99): OP(9A): OP(9B): OP(9C): OP(9D): OP(9E): OP(9F): subb(REG()); DONE(1);
     OP(A4): {  // MUL AB
-        unsigned r = a * sfr_[b_i];
+        unsigned r = a * sfr_[B_INDEX];
         a = static_cast<uint8_t>(r);
-        sfr_[b_i] = static_cast<uint8_t>(r >> 8);
-        psw = static_cast<uint8_t>((psw & ~(flag_cy | flag_ov)) | (r > 0xFF ? flag_ov : 0));
+        sfr_[B_INDEX] = static_cast<uint8_t>(r >> 8);
+        psw = static_cast<uint8_t>((psw & ~(PSW_CY | PSW_OV)) | (r > 0xFF ? PSW_OV : 0));
         DONE(5);
     }
     OP(84): {  // DIV AB; division by zero sets OV and leaves A and B as they were
-        uint8_t divisor = sfr_[b_i];
-        psw &= ~(flag_cy | flag_ov);
+        uint8_t divisor = sfr_[B_INDEX];
+        psw &= ~(PSW_CY | PSW_OV);
         if (divisor == 0) {
-            psw |= flag_ov;
+            psw |= PSW_OV;
         } else {
             uint8_t q = a / divisor;
-            sfr_[b_i] = a % divisor;
+            sfr_[B_INDEX] = a % divisor;
             a = q;
         }
         DONE(5);
@@ -437,22 +438,22 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     OP(C4): a = static_cast<uint8_t>(a << 4 | a >> 4); DONE(1);
 
     // Carry and bit logic
-    OP(72): { uint8_t bit = IMM(); if (read_bit(bit)) psw |= flag_cy; DONE(2); }    // ORL C,bit
-    OP(A0): { uint8_t bit = IMM(); if (!read_bit(bit)) psw |= flag_cy; DONE(2); }   // ORL C,/bit
-    OP(82): { uint8_t bit = IMM(); if (!read_bit(bit)) psw &= ~flag_cy; DONE(2); }  // ANL C,bit
-    OP(B0): { uint8_t bit = IMM(); if (read_bit(bit)) psw &= ~flag_cy; DONE(2); }   // ANL C,/bit
+    OP(72): { uint8_t bit = IMM(); if (read_bit(bit)) psw |= PSW_CY; DONE(2); }    // ORL C,bit
+    OP(A0): { uint8_t bit = IMM(); if (!read_bit(bit)) psw |= PSW_CY; DONE(2); }   // ORL C,/bit
+    OP(82): { uint8_t bit = IMM(); if (!read_bit(bit)) psw &= ~PSW_CY; DONE(2); }  // ANL C,bit
+    OP(B0): { uint8_t bit = IMM(); if (read_bit(bit)) psw &= ~PSW_CY; DONE(2); }   // ANL C,/bit
     OP(A2): {  // MOV C,bit
         uint8_t bit = IMM();
-        psw = static_cast<uint8_t>(read_bit(bit) ? (psw | flag_cy) : (psw & ~flag_cy));
+        psw = static_cast<uint8_t>(read_bit(bit) ? (psw | PSW_CY) : (psw & ~PSW_CY));
         DONE(2);
     }
-    OP(92): write_bit(IMM(), psw & flag_cy); DONE(2);  // MOV bit,C
+    OP(92): write_bit(IMM(), psw & PSW_CY); DONE(2);  // MOV bit,C
     OP(B2): { uint8_t bit = IMM(); write_bit(bit, !read_bit(bit)); DONE(2); }  // CPL bit
     OP(C2): write_bit(IMM(), false); DONE(2);  // CLR bit
     OP(D2): write_bit(IMM(), true); DONE(2);   // SETB bit
-    OP(B3): psw ^= flag_cy; DONE(1);
-    OP(C3): psw &= ~flag_cy; DONE(1);
-    OP(D3): psw |= flag_cy; DONE(1);
+    OP(B3): psw ^= PSW_CY; DONE(1);
+    OP(C3): psw &= ~PSW_CY; DONE(1);
+    OP(D3): psw |= PSW_CY; DONE(1);
 
     // Moves
     OP(74): a = IMM(); DONE(2);
@@ -505,7 +506,7 @@ void Cpu8051::interpret(uint64_t cycle_limit) {
     // so POP SP leaves SP holding the popped byte (the manual's own example).
     OP(C0): {
         uint8_t d = IMM();
-        uint8_t sp = ++sfr_[sp_i];
+        uint8_t sp = ++sfr_[SP_INDEX];
         iram_[sp] = read_direct(d);
         DONE(2);
     }

@@ -24,10 +24,10 @@ constexpr uint8_t P0 = 0x80, SP = 0x81, DPL = 0x82, DPH = 0x83, DPL1 = 0x84, DPH
 }  // namespace sfr
 
 // Interrupt vectors the core takes.
-constexpr uint16_t usb_vector = 0x0043;     // EA, EIE.0 and EXIF.4
-constexpr uint16_t resume_vector = 0x0033;  // EA, EICON.5 and EICON.4
+constexpr uint16_t USB_VECTOR = 0x0043;     // EA, EIE.0 and EXIF.4
+constexpr uint16_t RESUME_VECTOR = 0x0033;  // EA, EICON.5 and EICON.4
 
-constexpr uint32_t cycles_per_second = 6000000;
+constexpr uint32_t CYCLES_PER_SECOND = 6000000;
 
 // The chip around the core.
 class Cpu8051Bus {
@@ -41,10 +41,10 @@ public:
 
 class Cpu8051 {
 public:
-    static constexpr uint32_t memory_size = 0x10000;
+    static constexpr uint32_t MEMORY_SIZE = 0x10000;
 
-    // memory: memory_size bytes, owned by the caller. bus may be null when
-    // hook_base is memory_size.
+    // memory: MEMORY_SIZE bytes, owned by the caller. bus may be null when
+    // hook_base is MEMORY_SIZE.
     Cpu8051(uint8_t* memory, Cpu8051Bus* bus, uint32_t hook_base);
 
     // 8051 reset state: PC 0, SP 7, SFR reset values; IRAM keeps its contents.

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char usage_text[] =
+const char USAGE_TEXT[] =
     "usage: emu51 [options] IMAGE\n"
     "  Runs an 8051 program image (Intel HEX if named *.hex or *.ihx, else raw binary)\n"
     "  from address 0 and prints the registers, internal RAM and requested XDATA.\n"
@@ -25,7 +25,7 @@ const char usage_text[] =
     "load error or PC not reached, 2 bad arguments.\n";
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "emu51: %s\n%s", problem, usage_text);
+    std::fprintf(stderr, "emu51: %s\n%s", problem, USAGE_TEXT);
     return 2;
 }
 
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
             ranges.push_back(r);
             ++i;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(usage_text, stdout);
+            std::fputs(USAGE_TEXT, stdout);
             return 0;
         } else if (!arg.empty() && arg[0] == '-') {
             return usage(("unknown option " + arg).c_str());
@@ -100,14 +100,14 @@ int main(int argc, char** argv) {
     if (image.empty()) return usage("no image given");
     if (!format_forced) format = emu::image_format_for(image);
 
-    static uint8_t memory[emu::Cpu8051::memory_size];
+    static uint8_t memory[emu::Cpu8051::MEMORY_SIZE];
     std::string error;
     if (!emu::load_image(image, format, memory, sizeof memory, error)) {
         std::fprintf(stderr, "emu51: %s\n", error.c_str());
         return 1;
     }
 
-    emu::Cpu8051 cpu(memory, nullptr, emu::Cpu8051::memory_size);
+    emu::Cpu8051 cpu(memory, nullptr, emu::Cpu8051::MEMORY_SIZE);
     const char* stop = "cycle-budget";
     if (until_pc) {
         while (cpu.cycles() < budget) {

@@ -27,14 +27,14 @@ void Adapter::plug() {
     m.started_by_host = m.vanished = false;
     m.default_device = DefaultDevice{};
     m.pullup_changed();  // the bare chip's pull-up is on from power-up
-    if (m.enumerate_at != never) m.advance_to(m.enumerate_at);
+    if (m.enumerate_at != NEVER) m.advance_to(m.enumerate_at);
     m.pace();
 }
 
 void Adapter::unplug() {
     Impl& m = *impl_;
     m.plugged = m.attached = m.present = m.suspended = false;
-    m.enumerate_at = never;
+    m.enumerate_at = NEVER;
     m.endpoints.clear();
     m.device_descriptor.clear();
     m.configuration.clear();
@@ -51,7 +51,7 @@ int Adapter::control(const SetupPacket& setup, uint8_t* data) {
     uint64_t start = m.cycles();
     Impl::Outcome o;
     if (setup.length > 0 && !data) {
-        o = {-1, kUsbProtocol};
+        o = {-1, USB_PROTOCOL};
     } else if (m.admit(o)) {
         o = m.control_transfer(setup, data);
         if (m.present) m.advance_to(frame_end(m.cycles()));
@@ -69,7 +69,7 @@ int Adapter::abandon_control(const SetupPacket& setup) {
     if (m.admit(o)) {
         m.setup_stage(setup);
         m.advance_to(frame_end(m.cycles()));
-        o = {-1, kUsbTimeout};
+        o = {-1, USB_TIMEOUT};
     }
     m.record_control(setup, nullptr, o, start);
     m.after_transfer();
@@ -128,7 +128,7 @@ void Adapter::suspend() {
     Impl& m = *impl_;
     if (!m.present || m.suspended) return;
     m.suspended = true;
-    m.advance_to(m.cycles() + 3 * cycles_per_ms);
+    m.advance_to(m.cycles() + 3 * CYCLES_PER_MS);
     m.chip.suspend_event();
     m.pace();
 }
@@ -136,7 +136,7 @@ void Adapter::suspend() {
 void Adapter::resume() {
     Impl& m = *impl_;
     if (!m.suspended) return;
-    m.advance_to(m.cycles() + 20 * cycles_per_ms);
+    m.advance_to(m.cycles() + 20 * CYCLES_PER_MS);
     m.suspended = false;
     m.chip.resume_event();
     m.pace();

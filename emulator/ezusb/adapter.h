@@ -63,9 +63,9 @@ struct AdapterStats {
 
 class Adapter {
 public:
-    static constexpr uint16_t default_vendor = 0x0547;
-    static constexpr uint16_t default_product = 0x2131;
-    static constexpr uint64_t default_timeout_ns = 5000000000ull;  // NAKed transfers give up
+    static constexpr uint16_t DEFAULT_VENDOR = 0x0547;
+    static constexpr uint16_t DEFAULT_PRODUCT = 0x2131;
+    static constexpr uint64_t DEFAULT_TIMEOUT_NS = 5000000000ull;  // NAKed transfers give up
 
     Adapter();
     ~Adapter();

@@ -11,7 +11,7 @@ namespace emu {
 using namespace ezusb;
 
 namespace {
-constexpr uint64_t cycles_per_frame = cycles_per_second / 1000;
+constexpr uint64_t CYCLES_PER_FRAME = CYCLES_PER_SECOND / 1000;
 }
 
 Chip::Chip() : cpu_(mem_, this, ram_size) { power_up(); }
@@ -89,8 +89,8 @@ uint8_t Chip::peek(uint16_t addr) const {
     case PINSA:
     case PINSB:
     case PINSC: return latch_levels(addr - PINSA);
-    case USBFRAMEL: return uint8_t(cpu_.cycles() / cycles_per_frame);
-    case USBFRAMEH: return uint8_t((cpu_.cycles() / cycles_per_frame) >> 8) & 0x07;
+    case USBFRAMEL: return uint8_t(cpu_.cycles() / CYCLES_PER_FRAME);
+    case USBFRAMEH: return uint8_t((cpu_.cycles() / CYCLES_PER_FRAME) >> 8) & 0x07;
     case IVEC: {
         int s = pending_source();
         return s < 0 ? 0 : uint8_t(s * 4);
@@ -244,7 +244,7 @@ void Chip::raise(uint16_t irq_reg, uint8_t bit) {
 }
 
 void Chip::interrupt_taken(uint16_t vector) {
-    if (vector != usb_vector) return;
+    if (vector != USB_VECTOR) return;
     int s = pending_source();
     if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
 }

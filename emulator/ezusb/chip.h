@@ -87,7 +87,7 @@ private:
     void drive_cartridge();
     void write_register(uint16_t addr, uint8_t value);
 
-    uint8_t mem_[Cpu8051::memory_size];
+    uint8_t mem_[Cpu8051::MEMORY_SIZE];
     Cpu8051 cpu_;
     Cartridge* cartridge_ = nullptr;
     bool held_ = true;

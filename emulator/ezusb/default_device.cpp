@@ -14,7 +14,7 @@ namespace {
 // 0x0547:0x2131 are those that bare AN2131 parts show in lsusb. The device has no
 // strings: iManufacturer, iProduct and iSerialNumber are 0, as lsusb records of bare
 // EZ-USB parts show them, and string requests stall. Release 0.01 stands in for the revision's.
-const uint8_t device_descriptor[18] = {0x12,
+const uint8_t DEVICE_DESCRIPTOR[18] = {0x12,
                                        0x01,
                                        0x00,
                                        0x01,
@@ -22,10 +22,10 @@ const uint8_t device_descriptor[18] = {0x12,
                                        0xFF,
                                        0xFF,
                                        0x40,  // USB 1.0, vendor class, EP0 64 bytes
-                                       uint8_t(Adapter::default_vendor),
-                                       uint8_t(Adapter::default_vendor >> 8),
-                                       uint8_t(Adapter::default_product),
-                                       uint8_t(Adapter::default_product >> 8),
+                                       uint8_t(Adapter::DEFAULT_VENDOR),
+                                       uint8_t(Adapter::DEFAULT_VENDOR >> 8),
+                                       uint8_t(Adapter::DEFAULT_PRODUCT),
+                                       uint8_t(Adapter::DEFAULT_PRODUCT >> 8),
                                        0x01,
                                        0x00,  // release 0.01
                                        0x00,
@@ -39,7 +39,7 @@ const uint8_t device_descriptor[18] = {0x12,
 // interface descriptors with 26 endpoint descriptors between them); their tables are
 // not modelled, so this block ends after setting 0 and counts only what it holds, and
 // SET_INTERFACE to them stalls.
-const uint8_t config_descriptor[18] = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+const uint8_t CONFIG_DESCRIPTOR[18] = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
                                        0x09, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00};
 
 int reply(uint8_t* data, uint16_t length, const uint8_t* from, int size) {
@@ -63,10 +63,10 @@ int DefaultDevice::request(const SetupPacket& setup, uint8_t* data) {
         return 0;
     case 0x06:  // GET_DESCRIPTOR
         switch (setup.value >> 8) {
-        case 1: return reply(data, setup.length, device_descriptor, sizeof device_descriptor);
+        case 1: return reply(data, setup.length, DEVICE_DESCRIPTOR, sizeof DEVICE_DESCRIPTOR);
         case 2:
             if (low != 0) return -1;
-            return reply(data, setup.length, config_descriptor, sizeof config_descriptor);
+            return reply(data, setup.length, CONFIG_DESCRIPTOR, sizeof CONFIG_DESCRIPTOR);
         default: return -1;  // strings among them: the device has none
         }
     case 0x08:  // GET_CONFIGURATION

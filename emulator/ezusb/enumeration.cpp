@@ -11,26 +11,26 @@ using namespace host;
 void Adapter::Impl::pullup_changed() {
     if (!chip.pullup()) {
         attached = present = suspended = false;
-        enumerate_at = never;
+        enumerate_at = NEVER;
         return;
     }
     if (vanished || (faults.no_reattach && started_by_host)) return;
     attached = true;
-    enumerate_at = cycles() + attach_debounce;
+    enumerate_at = cycles() + ATTACH_DEBOUNCE;
 }
 
 void Adapter::Impl::bus_reset() {
     chip.bus_reset();
     default_device = DefaultDevice{};
     address = 0;
-    advance_to(cycles() + reset_length);
+    advance_to(cycles() + RESET_LENGTH);
 }
 
 // What Windows does with a new device: reset, read the start of the device
 // descriptor, reset again, give it an address, read the device and configuration
 // descriptors and select configuration 1.
 void Adapter::Impl::enumerate() {
-    enumerate_at = never;
+    enumerate_at = NEVER;
     enumerating = true;
     bool ok = enumerate_steps();
     enumerating = false;

@@ -18,15 +18,15 @@ namespace emu {
 
 namespace host {
 
-constexpr uint64_t never = ~uint64_t(0);
-constexpr uint64_t cycles_per_ms = cycles_per_second / 1000;  // one USB frame
-constexpr uint64_t attach_debounce = 100 * cycles_per_ms;     // as Windows waits after attach
-constexpr uint64_t reset_length = 10 * cycles_per_ms;
-constexpr uint64_t base_slice = 120;  // cycles the 8051 runs between looks at it
+constexpr uint64_t NEVER = ~uint64_t(0);
+constexpr uint64_t CYCLES_PER_MS = CYCLES_PER_SECOND / 1000;  // one USB frame
+constexpr uint64_t ATTACH_DEBOUNCE = 100 * CYCLES_PER_MS;     // as Windows waits after attach
+constexpr uint64_t RESET_LENGTH = 10 * CYCLES_PER_MS;
+constexpr uint64_t BASE_SLICE = 120;  // cycles the 8051 runs between looks at it
 
 inline uint64_t ns_to_cycles(uint64_t ns) { return ns / 500 * 3 + ((ns % 500) * 3 + 499) / 500; }
 inline uint64_t cycles_to_ns(uint64_t cycles) { return cycles * 500 / 3; }
-inline uint64_t frame_end(uint64_t cycle) { return (cycle / cycles_per_ms + 1) * cycles_per_ms; }
+inline uint64_t frame_end(uint64_t cycle) { return (cycle / CYCLES_PER_MS + 1) * CYCLES_PER_MS; }
 // Full-speed transaction with n data bytes (token, data packet, handshake): about
 // 8n + 70 bits at 12 Mbit/s, two bits per 8051 cycle.
 inline uint64_t wire_cycles(int n) { return uint64_t(8 * n + 70) / 2; }
@@ -50,7 +50,7 @@ struct Adapter::Impl {
     bool started_by_host = false;  // the host has released the 8051 since power-up
     uint32_t enumeration = 0;
     uint8_t address = 0, next_address = 0;
-    uint64_t enumerate_at = host::never;
+    uint64_t enumerate_at = host::NEVER;
     uint64_t clock = 0;  // the host's view of virtual time; the 8051 may be a few cycles ahead
     uint64_t last_sof_frame = 0;
     uint64_t last_poll_frame[8] = {};
@@ -58,9 +58,9 @@ struct Adapter::Impl {
     std::vector<EndpointInfo> endpoints;
     std::vector<uint8_t> device_descriptor;
     std::vector<uint8_t> configuration;
-    int32_t last_status = kUsbOk;
-    uint64_t timeout = host::ns_to_cycles(default_timeout_ns);
-    uint64_t slice = host::base_slice;
+    int32_t last_status = USB_OK;
+    uint64_t timeout = host::ns_to_cycles(DEFAULT_TIMEOUT_NS);
+    uint64_t slice = host::BASE_SLICE;
 
     bool realtime = false;
     std::chrono::steady_clock::time_point wall_anchor;

@@ -41,12 +41,12 @@ Adapter::Impl::Outcome Adapter::Impl::control_transfer(const SetupPacket& s, uin
     if (set_address) {
         chip.set_address(uint8_t(s.value));
         address = uint8_t(s.value & 0x7F);
-        return {0, kUsbOk};
+        return {0, USB_OK};
     }
     if (load) return load_request(s, data, in);
     if (!firmware) {
         int n = default_device.request(s, data);
-        return {n, n < 0 ? kUsbStall : kUsbOk};
+        return {n, n < 0 ? USB_STALL : USB_OK};
     }
     return firmware_request(s, data, in);
 }
@@ -57,7 +57,7 @@ Adapter::Impl::Outcome Adapter::Impl::load_request(const SetupPacket& s, uint8_t
     uint8_t scratch;
     for (int i = 0; i < s.length; ++i)
         if (s.value + i > 0xFFFF || !chip.load_read(uint16_t(s.value + i), scratch))
-            return {-1, kUsbStall};
+            return {-1, USB_STALL};
     for (int i = 0; i < s.length; ++i) {
         uint16_t addr = uint16_t(s.value + i);
         if (in)
@@ -66,7 +66,7 @@ Adapter::Impl::Outcome Adapter::Impl::load_request(const SetupPacket& s, uint8_t
             chip.load_write(addr, data[i]);
     }
     if (was_held && !chip.held()) started_by_host = true;
-    return {s.length, kUsbOk};
+    return {s.length, USB_OK};
 }
 
 Adapter::Impl::Outcome Adapter::Impl::firmware_request(const SetupPacket& s, uint8_t* data,
@@ -83,8 +83,8 @@ Adapter::Impl::Outcome Adapter::Impl::firmware_request(const SetupPacket& s, uin
                 pointer = pointer || chip.take_descriptor_pointer(descriptor);
                 return pointer || gone() || chip.ep0_stalled() || (chip.peek(EP0CS) & EP0CS_IN0BSY);
             });
-            if (gone()) return {-1, kUsbNoDevice};
-            if (chip.ep0_stalled()) return {-1, kUsbStall};
+            if (gone()) return {-1, USB_NO_DEVICE};
+            if (chip.ep0_stalled()) return {-1, USB_STALL};
             if (pointer) {  // the chip sends the descriptor at SUDPTR by itself
                 const uint8_t* d = chip.memory() + descriptor;
                 int size = d[1] == 0x02 ? (d[2] | d[3] << 8) : d[0];
@@ -95,7 +95,7 @@ Adapter::Impl::Outcome Adapter::Impl::firmware_request(const SetupPacket& s, uin
             }
             uint8_t packet[64];
             int n = chip.ep0_in_take(packet);
-            if (n < 0) return {-1, kUsbTimeout};
+            if (n < 0) return {-1, USB_TIMEOUT};
             n = std::min(n, s.length - moved);
             std::memcpy(data + moved, packet, size_t(n));
             moved += n;
@@ -106,20 +106,20 @@ Adapter::Impl::Outcome Adapter::Impl::firmware_request(const SetupPacket& s, uin
             run_cpu(deadline, [&] {
                 return gone() || chip.ep0_stalled() || (chip.peek(EP0CS) & EP0CS_OUT0BSY);
             });
-            if (gone()) return {-1, kUsbNoDevice};
-            if (chip.ep0_stalled()) return {-1, kUsbStall};
+            if (gone()) return {-1, USB_NO_DEVICE};
+            if (chip.ep0_stalled()) return {-1, USB_STALL};
             int n = std::min(64, s.length - moved);
-            if (!chip.ep0_out_put(data + moved, n)) return {-1, kUsbTimeout};
+            if (!chip.ep0_out_put(data + moved, n)) return {-1, USB_TIMEOUT};
             moved += n;
         }
     }
     // Status stage: NAKed until the firmware clears HSNAK.
     run_cpu(deadline,
             [&] { return gone() || chip.ep0_stalled() || !chip.ep0_handshake_pending(); });
-    if (gone()) return {-1, kUsbNoDevice};
-    if (chip.ep0_stalled()) return {-1, kUsbStall};
-    if (chip.ep0_handshake_pending()) return {-1, kUsbTimeout};
-    return {moved, kUsbOk};
+    if (gone()) return {-1, USB_NO_DEVICE};
+    if (chip.ep0_stalled()) return {-1, USB_STALL};
+    if (chip.ep0_handshake_pending()) return {-1, USB_TIMEOUT};
+    return {moved, USB_OK};
 }
 
 // A control transfer of the host controller itself, in frames.
@@ -151,7 +151,7 @@ void Adapter::Impl::record(UsbTransferType type, uint8_t ep, const uint8_t* setu
     t.requested = requested;
     t.data = data;
     t.actual = o.result < 0 ? 0 : uint32_t(o.result);
-    t.status = o.result < 0 ? o.status : kUsbOk;
+    t.status = o.result < 0 ? o.status : USB_OK;
     t.interval = interval;
     t.submit_ns = cycles_to_ns(start);
     t.complete_ns = cycles_to_ns(clock);
@@ -170,12 +170,12 @@ void Adapter::Impl::record_control(const SetupPacket& s, const uint8_t* data, Ou
 bool Adapter::Impl::admit(Outcome& o) {
     uint64_t n = ++host_transfers;
     if (!present || suspended) {
-        o = {-1, kUsbNoDevice};
+        o = {-1, USB_NO_DEVICE};
         return false;
     }
     if ((faults.fail_from && n >= faults.fail_from) || faults.fail_once == n) {
         advance_to(frame_end(cycles()));  // the failed transaction takes its frame
-        o = {-1, kUsbProtocol};
+        o = {-1, USB_PROTOCOL};
         return false;
     }
     return true;
@@ -185,7 +185,7 @@ void Adapter::Impl::after_transfer() {
     if (faults.vanish_after && host_transfers >= faults.vanish_after && !vanished) {
         vanished = true;
         attached = present = false;
-        enumerate_at = never;
+        enumerate_at = NEVER;
     }
     pace();
 }
@@ -194,40 +194,40 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_out(uint8_t ep, const uint8_t* data, 
     const EndpointInfo* info = endpoint(ep);
     int n = ep & 0x0F;
     if (!info || (ep & 0x80) || n > 7 || length < 0 || (length > 0 && !data))
-        return {-1, kUsbProtocol};
+        return {-1, USB_PROTOCOL};
     uint64_t deadline = cycles() + timeout;
     uint32_t epoch = enumeration;
     auto gone = [&] { return !attached || epoch != enumeration; };
     int sent = 0;
     do {
         int packet = std::min(64, length - sent);
-        if (!chip.out_valid(n)) return {-1, kUsbTimeout};
+        if (!chip.out_valid(n)) return {-1, USB_TIMEOUT};
         if (faults.instant_out) {
             chip.offer_out(n, data + sent, packet);
             run_cpu(deadline, [&] { return gone() || chip.out_stalled(n) || !chip.out_offered(); });
             bool delivered = !chip.out_offered();
             chip.withdraw_out();
-            if (gone()) return {-1, kUsbNoDevice};
-            if (!delivered) return {-1, chip.out_stalled(n) ? kUsbStall : kUsbTimeout};
+            if (gone()) return {-1, USB_NO_DEVICE};
+            if (!delivered) return {-1, chip.out_stalled(n) ? USB_STALL : USB_TIMEOUT};
             sent += packet;
             continue;
         }
         bool ready = run_cpu(deadline, [&] {
             return gone() || chip.out_stalled(n) || (chip.peek(out_cs(n)) & EPCS_BUSY);
         });
-        if (gone()) return {-1, kUsbNoDevice};
-        if (chip.out_stalled(n)) return {-1, kUsbStall};
-        if (!ready) return {-1, kUsbTimeout};
+        if (gone()) return {-1, USB_NO_DEVICE};
+        if (chip.out_stalled(n)) return {-1, USB_STALL};
+        if (!ready) return {-1, USB_TIMEOUT};
         // Typically the packet reaches the buffer only after its time on the wire, never
         // in the same instant as the firmware arms the endpoint (instant_out: the worst
         // case, above).
         advance_to(cycles() + wire_cycles(packet));
-        if (gone()) return {-1, kUsbNoDevice};
-        if (!chip.out_put(n, data + sent, packet)) return {-1, kUsbTimeout};
+        if (gone()) return {-1, USB_NO_DEVICE};
+        if (!chip.out_put(n, data + sent, packet)) return {-1, USB_TIMEOUT};
         sent += packet;
     } while (sent < length);
     advance_to(frame_end(cycles()));
-    return {sent, kUsbOk};
+    return {sent, USB_OK};
 }
 
 // A packet handed over on IN endpoint n leaves the buffer, and its request is raised,
@@ -243,8 +243,8 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_in(uint8_t ep, uint8_t* data, int len
     const EndpointInfo* info = endpoint(ep);
     int n = ep & 0x0F;
     if (!info || !(ep & 0x80) || n > 7 || length < 0 || (length > 0 && !data))
-        return {-1, kUsbProtocol};
-    if (length == 0) return {0, kUsbOk};  // nothing asked for: no packet is taken
+        return {-1, USB_PROTOCOL};
+    if (length == 0) return {0, USB_OK};  // nothing asked for: no packet is taken
     bool interrupt = info->attributes == 3;
     uint64_t interval = std::max<uint64_t>(1, info->interval);
     uint64_t deadline = cycles() + timeout;
@@ -252,35 +252,35 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_in(uint8_t ep, uint8_t* data, int len
     auto gone = [&] { return !attached || epoch != enumeration; };
     int got = 0;
     for (;;) {
-        if (!chip.in_valid(n)) return {-1, kUsbTimeout};
+        if (!chip.in_valid(n)) return {-1, USB_TIMEOUT};
         int taken = -1;
         uint8_t packet[64];
         if (interrupt) {
             // The host controller polls the endpoint once per interval.
             for (;;) {
-                uint64_t frame = cycles() / cycles_per_ms;
+                uint64_t frame = cycles() / CYCLES_PER_MS;
                 if (polled[n] && frame < last_poll_frame[n] + interval) {
-                    advance_to((last_poll_frame[n] + interval) * cycles_per_ms);
+                    advance_to((last_poll_frame[n] + interval) * CYCLES_PER_MS);
                     continue;
                 }
-                if (gone()) return {-1, kUsbNoDevice};
-                if (chip.in_stalled(n)) return {-1, kUsbStall};
+                if (gone()) return {-1, USB_NO_DEVICE};
+                if (chip.in_stalled(n)) return {-1, USB_STALL};
                 polled[n] = true;
                 last_poll_frame[n] = frame;
                 taken = take_in(n, packet);
-                if (gone()) return {-1, kUsbNoDevice};
+                if (gone()) return {-1, USB_NO_DEVICE};
                 if (taken >= 0) break;
-                if (cycles() >= deadline) return {-1, kUsbTimeout};
+                if (cycles() >= deadline) return {-1, USB_TIMEOUT};
             }
         } else {
             run_cpu(deadline, [&] {
                 return gone() || chip.in_stalled(n) || (chip.peek(in_cs(n)) & EPCS_BUSY);
             });
-            if (gone()) return {-1, kUsbNoDevice};
-            if (chip.in_stalled(n)) return {-1, kUsbStall};
+            if (gone()) return {-1, USB_NO_DEVICE};
+            if (chip.in_stalled(n)) return {-1, USB_STALL};
             taken = take_in(n, packet);
-            if (gone()) return {-1, kUsbNoDevice};
-            if (taken < 0) return {-1, kUsbTimeout};
+            if (gone()) return {-1, USB_NO_DEVICE};
+            if (taken < 0) return {-1, USB_TIMEOUT};
         }
         int keep = std::min(taken, length - got);
         std::memcpy(data + got, packet, size_t(keep));
@@ -288,7 +288,7 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_in(uint8_t ep, uint8_t* data, int len
         if (taken < 64 || got >= length) break;
     }
     advance_to(frame_end(cycles()));
-    return {got, kUsbOk};
+    return {got, USB_OK};
 }
 
 }  // namespace emu

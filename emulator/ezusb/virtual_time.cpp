@@ -13,9 +13,9 @@ using namespace ezusb;
 using namespace host;
 
 namespace {
-constexpr uint64_t max_slice = 6000;
-constexpr int loop_probe_steps = 64;      // longest closed loop that is recognised
-constexpr uint64_t min_probe_span = 512;  // not worth probing for less time than this
+constexpr uint64_t MAX_SLICE = 6000;
+constexpr int LOOP_PROBE_STEPS = 64;      // longest closed loop that is recognised
+constexpr uint64_t MIN_PROBE_SPAN = 512;  // not worth probing for less time than this
 }  // namespace
 
 // Runs the 8051 up to the target cycle or until done() holds, looked at between
@@ -43,12 +43,12 @@ bool Adapter::Impl::run_cpu(uint64_t target, const std::function<bool()>& done) 
         if (c.cycles() < end) {  // idle with nothing pending, or halted
             catch_up(target);
         } else if (c.bus_activity() != activity) {
-            slice = base_slice;
-        } else if (c.cycles() + min_probe_span < target) {
+            slice = BASE_SLICE;
+        } else if (c.cycles() + MIN_PROBE_SPAN < target) {
             if (closed_loop())
                 catch_up(target);
             else
-                slice = std::min(slice * 2, max_slice);
+                slice = std::min(slice * 2, MAX_SLICE);
         }
     }
 }
@@ -72,7 +72,7 @@ bool Adapter::Impl::closed_loop() {
     for (int i = 0; i < 128; ++i) before[256 + i] = c.sfr(uint8_t(0x80 + i));
     uint64_t activity = c.bus_activity(), start = c.cycles();
     bool back = false;
-    for (int i = 0; i < loop_probe_steps && !back; ++i) {
+    for (int i = 0; i < LOOP_PROBE_STEPS && !back; ++i) {
         if (c.step() == 0) break;
         back = c.pc() == pc;
     }
@@ -96,19 +96,19 @@ void Adapter::Impl::pace() {
 // attached gets enumerated when its debounce time has come.
 void Adapter::Impl::advance_to(uint64_t target) {
     for (;;) {
-        if (enumerate_at != never && !enumerating && clock >= enumerate_at) {
+        if (enumerate_at != NEVER && !enumerating && clock >= enumerate_at) {
             enumerate();
             continue;
         }
         if (clock >= target) break;
         uint64_t stop = target, pending = enumerate_at;
-        if (enumerate_at != never && !enumerating) stop = std::min(stop, enumerate_at);
+        if (enumerate_at != NEVER && !enumerating) stop = std::min(stop, enumerate_at);
         bool sof = attached && !suspended && (chip.peek(USBIEN) & USBIRQ_SOF);
         if (sof) stop = std::min(stop, frame_end(clock));
         // A device that attaches meanwhile gets its enumeration scheduled: look again,
         // so that a long sleep does not pass over it.
         run_cpu(stop, [&] { return enumerate_at != pending; });
-        uint64_t frame = clock / cycles_per_ms;
+        uint64_t frame = clock / CYCLES_PER_MS;
         if (sof && frame != last_sof_frame) chip.frame_started();
         last_sof_frame = frame;
         pace();

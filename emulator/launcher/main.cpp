@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!emu_launcher::parse_options(argc, argv, session->options, error)) {
         std::fprintf(stderr, "pelkat-emu: %s\n", error.c_str());
-        return emu_launcher::kLauncherError;
+        return emu_launcher::LAUNCHER_ERROR;
     }
     if (session->options.help) {
         std::fputs(emu_launcher::usage_text().c_str(), stdout);

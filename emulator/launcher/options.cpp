@@ -7,7 +7,7 @@ namespace emu_launcher {
 
 namespace {
 
-constexpr char kInfrared[] = "ir-";
+constexpr char INFRARED[] = "ir-";
 
 std::string help_line(const std::string& name, const std::string& text) {
     std::string line = "                    " + name;
@@ -24,7 +24,7 @@ std::string chip_help() {
                                          emu::size_text(chip.size));
     for (const emu::ChipInfo& chip : emu::chip_table())
         if (chip.infrared)
-            text += help_line(kInfrared + std::string(chip.name),
+            text += help_line(INFRARED + std::string(chip.name),
                               std::string(chip.part) + " behind an infrared transceiver, " +
                                   emu::size_text(chip.size));
     return text + help_line("none", "a cartridge without a save chip");
@@ -35,7 +35,7 @@ std::string chip_names() {
     std::string names;
     for (const emu::ChipInfo& chip : emu::chip_table()) names += std::string(chip.name) + ", ";
     for (const emu::ChipInfo& chip : emu::chip_table())
-        if (chip.infrared) names += kInfrared + std::string(chip.name) + ", ";
+        if (chip.infrared) names += INFRARED + std::string(chip.name) + ", ";
     names.resize(names.size() - 2);
     return names + " or none";
 }
@@ -43,9 +43,9 @@ std::string chip_names() {
 // A chip name, or an infrared one: "ir-" and the name of a chip that sits behind an
 // infrared transceiver.
 bool parse_chip(const std::string& value, Options& options) {
-    bool infrared = value.rfind(kInfrared, 0) == 0;
+    bool infrared = value.rfind(INFRARED, 0) == 0;
     emu::ChipKind kind;
-    if (!emu::parse_chip_kind(infrared ? value.substr(std::strlen(kInfrared)) : value, kind))
+    if (!emu::parse_chip_kind(infrared ? value.substr(std::strlen(INFRARED)) : value, kind))
         return false;
     if (infrared && (kind == emu::ChipKind::none || !emu::chip_info(kind).infrared)) return false;
     options.chip = kind;

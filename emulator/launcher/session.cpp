@@ -65,7 +65,7 @@ void print_stats(Session& s) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", s.program.c_str(), message.c_str());
     std::fflush(stderr);
-    std::_Exit(kLauncherError);
+    std::_Exit(LAUNCHER_ERROR);
 }
 
 void set_up(Session& s) {

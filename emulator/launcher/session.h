@@ -17,7 +17,7 @@
 
 namespace emu_launcher {
 
-constexpr int kLauncherError = 2;  // the exit code of a launcher that cannot run
+constexpr int LAUNCHER_ERROR = 2;  // the exit code of a launcher that cannot run
 
 struct Session {
     std::string program;  // the prefix of every diagnostic on standard error
@@ -33,7 +33,7 @@ struct Session {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-// "program: message" on standard error, then the process ends with kLauncherError.
+// "program: message" on standard error, then the process ends with LAUNCHER_ERROR.
 [[noreturn]] void fail(const Session& s, const std::string& message);
 
 // Builds the cartridge and the traces, inserts the cartridge and plugs the adapter

@@ -7,8 +7,8 @@
 namespace emu {
 
 namespace {
-constexpr char kCodes[4] = {'s', 'c', 'o', 'i'};
-constexpr const char* kNames[4] = {"select", "clock", "data_out", "data_in"};
+constexpr char CODES[4] = {'s', 'c', 'o', 'i'};
+constexpr const char* NAMES[4] = {"select", "clock", "data_out", "data_in"};
 }  // namespace
 
 BusVcdTrace::BusVcdTrace(Cartridge* inner, const std::string& path)
@@ -17,15 +17,14 @@ BusVcdTrace::BusVcdTrace(Cartridge* inner, const std::string& path)
         throw std::runtime_error("cannot create bus trace " + path + ": " + std::strerror(errno));
     std::fprintf(file_, "$version pelkat-emu cartridge bus $end\n$timescale 1ns $end\n");
     std::fprintf(file_, "$scope module cartridge $end\n");
-    for (int i = 0; i < 4; ++i)
-        std::fprintf(file_, "$var wire 1 %c %s $end\n", kCodes[i], kNames[i]);
+    for (int i = 0; i < 4; ++i) std::fprintf(file_, "$var wire 1 %c %s $end\n", CODES[i], NAMES[i]);
     std::fprintf(file_, "$upscope $end\n$enddefinitions $end\n");
     // Before the adapter drives anything the pins float high (pull-ups), the select
     // line among them: no chip is selected.
     std::fprintf(file_, "#0\n$dumpvars\n");
     for (int i = 0; i < 4; ++i) {
         levels_[i] = 1;
-        std::fprintf(file_, "1%c\n", kCodes[i]);
+        std::fprintf(file_, "1%c\n", CODES[i]);
     }
     std::fprintf(file_, "$end\n");
     any_time_ = true;
@@ -49,7 +48,7 @@ void BusVcdTrace::change(int index, int level, uint64_t now_ns) {
         last_time_ = now_ns;
         any_time_ = true;
     }
-    if (std::fprintf(file_, "%d%c\n", level, kCodes[index]) < 0) ok_ = false;
+    if (std::fprintf(file_, "%d%c\n", level, CODES[index]) < 0) ok_ = false;
 }
 
 void BusVcdTrace::drive(BusLines lines, uint64_t now_ns) {

@@ -8,10 +8,10 @@ namespace emu {
 
 namespace {
 
-constexpr uint32_t kPcapMagicNs = 0xA1B23C4D;  // pcap with nanosecond time stamps
-constexpr uint32_t kLinkUsbLinuxMmapped = 220;
-constexpr uint32_t kSnapLength = 0x40000;
-constexpr int32_t kInProgress = -115;  // -EINPROGRESS: usbmon's status of a submission
+constexpr uint32_t PCAP_MAGIC_NS = 0xA1B23C4D;  // pcap with nanosecond time stamps
+constexpr uint32_t LINK_USB_LINUX_MMAPPED = 220;
+constexpr uint32_t SNAP_LENGTH = 0x40000;
+constexpr int32_t IN_PROGRESS = -115;  // -EINPROGRESS: usbmon's status of a submission
 
 // All fields in the writer's byte order, which the magic number announces; usbmon
 // headers are in host order on Linux, little-endian everywhere we run.
@@ -34,11 +34,11 @@ UsbPcapWriter::UsbPcapWriter(const std::string& path) : file_(std::fopen(path.c_
     if (!file_)
         throw std::runtime_error("cannot create USB trace " + path + ": " + std::strerror(errno));
     uint8_t header[24] = {};
-    put32(header, kPcapMagicNs);
+    put32(header, PCAP_MAGIC_NS);
     put16(header + 4, 2);  // version 2.4
     put16(header + 6, 4);
-    put32(header + 16, kSnapLength);
-    put32(header + 20, kLinkUsbLinuxMmapped);
+    put32(header + 16, SNAP_LENGTH);
+    put32(header + 20, LINK_USB_LINUX_MMAPPED);
     ok_ = std::fwrite(header, 1, sizeof header, file_) == sizeof header;
 }
 
@@ -79,7 +79,7 @@ void UsbPcapWriter::write_record(const UsbTransfer& t, uint64_t id, bool complet
     h[15] = carries_data ? 0 : (in ? '<' : '>');
     put64(h + 16, time_ns / 1000000000u);
     put32(h + 24, static_cast<uint32_t>(time_ns % 1000000000u / 1000u));
-    put32(h + 28, static_cast<uint32_t>(completion ? t.status : kInProgress));
+    put32(h + 28, static_cast<uint32_t>(completion ? t.status : IN_PROGRESS));
     put32(h + 32, completion ? t.actual : t.requested);
     put32(h + 36, captured);
     if (control && !completion) std::memcpy(h + 40, t.setup, 8);

@@ -13,11 +13,11 @@ namespace emu {
 enum class UsbTransferType : uint8_t { isochronous = 0, interrupt = 1, control = 2, bulk = 3 };
 
 // Completion status as usbmon shows it: 0 or a negative Linux errno.
-constexpr int32_t kUsbOk = 0;
-constexpr int32_t kUsbStall = -32;     // -EPIPE: the endpoint stalled
-constexpr int32_t kUsbNoDevice = -19;  // -ENODEV: device gone (unplugged)
-constexpr int32_t kUsbTimeout = -110;  // -ETIMEDOUT: never completed (NAKed too long)
-constexpr int32_t kUsbProtocol = -71;  // -EPROTO: a failed transaction (injected faults)
+constexpr int32_t USB_OK = 0;
+constexpr int32_t USB_STALL = -32;      // -EPIPE: the endpoint stalled
+constexpr int32_t USB_NO_DEVICE = -19;  // -ENODEV: device gone (unplugged)
+constexpr int32_t USB_TIMEOUT = -110;   // -ETIMEDOUT: never completed (NAKed too long)
+constexpr int32_t USB_PROTOCOL = -71;   // -EPROTO: a failed transaction (injected faults)
 
 struct UsbTransfer {
     UsbTransferType type = UsbTransferType::bulk;
@@ -28,7 +28,7 @@ struct UsbTransfer {
     const uint8_t* data =
         nullptr;          // OUT: the `requested` bytes offered; IN: the `actual` bytes received
     uint32_t actual = 0;  // bytes moved
-    int32_t status = kUsbOk;
+    int32_t status = USB_OK;
     int32_t interval = 0;  // interrupt endpoints: polling interval in frames
     uint64_t submit_ns = 0;
     uint64_t complete_ns = 0;

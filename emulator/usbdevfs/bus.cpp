@@ -19,7 +19,7 @@ namespace usbdevfs {
 namespace {
 
 // Stands for a program outside the test bed that holds an interface (--busy).
-const char kElsewhere = 0;
+const char ELSEWHERE = 0;
 
 // A listening Unix socket at path, its folders made first.
 int listen_at(const std::string& path) {
@@ -78,7 +78,7 @@ void Bus::add_device() {
     if (bare_identity_ == 0) bare_identity_ = device_.identity();  // the adapter powers up bare
     if (Interface* first = device_.interface(0)) {
         if (kernel_driver_matches(*first)) first->holder.kernel_driver = options_.kernel_driver;
-        if (options_.busy) first->holder.client = &kElsewhere;
+        if (options_.busy) first->holder.client = &ELSEWHERE;
     }
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_, sysfs_description(device_).c_str(), &error)) {

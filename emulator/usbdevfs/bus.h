@@ -24,6 +24,7 @@
 #include <glib.h>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
+struct usbdevfs_urb;
 
 namespace emu {
 class Adapter;
@@ -97,6 +98,12 @@ private:
     // The requests; detail gathers what the log shows of them.
     Reply request(Client& client, unsigned long code, unsigned long arg, std::string& detail);
     Reply submit(Client& client, unsigned long arg, std::string& detail);
+    Reply submit_control(Client& client, unsigned long arg, const usbdevfs_urb& u,
+                         std::string& detail);
+    Reply submit_data(Client& client, unsigned long arg, const usbdevfs_urb& u, const Endpoint& ep,
+                      std::string& detail);
+    Reply complete(Client& client, unsigned long arg, const usbdevfs_urb& u, const uint8_t* data,
+                   unsigned long data_address, int wanted, int moved, std::string& detail);
     Reply reap(Client& client, unsigned long arg, bool wait);
     Reply discard(Client& client, unsigned long arg);
     Reply control(Client& client, unsigned long arg);

@@ -8,8 +8,8 @@ namespace usbdevfs {
 
 namespace {
 
-constexpr uint8_t kGetDescriptor = 0x06;
-constexpr uint8_t kStringDescriptor = 3;
+constexpr uint8_t GET_DESCRIPTOR = 0x06;
+constexpr uint8_t STRING_DESCRIPTOR = 3;
 
 std::vector<Interface> parse_interfaces(const std::vector<uint8_t>& config) {
     std::vector<Interface> interfaces;
@@ -57,8 +57,8 @@ std::string utf8(const uint8_t* units, int count) {
 std::string read_string(emu::Adapter& adapter, uint16_t language, uint8_t index) {
     uint8_t d[255];
     int n = adapter.host_request(
-        {0x80, kGetDescriptor, uint16_t(kStringDescriptor << 8 | index), language, sizeof d}, d);
-    if (n < 2 || d[1] != kStringDescriptor) return "";
+        {0x80, GET_DESCRIPTOR, uint16_t(STRING_DESCRIPTOR << 8 | index), language, sizeof d}, d);
+    if (n < 2 || d[1] != STRING_DESCRIPTOR) return "";
     int length = d[0] < n ? d[0] : n;
     return utf8(d + 2, (length - 2) / 2);
 }
@@ -130,7 +130,7 @@ Device take_in(emu::Adapter& adapter, int busnum, int devnum) {
     if (device[14] || device[15] || device[16]) {
         uint8_t languages[255];
         int n = adapter.host_request(
-            {0x80, kGetDescriptor, kStringDescriptor << 8, 0, sizeof languages}, languages);
+            {0x80, GET_DESCRIPTOR, STRING_DESCRIPTOR << 8, 0, sizeof languages}, languages);
         if (n >= 4) {
             uint16_t language = uint16_t(languages[2] | languages[3] << 8);
             if (device[14]) d.manufacturer = read_string(adapter, language, device[14]);

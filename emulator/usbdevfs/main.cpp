@@ -23,10 +23,10 @@
 
 namespace {
 
-constexpr unsigned kTickMs = 5;  // how often the bus follows the adapter and the wall clock
-const char kPreload[] = "libumockdev-preload.so.0";
+constexpr unsigned TICK_MS = 5;  // how often the bus follows the adapter and the wall clock
+const char PRELOAD[] = "libumockdev-preload.so.0";
 
-const char kUsage[] =
+const char USAGE[] =
     "usage: pelkat-testbed [options] -- PROGRAM [ARGUMENTS]\n"
     "Runs PROGRAM under umockdev with an emulated EZ-USB adapter on a mocked Linux USB\n"
     "bus (sysfs, udev, /dev/bus/usb, usbdevfs): the Linux pelkat, lsusb or any other\n"
@@ -74,13 +74,13 @@ bool take_own_options(int argc, char** argv, Run& run, std::vector<char*>& rest,
 
 [[noreturn]] void usage_error(const std::string& message) {
     std::fprintf(stderr, "pelkat-testbed: %s\n", message.c_str());
-    std::exit(emu_launcher::kLauncherError);
+    std::exit(emu_launcher::LAUNCHER_ERROR);
 }
 
 bool preload_loaded() {
     return dl_iterate_phdr(
                [](dl_phdr_info* info, size_t, void*) {
-                   return std::strstr(info->dlpi_name, kPreload) != nullptr ? 1 : 0;
+                   return std::strstr(info->dlpi_name, PRELOAD) != nullptr ? 1 : 0;
                },
                nullptr) != 0;
 }
@@ -91,10 +91,10 @@ bool preload_loaded() {
 void run_under_preload(char** argv) {
     if (preload_loaded()) return;
     if (std::getenv("PELKAT_TESTBED_PRELOAD") != nullptr)
-        usage_error("umockdev's preload library (" + std::string(kPreload) + ") did not load");
+        usage_error("umockdev's preload library (" + std::string(PRELOAD) + ") did not load");
     const char* preload = std::getenv("LD_PRELOAD");
     std::string preloads =
-        std::string(kPreload) + (preload != nullptr ? std::string(":") + preload : "");
+        std::string(PRELOAD) + (preload != nullptr ? std::string(":") + preload : "");
     setenv("LD_PRELOAD", preloads.c_str(), 1);
     setenv("PELKAT_TESTBED_PRELOAD", "1", 1);
 #ifdef __SANITIZE_ADDRESS__
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         usage_error(error);
     }
     if (run.session.options.help) {
-        std::printf("%s%s", kUsage, emu_launcher::option_help().c_str());
+        std::printf("%s%s", USAGE, emu_launcher::option_help().c_str());
         return 0;
     }
     if (run.session.options.tool_args.empty()) usage_error("no program to run (give it after --)");
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
                                      std::strerror(errno));
         run.loop = g_main_loop_new(nullptr, FALSE);
         g_timeout_add(
-            kTickMs,
+            TICK_MS,
             [](gpointer bus) -> gboolean {
                 try {
                     static_cast<usbdevfs::Bus*>(bus)->tick();

@@ -10,7 +10,7 @@ namespace {
 // The record kinds of the preload library.
 enum : unsigned long {
     kIoctlCall = 1,
-    kDone = 3,
+    DONE = 3,
     kReadMemory = 5,
     kWriteMemory = 6,
     kReadCall = 7,
@@ -58,7 +58,7 @@ void Peer::write(unsigned long address, const void* from, size_t length) {
 }
 
 void Peer::complete(long result, int error) {
-    queue(kDone, static_cast<unsigned long>(result), static_cast<unsigned long>(error));
+    queue(DONE, static_cast<unsigned long>(result), static_cast<unsigned long>(error));
     flush();
 }
 

@@ -25,15 +25,15 @@ namespace usbdevfs {
 
 namespace {
 
-constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                   USBDEVFS_CAP_BULK_SCATTER_GATHER |
-                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-constexpr unsigned kUrbFlags = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CONTINUATION |
+constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                  USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                                  USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+constexpr unsigned URB_FLAGS = USBDEVFS_URB_SHORT_NOT_OK | USBDEVFS_URB_BULK_CONTINUATION |
                                USBDEVFS_URB_NO_FSBR | USBDEVFS_URB_ZERO_PACKET |
                                USBDEVFS_URB_NO_INTERRUPT;
-constexpr uint16_t kPageSize = 4096;  // the longest data stage USBDEVFS_CONTROL takes
-constexpr uint8_t kClearFeature = 0x01, kSetInterface = 0x0B;
-constexpr int kWaiting = -1;  // Reply::error of a call answered later
+constexpr uint16_t CONTROL_DATA_MAX = 4096;  // the longest data stage USBDEVFS_CONTROL takes
+constexpr uint8_t CLEAR_FEATURE = 0x01, SET_INTERFACE = 0x0B;
+constexpr int WAITING = -1;  // Reply::error of a call answered later
 
 Reply ok(long value = 0) { return {value, 0}; }
 Reply fail(int error) { return {-1, error}; }
@@ -150,20 +150,20 @@ int Bus::transfer(const Endpoint& endpoint, uint8_t* data, int length, bool zero
     return sent;
 }
 
+// proc_do_submiturb(): the checks that every URB passes, then those of its transfer
+// type, each type with its own way to the adapter.
 Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
-    Peer& peer = *client.peer;
     usbdevfs_urb u;
-    if (!peer.read(arg, u)) return fail(EFAULT);
-    bool control = u.type == USBDEVFS_URB_TYPE_CONTROL;
+    if (!client.peer->read(arg, u)) return fail(EFAULT);
     char text[96];
     std::snprintf(text, sizeof text, "type %u ep 0x%02x length %d", u.type, u.endpoint,
                   u.buffer_length);
     detail = text;
-    if ((u.flags & ~kUrbFlags) != 0 || u.buffer_length < 0 ||
+    if ((u.flags & ~URB_FLAGS) != 0 || u.buffer_length < 0 ||
         (u.buffer_length > 0 && u.buffer == nullptr))
         return fail(EINVAL);
     if (u.signr != 0) return fail(EINVAL);  // no completion signals are sent
-    if (!control || (u.endpoint & 0x7F) != 0) {
+    if (u.type != USBDEVFS_URB_TYPE_CONTROL || (u.endpoint & 0x7F) != 0) {
         Interface* i = device_.interface_of(u.endpoint);
         if (i == nullptr) return fail(ENOENT);
         int r = check_interface(client, i->number);
@@ -172,44 +172,72 @@ Reply Bus::submit(Client& client, unsigned long arg, std::string& detail) {
     Endpoint ep;
     if (!device_.endpoint(u.endpoint, ep)) return fail(ENOENT);
     unsigned type = ep.attributes & USB_ENDPOINT_XFERTYPE_MASK;
-    if (control ? type != USB_ENDPOINT_XFER_CONTROL || u.buffer_length < 8
-        : u.type == USBDEVFS_URB_TYPE_BULK
-            ? type != USB_ENDPOINT_XFER_BULK && type != USB_ENDPOINT_XFER_INT
-            : u.type != USBDEVFS_URB_TYPE_INTERRUPT || type != USB_ENDPOINT_XFER_INT) {
-        return fail(EINVAL);  // isochronous transfers are not emulated
+    switch (u.type) {
+    case USBDEVFS_URB_TYPE_CONTROL:
+        if (type != USB_ENDPOINT_XFER_CONTROL) return fail(EINVAL);
+        return submit_control(client, arg, u, detail);
+    case USBDEVFS_URB_TYPE_BULK:
+        // A bulk URB on an interrupt endpoint goes as an interrupt URB.
+        if (type != USB_ENDPOINT_XFER_BULK && type != USB_ENDPOINT_XFER_INT) return fail(EINVAL);
+        return submit_data(client, arg, u, ep, detail);
+    case USBDEVFS_URB_TYPE_INTERRUPT:
+        if (type != USB_ENDPOINT_XFER_INT) return fail(EINVAL);
+        return submit_data(client, arg, u, ep, detail);
+    default: return fail(EINVAL);  // isochronous transfers are not emulated
     }
+}
+
+// A control URB: the setup packet at the start of its buffer names the recipient, the
+// direction and the length of the data stage that follows it there.
+Reply Bus::submit_control(Client& client, unsigned long arg, const usbdevfs_urb& u,
+                          std::string& detail) {
+    if (u.buffer_length < 8) return fail(EINVAL);
+    Peer& peer = *client.peer;
+    std::vector<uint8_t> bytes(size_t(u.buffer_length));
+    unsigned long buffer = address_of(u.buffer);
+    if (!peer.read(buffer, bytes.data(), 8)) return fail(EFAULT);
+    emu::SetupPacket setup = setup_of(bytes.data());
+    if (setup.length + 8 > u.buffer_length) return fail(EINVAL);
+    int r = check_recipient(client, setup.request_type, setup.index);
+    if (r != 0) return result(r);
+    bool in = (setup.request_type & USB_DIR_IN) != 0 && setup.length > 0;
+    if (!in && !peer.read(buffer + 8, bytes.data() + 8, setup.length)) return fail(EFAULT);
+    int moved = adapter_.control(setup, bytes.data() + 8);
+    return complete(client, arg, u, in ? bytes.data() + 8 : nullptr, buffer + 8, setup.length,
+                    moved, detail);
+}
+
+// A bulk or interrupt URB: its whole buffer is the data, its endpoint the direction.
+Reply Bus::submit_data(Client& client, unsigned long arg, const usbdevfs_urb& u, const Endpoint& ep,
+                       std::string& detail) {
     std::vector<uint8_t> bytes(size_t(u.buffer_length));
     unsigned long buffer = address_of(u.buffer);
     bool in = (u.endpoint & USB_DIR_IN) != 0;
-    int wanted = u.buffer_length, moved;
-    size_t data_at = control ? 8 : 0;
-    if (control) {
-        if (!peer.read(buffer, bytes.data(), 8)) return fail(EFAULT);
-        emu::SetupPacket setup = setup_of(bytes.data());
-        if (setup.length + 8 > u.buffer_length) return fail(EINVAL);
-        int r = check_recipient(client, setup.request_type, setup.index);
-        if (r != 0) return result(r);
-        in = (setup.request_type & USB_DIR_IN) != 0 && setup.length > 0;
-        wanted = setup.length;
-        if (!in && !peer.read(buffer + 8, bytes.data() + 8, setup.length)) return fail(EFAULT);
-        moved = adapter_.control(setup, bytes.data() + 8);
-    } else {
-        if (!in && !peer.read(buffer, bytes.data(), bytes.size())) return fail(EFAULT);
-        moved =
-            transfer(ep, bytes.data(), u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
-    }
+    if (!in && !client.peer->read(buffer, bytes.data(), bytes.size())) return fail(EFAULT);
+    int moved =
+        transfer(ep, bytes.data(), u.buffer_length, (u.flags & USBDEVFS_URB_ZERO_PACKET) != 0);
+    return complete(client, arg, u, in ? bytes.data() : nullptr, buffer, u.buffer_length, moved,
+                    detail);
+}
+
+// The end of a submitted URB: pending when the adapter gave up on it, otherwise
+// completed with its status and, for one that came in (data not null), its bytes copied
+// to the program's buffer at data_address.
+Reply Bus::complete(Client& client, unsigned long arg, const usbdevfs_urb& u, const uint8_t* data,
+                    unsigned long data_address, int wanted, int moved, std::string& detail) {
     int status = adapter_.last_status();
     if (status == -ETIMEDOUT) {
         client.pending.push_back({arg, u.endpoint});
         detail += ", pending";
         return ok();
     }
-    if (moved >= 0 && in && (u.flags & USBDEVFS_URB_SHORT_NOT_OK) && moved < wanted)
+    if (moved >= 0 && data != nullptr && (u.flags & USBDEVFS_URB_SHORT_NOT_OK) && moved < wanted)
         status = -EREMOTEIO;
     int actual = moved < 0 ? 0 : moved;
-    if (in) peer.write(buffer + data_at, bytes.data() + data_at, size_t(actual));
-    finish_urb(peer, arg, status, actual);
+    if (data != nullptr) client.peer->write(data_address, data, size_t(actual));
+    finish_urb(*client.peer, arg, status, actual);
     client.completed.push_back(arg);
+    char text[64];
     std::snprintf(text, sizeof text, ", status %d, actual %d", status, actual);
     detail += text;
     return ok();
@@ -224,7 +252,7 @@ Reply Bus::reap(Client& client, unsigned long arg, bool wait) {
     if (!connected(client)) return fail(ENODEV);
     if (!wait) return fail(EAGAIN);
     client.waiting = true;  // nothing will complete before the device leaves
-    return fail(kWaiting);
+    return fail(WAITING);
 }
 
 Reply Bus::discard(Client& client, unsigned long arg) {
@@ -243,7 +271,7 @@ Reply Bus::discard(Client& client, unsigned long arg) {
 Reply Bus::wait_for(unsigned timeout_ms, const std::function<int()>& transfer) {
     if (timeout_ms) adapter_.set_timeout_ns(uint64_t(timeout_ms) * 1000000u);
     int moved = transfer();
-    adapter_.set_timeout_ns(emu::Adapter::default_timeout_ns);
+    adapter_.set_timeout_ns(emu::Adapter::DEFAULT_TIMEOUT_NS);
     return moved < 0 ? fail(-adapter_.last_status()) : ok(moved);
 }
 
@@ -252,7 +280,7 @@ Reply Bus::control(Client& client, unsigned long arg) {
     if (!client.peer->read(arg, c)) return fail(EFAULT);
     int r = check_recipient(client, c.bRequestType, c.wIndex);
     if (r != 0) return result(r);
-    if (c.wLength > kPageSize) return fail(EINVAL);
+    if (c.wLength > CONTROL_DATA_MAX) return fail(EINVAL);
     std::vector<uint8_t> data(c.wLength);
     bool in = (c.bRequestType & USB_DIR_IN) != 0;
     if (!in && !client.peer->read(address_of(c.data), data.data(), data.size()))
@@ -300,7 +328,7 @@ Reply Bus::set_interface(Client& client, unsigned long arg) {
     for (const AltSetting& alt : i->alts) known = known || alt.number == s.altsetting;
     if (!known || s.altsetting > 0xFF) return fail(EINVAL);
     if (adapter_.control(
-            {USB_RECIP_INTERFACE, kSetInterface, uint16_t(s.altsetting), uint16_t(s.interface), 0},
+            {USB_RECIP_INTERFACE, SET_INTERFACE, uint16_t(s.altsetting), uint16_t(s.interface), 0},
             nullptr) < 0 &&
         !(adapter_.last_status() == -EPIPE && i->alts.size() == 1)) {
         return fail(-adapter_.last_status());
@@ -320,7 +348,7 @@ Reply Bus::endpoint_request(Client& client, unsigned long arg, bool clear_halt) 
     int r = check_interface(client, i->number);
     if (r != 0 || !clear_halt) return result(r);
     if (adapter_.control(
-            {USB_RECIP_ENDPOINT, kClearFeature, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) <
+            {USB_RECIP_ENDPOINT, CLEAR_FEATURE, USB_ENDPOINT_HALT, uint16_t(address), 0}, nullptr) <
         0)
         return fail(-adapter_.last_status());
     return ok();
@@ -385,7 +413,7 @@ Reply Bus::request(Client& client, unsigned long code, unsigned long arg, std::s
     if (!connected(client)) return fail(ENODEV);
     Peer& peer = *client.peer;
     switch (code) {
-    case USBDEVFS_GET_CAPABILITIES: peer.write(arg, kCapabilities); return ok();
+    case USBDEVFS_GET_CAPABILITIES: peer.write(arg, CAPABILITIES); return ok();
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
         unsigned n;
@@ -422,7 +450,7 @@ void Bus::answer(Client& client, Peer::Call call, unsigned long first, unsigned 
         std::string detail;
         Reply reply = request(client, first, second, detail);
         if (options_.log != nullptr) log(client, first, reply, detail);
-        if (reply.error != kWaiting) client.peer->complete(reply.value, reply.error);
+        if (reply.error != WAITING) client.peer->complete(reply.value, reply.error);
     } else if (call == Peer::Call::write) {
         client.peer->complete(-1, EINVAL);
     } else if (!connected(client)) {
@@ -445,7 +473,7 @@ void Bus::log(const Client& client, unsigned long code, const Reply& reply,
               const std::string& detail) {
     std::fprintf(options_.log, "%s %s%s%s = ", client.node.c_str(), request_name(code),
                  detail.empty() ? "" : " ", detail.c_str());
-    if (reply.error == kWaiting)
+    if (reply.error == WAITING)
         std::fprintf(options_.log, "waiting\n");
     else if (reply.error != 0)
         std::fprintf(options_.log, "-1 %s\n", strerrorname_np(reply.error));

@@ -8,8 +8,10 @@
 
 int classify_arguments(int argc, char** argv) {
     if (argc == 1) return RUN_READ;
-    if (argc != 2) return -1;
+    if (argc != 2) return ARGS_USAGE;
     if (std::strcmp(argv[1], "-e") == 0 || std::strcmp(argv[1], "-E") == 0) return RUN_ERASE;
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) return ARGS_HELP;
+    if (std::strcmp(argv[1], "--version") == 0) return ARGS_VERSION;
     return RUN_WRITE;
 }
 

@@ -2,8 +2,13 @@
 // file name.
 #pragma once
 
-// RUN_READ with no argument, RUN_ERASE with exactly "-e" or "-E", RUN_WRITE with any
-// other single argument (the file to write); -1 for any other argument count.
+// Besides the runs: the usage (a wrong argument count), the help and the version line.
+enum { ARGS_USAGE = -1, ARGS_HELP = -2, ARGS_VERSION = -3 };
+
+// RUN_READ with no argument, RUN_ERASE with exactly "-e" or "-E", ARGS_HELP with exactly
+// "--help" or "-h", ARGS_VERSION with exactly "--version", RUN_WRITE with any other
+// single argument (the file to write; ./--help names a file --help); ARGS_USAGE for any
+// other argument count.
 int classify_arguments(int argc, char** argv);
 
 typedef int NameCheck;  // the verdict on a write run's file name

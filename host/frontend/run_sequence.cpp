@@ -3,6 +3,7 @@
 #include "firmware_image.h"
 #include "frontend/cmdline.h"
 #include "frontend/console_services.h"
+#include "frontend/help.h"
 #include "frontend/image_files.h"
 #include "frontend/procedures.h"
 #include "frontend/run_state.h"
@@ -14,12 +15,8 @@
 
 namespace {
 
-const char VERSION[] = PELKAT_VERSION;  // the project's version, given by the build
-
 [[noreturn]] void refuse_usage() {
-    con_printf("Usage: pelkat       ... read\n");
-    con_printf("       pelkat file  ... write\n");
-    con_printf("       pelkat -e    ... erase\n");
+    print_usage();
     wait_key();
     end_run(1);
 }
@@ -40,10 +37,18 @@ void check_file_name(const char* argument) {
 
 int pelkat_main(int argc, char** argv) {
     report_failed_writes();
-    con_printf("<<< Pelkat Ver%s by T.Quelm >>>\n", VERSION);
-    con_printf("\n");
-
     int mode = classify_arguments(argc, argv);
+    // Asked from a shell or a script: no banner and no key wait.
+    if (mode == ARGS_HELP || mode == ARGS_VERSION) {
+        if (mode == ARGS_HELP) {
+            print_help();
+        } else {
+            print_version();
+        }
+        end_run(0);
+    }
+
+    print_banner();
     if (mode < 0) refuse_usage();
     run_mode = mode;
 

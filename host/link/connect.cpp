@@ -2,6 +2,8 @@
 
 #include "link/link.h"
 
+namespace {
+
 enum {
     FIRMWARE_SIZE = 4096,
     REOPEN_WAIT_MS = 2000,
@@ -10,7 +12,7 @@ enum {
 
 // The firmware leaves the bus after its start and comes back as its own device, so the
 // old handle is closed and the adapter opened anew once it is back.
-static int load_and_reopen(int index, HANDLE* handle, const unsigned char* image) {
+int load_and_reopen(int index, HANDLE* handle, const unsigned char* image) {
     if (hold_8051(handle) != 0 || download_firmware(handle, image, FIRMWARE_SIZE) != 0 ||
         run_8051(handle) != 0) {
         return -1;
@@ -22,6 +24,8 @@ static int load_and_reopen(int index, HANDLE* handle, const unsigned char* image
     }
     return -1;
 }
+
+}  // namespace
 
 int connect_adapter(int index, HANDLE* handle, const unsigned char* image, const char* manufacturer,
                     const char* product) {

@@ -4,12 +4,14 @@
 #include "platform/console.h"
 #include "platform/driver_requests.h"
 
+namespace {
+
 enum {
     CPUCS = 0x7F92,  // bit 0 holds the 8051 in reset
     STRING_LANGUAGE = 0x001B,
 };
 
-static int write_cpucs(HANDLE* handle, uint8_t value) {
+int write_cpucs(HANDLE* handle, uint8_t value) {
     VendorRequestRecord record = {};
     record.request = LOAD_REQUEST;
     put_le16(record.value, CPUCS);
@@ -23,6 +25,8 @@ static int write_cpucs(HANDLE* handle, uint8_t value) {
                ? 0
                : -1;
 }
+
+}  // namespace
 
 int hold_8051(HANDLE* handle) {
     if (write_cpucs(handle, 1) != 0) {

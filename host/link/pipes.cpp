@@ -3,11 +3,13 @@
 #include "link/link.h"
 #include "platform/driver_requests.h"
 
-static int transfer_failed;
+namespace {
+
+int transfer_failed;
 
 // Returns the sum of the driver's byte counts, or -1 at the first failed piece
 // (pieces already moved stay moved).
-static int pipe_transfer(HANDLE* handle, DWORD code, int pipe, unsigned char* buffer, int length) {
+int pipe_transfer(HANDLE* handle, DWORD code, int pipe, unsigned char* buffer, int length) {
     BulkTransferControl control = {};
     put_le32(control.pipe, static_cast<uint32_t>(pipe));
     int total = 0;
@@ -24,6 +26,8 @@ static int pipe_transfer(HANDLE* handle, DWORD code, int pipe, unsigned char* bu
     }
     return total;
 }
+
+}  // namespace
 
 int bulk_write(HANDLE* handle, int pipe, const unsigned char* data, int length) {
     return pipe_transfer(handle, EZUSB_PIPE_WRITE, pipe, const_cast<unsigned char*>(data), length) <

@@ -1,7 +1,8 @@
 // Console output and key input. All program text goes through here. Its bytes are
 // Shift-JIS (CP932) and reach a Windows console, file or pipe unchanged; on POSIX systems
-// they go out in the locale's character set (UTF-8 under a UTF-8 locale, unchanged under
-// the C locale). A console or terminal shows every message the moment it is printed.
+// they go out translated where the locale's language has a catalog, and in the locale's
+// character set (UTF-8 under a UTF-8 locale, unchanged under the C locale). A console or
+// terminal shows every message the moment it is printed.
 #pragma once
 
 // printf-style output to standard output. The format is program text; a %s argument goes

@@ -4,6 +4,7 @@
 // locales and any other (which could not show the Japanese text anyway). Only the
 // program's own text is converted; what a format's %s puts in (a file name from the
 // command line) is in the locale's character set already and goes out as it is.
+// Where the locale's language has a catalog, its translation takes the text's place.
 // A terminal gets every message unbuffered, files and pipes through stdio. The key wait
 // switches a terminal to raw no-echo mode for one byte and restores it afterwards, also
 // when a signal ends the process in between.
@@ -21,6 +22,7 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/translation.h"
 
 namespace {
 
@@ -54,11 +56,14 @@ void choose_output() {
     setlocale(LC_CTYPE, saved);
 }
 
-// The program's text in the output's character set: the text itself, or its conversion
-// in a buffer that the next call reuses. A byte that cannot be converted (or a lead byte
-// without its second byte) is shown as '?'; a text too long for the buffer is cut short.
+// The program's text in the output's character set: its translation, the text itself,
+// or its conversion in a buffer that the next call reuses. A byte that cannot be
+// converted (or a lead byte without its second byte) is shown as '?'; a text too long
+// for the buffer is cut short.
 const char* program_text(const char* source) {
     if (!output_chosen) choose_output();
+    const char* translation = translated(source);
+    if (translation != source) return translation;  // in the locale's character set already
     if (converter == (iconv_t)-1) return source;
     iconv(converter, nullptr, nullptr, nullptr, nullptr);
     char* in = const_cast<char*>(source);

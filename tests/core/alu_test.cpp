@@ -16,7 +16,7 @@ struct AluCase {
     uint8_t want_a, want_flags;
 };
 
-const AluCase alu_cases[] = {
+const AluCase ALU_CASES[] = {
     {0x20, 0x3C, 0, 0xC4, 0x00, CY | AC},  // carry out of both nibbles, no overflow
     {0x20, 0x7F, 0, 0x01, 0x80, AC | OV},  // positive + positive = negative
     {0x20, 0x80, 0, 0x80, 0x00, CY | OV},  // negative + negative = positive
@@ -64,7 +64,7 @@ void run_in_mode(const AluCase& c, int mode, Machine& m, int& want_cycles, std::
 }
 
 TEST(Alu, AddSubtractAndLogicInEveryAddressingMode) {
-    for (const AluCase& c : alu_cases) {
+    for (const AluCase& c : ALU_CASES) {
         for (int mode = 0; mode < 12; ++mode) {
             Machine m;
             int want_cycles = 0;
@@ -100,7 +100,7 @@ struct AccCase {
     int cycles;
 };
 
-const AccCase acc_cases[] = {
+const AccCase ACC_CASES[] = {
     {"RL", 0x23, 0x81, CY, 0, 0x03, CY, 0, 1},
     {"RR", 0x03, 0x81, 0, 0, 0xC0, 0, 0, 1},
     {"RLC", 0x33, 0x81, 0, 0, 0x02, CY, 0, 1},
@@ -124,7 +124,7 @@ const AccCase acc_cases[] = {
 };
 
 TEST(Alu, AccumulatorOperationsRotatesDecimalMultiplyDivide) {
-    for (const AccCase& c : acc_cases) {
+    for (const AccCase& c : ACC_CASES) {
         SCOPED_TRACE(c.what);
         Machine m;
         m.set_a(c.a);

@@ -44,7 +44,7 @@ struct Machine {
         return cpu.cycles() - start;
     }
 
-    std::vector<uint8_t> mem = std::vector<uint8_t>(emu::Cpu8051::memory_size);
+    std::vector<uint8_t> mem = std::vector<uint8_t>(emu::Cpu8051::MEMORY_SIZE);
     RecordingBus bus;
     emu::Cpu8051 cpu;
 };

@@ -121,7 +121,7 @@ public:
 TEST(Interrupts, RequestsRaisedByTheChipDuringAnInstructionAreTakenAfterIt) {
     for (bool use_run_until : {false, true}) {
         SCOPED_TRACE(use_run_until ? "run_until" : "step");
-        std::vector<uint8_t> mem(emu::Cpu8051::memory_size);
+        std::vector<uint8_t> mem(emu::Cpu8051::MEMORY_SIZE);
         RaisingBus bus;
         emu::Cpu8051 cpu(mem.data(), &bus, 0x7B40);
         bus.cpu = &cpu;
@@ -205,7 +205,7 @@ TEST(Timing, WaitLoopOf603TurnsLastsAboutOneMillisecond) {
     uint64_t cycles = m.run_to(0x000A);
     EXPECT_EQ(m.cpu.pc(), 0x000A);
     EXPECT_EQ(m.cpu.instructions(), 1u + 4 * 603);
-    EXPECT_NEAR(static_cast<double>(cycles) / emu::cycles_per_second, 0.001, 0.00005);
+    EXPECT_NEAR(static_cast<double>(cycles) / emu::CYCLES_PER_SECOND, 0.001, 0.00005);
 }
 
 TEST(Timing, MovxStretchFollowsCkcon) {

@@ -189,7 +189,7 @@ struct JumpCase {
     int cycles;
 };
 
-const JumpCase jump_cases[] = {
+const JumpCase JUMP_CASES[] = {
     {"SJMP back", {0x80, 0xFE}, 0, 0, 0x0100, 3},
     {"SJMP forward", {0x80, 0x10}, 0, 0, 0x0112, 3},
     {"AJMP page", {0xE1, 0x23}, 0, 0, 0x0723, 3},
@@ -210,7 +210,7 @@ const JumpCase jump_cases[] = {
 };
 
 TEST(Branch, JumpsLandWhereExpected) {
-    for (const JumpCase& c : jump_cases) {
+    for (const JumpCase& c : JUMP_CASES) {
         SCOPED_TRACE(c.what);
         Machine m;
         for (size_t i = 0; i < c.code.size(); ++i) m.mem[0x100 + i] = c.code[i];

@@ -18,7 +18,7 @@ namespace {
 using namespace ezusb_test;
 using emu::Adapter;
 
-constexpr uint64_t ms = 1000000;
+constexpr uint64_t NS_PER_MS = 1000000;
 
 uint16_t product_of(const Adapter& adapter) {
     const std::vector<uint8_t>& d = adapter.device_descriptor();
@@ -38,9 +38,9 @@ TEST(BareChip, EnumeratesWithTheDefaultIdentityAndServesTheLoadRequestWhileHeld)
     ASSERT_TRUE(adapter.present());
     EXPECT_EQ(adapter.enumeration(), 1u);
     EXPECT_TRUE(adapter.held_in_reset());
-    EXPECT_EQ(product_of(adapter), Adapter::default_product);
+    EXPECT_EQ(product_of(adapter), Adapter::DEFAULT_PRODUCT);
     EXPECT_EQ(adapter.device_descriptor()[8] | adapter.device_descriptor()[9] << 8,
-              Adapter::default_vendor);
+              Adapter::DEFAULT_VENDOR);
     EXPECT_TRUE(adapter.endpoints().empty());
 
     // No strings: the indexes are 0 and every string request stalls.
@@ -143,7 +143,8 @@ TEST_F(Echo, TransfersEndOnFrameBoundariesAndInterruptInDeliversOnePacketPerFram
     adapter.sleep_ns(300000);  // start inside a frame
     uint64_t start = adapter.now_ns();
     ASSERT_EQ(adapter.bulk_out(0x01, std::vector<uint8_t>(64, 0xEE).data(), 64), 64);
-    EXPECT_EQ(adapter.now_ns(), (start / ms + 1) * ms);  // completes at the next boundary
+    EXPECT_EQ(adapter.now_ns(),
+              (start / NS_PER_MS + 1) * NS_PER_MS);  // completes at the next boundary
 
     // The packet and three repeats: four packets, each in a frame of its own.
     std::vector<uint8_t> repeat(64, 0x5A);
@@ -152,7 +153,7 @@ TEST_F(Echo, TransfersEndOnFrameBoundariesAndInterruptInDeliversOnePacketPerFram
     ASSERT_EQ(adapter.bulk_out(0x01, repeat.data(), 64), 64);
     uint64_t before = adapter.now_ns();
     ASSERT_EQ(adapter.bulk_in(0x81, reply, 256), 256);
-    EXPECT_EQ(adapter.now_ns() - before, 4 * ms);
+    EXPECT_EQ(adapter.now_ns() - before, 4 * NS_PER_MS);
     EXPECT_EQ(std::memcmp(reply + 192, repeat.data(), 64), 0);
 
     // A packet longer than 64 goes as several; the last short one ends an IN transfer.
@@ -177,14 +178,14 @@ TEST_F(Echo, TransferNobodyServesIsNakedThenFailsAfterTheTimeout) {
     uint64_t start = adapter.now_ns();
     EXPECT_EQ(adapter.bulk_in(0x81, &byte, 1), -1);  // nothing handed over
     uint64_t took = adapter.now_ns() - start;
-    EXPECT_GE(took, Adapter::default_timeout_ns);
-    EXPECT_LE(took, Adapter::default_timeout_ns + 2 * ms);
+    EXPECT_GE(took, Adapter::DEFAULT_TIMEOUT_NS);
+    EXPECT_LE(took, Adapter::DEFAULT_TIMEOUT_NS + 2 * NS_PER_MS);
 
-    adapter.set_timeout_ns(200 * ms);
+    adapter.set_timeout_ns(200 * NS_PER_MS);
     start = adapter.now_ns();
     EXPECT_EQ(adapter.bulk_out(0x02, &byte, 1), -1);  // EP2 OUT never armed
-    EXPECT_GE(adapter.now_ns() - start, 200 * ms);
-    EXPECT_LT(adapter.now_ns() - start, 202 * ms);
+    EXPECT_GE(adapter.now_ns() - start, 200 * NS_PER_MS);
+    EXPECT_LT(adapter.now_ns() - start, 202 * NS_PER_MS);
     EXPECT_EQ(adapter.bulk_out(0x03, &byte, 1), -1);  // no such endpoint
     EXPECT_EQ(adapter.stats().out[2].failures, 1u);
     uint8_t reply[64];
@@ -195,7 +196,7 @@ TEST_F(Echo, IdleTimeCostsAlmostNoInstructions) {
     // The echo firmware's main loop polls one bit: ten seconds of it would be about
     // twenty million instructions when executed.
     uint64_t before = adapter.cpu().instructions();
-    adapter.sleep_ns(10000 * ms);
+    adapter.sleep_ns(10000 * NS_PER_MS);
     EXPECT_LT(adapter.cpu().instructions() - before, 2000u);
     EXPECT_GT(adapter.stats().cycles_skipped, 10000 * 6000u - 6000u);
     uint8_t reply[64];
@@ -209,11 +210,11 @@ TEST_F(Echo, IdleTimeCostsAlmostNoInstructions) {
 
 TEST(BareChip, HeldOrUnpluggedChipLetsTimePassWithoutExecuting) {
     Adapter adapter;
-    adapter.sleep_ns(50 * ms);  // unpowered
+    adapter.sleep_ns(50 * NS_PER_MS);  // unpowered
     adapter.plug();
-    adapter.sleep_ns(5000 * ms);
+    adapter.sleep_ns(5000 * NS_PER_MS);
     EXPECT_EQ(adapter.cpu().instructions(), 0u);
-    EXPECT_GE(adapter.now_ns(), 5050 * ms);
+    EXPECT_GE(adapter.now_ns(), 5050 * NS_PER_MS);
     adapter.unplug();
     uint8_t d[18];
     EXPECT_FALSE(adapter.present());
@@ -229,7 +230,7 @@ TEST(BareChip, RealtimePacingKeepsVirtualTimeBehindTheWallClock) {
     adapter.set_realtime(true);
     auto wall = std::chrono::steady_clock::now();
     uint64_t start = adapter.now_ns();
-    adapter.sleep_ns(30 * ms);
+    adapter.sleep_ns(30 * NS_PER_MS);
     uint8_t d[18];
     EXPECT_EQ(get_descriptor(adapter, 1, 0, 18, d), 18);
     auto elapsed = std::chrono::steady_clock::now() - wall;
@@ -257,7 +258,7 @@ TEST(Faults, FailingTransfersAndVanishingAdapter) {
         for (int i = 0; i < 6; ++i) results.push_back(get_descriptor(adapter, 1, 0, 18, d));
         EXPECT_EQ(results, c.expected) << c.what;
         EXPECT_EQ(adapter.present(), c.present_after) << c.what;
-        adapter.sleep_ns(3000 * ms);
+        adapter.sleep_ns(3000 * NS_PER_MS);
         EXPECT_EQ(adapter.present(), c.present_after) << c.what;
     }
 }
@@ -270,7 +271,7 @@ TEST(Faults, DeviceThatNeverComesBackAfterItsFirmwareStarts) {
         faults.no_reattach = fault;
         adapter.set_faults(faults);
         ASSERT_TRUE(download(adapter, echo_image()));
-        adapter.sleep_ns(3000 * ms);
+        adapter.sleep_ns(3000 * NS_PER_MS);
         EXPECT_EQ(adapter.present(), !fault);
         EXPECT_EQ(adapter.enumeration(), fault ? 1u : 2u);
         EXPECT_FALSE(adapter.held_in_reset());
@@ -282,7 +283,7 @@ TEST_F(Echo, SuspendIdlesTheFirmwareUntilTheBusOrTheWakeupPinResumesIt) {
     adapter.suspend();
     EXPECT_TRUE(adapter.suspended());
     uint64_t before = adapter.cpu().instructions();
-    adapter.sleep_ns(1000 * ms);
+    adapter.sleep_ns(1000 * NS_PER_MS);
     EXPECT_TRUE(adapter.cpu().idle());
     EXPECT_LT(adapter.cpu().instructions() - before, 100u);
     uint8_t reply[64];
@@ -295,10 +296,10 @@ TEST_F(Echo, SuspendIdlesTheFirmwareUntilTheBusOrTheWakeupPinResumesIt) {
 
     // The wake-up pin wakes the firmware, which signals resume: the host resumes the bus.
     adapter.suspend();
-    adapter.sleep_ns(10 * ms);
+    adapter.sleep_ns(10 * NS_PER_MS);
     EXPECT_TRUE(adapter.suspended());
     adapter.wakeup_pin();
-    adapter.sleep_ns(10 * ms);
+    adapter.sleep_ns(10 * NS_PER_MS);
     EXPECT_FALSE(adapter.suspended());
     EXPECT_EQ(round_trip({5}, reply), 1);
 }

@@ -63,7 +63,7 @@ bool FirmwareAdapter::nothing_pending() {
     adapter_.set_timeout_ns(20 * ms);
     uint8_t data[64];
     int n = adapter_.bulk_in(EP1_IN, data, 64);
-    adapter_.set_timeout_ns(emu::Adapter::default_timeout_ns);
+    adapter_.set_timeout_ns(emu::Adapter::DEFAULT_TIMEOUT_NS);
     return n < 0;
 }
 

@@ -24,8 +24,15 @@ TEST(ClassifyArguments, ChoosesTheRunByTheArgumentCountAndExactSpelling) {
     EXPECT_EQ(classify({"pelkat", "-x"}), RUN_WRITE);
     EXPECT_EQ(classify({"pelkat", "e"}), RUN_WRITE);
     EXPECT_EQ(classify({"pelkat", ""}), RUN_WRITE);
-    EXPECT_EQ(classify({"pelkat", "a", "b"}), -1);
-    EXPECT_EQ(classify({"pelkat", "-e", "x"}), -1);
+    EXPECT_EQ(classify({"pelkat", "a", "b"}), ARGS_USAGE);
+    EXPECT_EQ(classify({"pelkat", "-e", "x"}), ARGS_USAGE);
+    EXPECT_EQ(classify({"pelkat", "--help"}), ARGS_HELP);
+    EXPECT_EQ(classify({"pelkat", "-h"}), ARGS_HELP);
+    EXPECT_EQ(classify({"pelkat", "--version"}), ARGS_VERSION);
+    EXPECT_EQ(classify({"pelkat", "--help", "x"}), ARGS_USAGE);
+    EXPECT_EQ(classify({"pelkat", "-help"}), RUN_WRITE);
+    EXPECT_EQ(classify({"pelkat", "-H"}), RUN_WRITE);
+    EXPECT_EQ(classify({"pelkat", "./--help"}), RUN_WRITE);
 }
 
 TEST(FileNameRules, RefuseTheBackupFilesOwnNames) {

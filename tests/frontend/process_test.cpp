@@ -47,6 +47,29 @@ TEST(PelkatProcess, WrongArgumentCountPrintsTheUsage) {
     expect_run(scratch_folder(), {"-e", "x", "y"}, usage + PROMPT, 1);
 }
 
+// --help and --version answer without a banner, an adapter or a key wait; a file of such
+// a name is reached through a path, and any other spelling is a file name as before.
+TEST(PelkatProcess, HelpAndVersionAnswerAtOnce) {
+    std::string dir = scratch_folder();
+    for (const char* ask : {"--help", "-h"}) {
+        ProcessResult help = run_pelkat(dir, {ask});
+        EXPECT_EQ(help.exit_code, 0) << ask;
+        EXPECT_EQ(help.output.rfind("Usage: pelkat       ... read\n", 0), 0u) << ask;
+        EXPECT_NE(help.output.find("./--help"), std::string::npos) << ask;
+        for (const std::string& absent : {BANNER, NO_ADAPTER, PROMPT})
+            EXPECT_EQ(help.output.find(absent), std::string::npos) << ask << " " << absent;
+    }
+    ProcessResult version = run_pelkat(dir, {"--version"});
+    EXPECT_EQ(version.output, "pelkat 1.3\n");
+    EXPECT_EQ(version.exit_code, 0);
+
+    write_file(dir + "--help", row("0000") + "\r\n");
+    expect_run(dir, {"./--help"},
+               reading_text("./--help") + loaded("./--help") + NO_ADAPTER + PROMPT, 0);
+    expect_run(dir, {"--HELP"}, NOT_FOUND + "--HELP)\n" + PROMPT, 1);
+    expect_run(dir, {"-version"}, NOT_FOUND + "-version)\n" + PROMPT, 1);
+}
+
 TEST(PelkatProcess, WithoutAnAdapterEveryRunEndsAfterItsFileStage) {
     std::string dir = scratch_folder();
     write_file(dir + "game.txt", row("0000") + "\r\n");

@@ -87,19 +87,19 @@ protected:
         emu::UsbPcapWriter w(path);
         const uint8_t get_desc[8] = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00};
         uint8_t desc[18] = {18, 1, 0x10, 0x01};
-        w.record({emu::UsbTransferType::control, 0, 0, get_desc, 18, desc, 18, emu::kUsbOk, 0,
+        w.record({emu::UsbTransferType::control, 0, 0, get_desc, 18, desc, 18, emu::USB_OK, 0,
                   1000000, 1999000});
         const uint8_t load[8] = {0x40, 0xA0, 0x00, 0x10, 0x00, 0x00, 0x03, 0x00};
         uint8_t code[3] = {0x02, 0x00, 0x43};
-        w.record({emu::UsbTransferType::control, 1, 0, load, 3, code, 3, emu::kUsbOk, 0, 2000000,
+        w.record({emu::UsbTransferType::control, 1, 0, load, 3, code, 3, emu::USB_OK, 0, 2000000,
                   3000000});
         uint8_t packet[15] = {0x02, 0x95, 0x00};
-        w.record({emu::UsbTransferType::bulk, 2, 0x01, nullptr, 15, packet, 15, emu::kUsbOk, 0,
+        w.record({emu::UsbTransferType::bulk, 2, 0x01, nullptr, 15, packet, 15, emu::USB_OK, 0,
                   3000000, 4000000});
         uint8_t reply[8] = {1, 0, 1, 0, 0, 0, 0, 1};
-        w.record({emu::UsbTransferType::interrupt, 2, 0x81, nullptr, 64, reply, 8, emu::kUsbOk, 1,
+        w.record({emu::UsbTransferType::interrupt, 2, 0x81, nullptr, 64, reply, 8, emu::USB_OK, 1,
                   4000000, 5000000});
-        w.record({emu::UsbTransferType::bulk, 2, 0x01, nullptr, 3, packet, 0, emu::kUsbStall, 0,
+        w.record({emu::UsbTransferType::bulk, 2, 0x01, nullptr, 3, packet, 0, emu::USB_STALL, 0,
                   5000000, 6000000});
         EXPECT_EQ(w.transfers(), 5u);
         EXPECT_TRUE(w.flush());

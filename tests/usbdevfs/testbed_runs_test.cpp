@@ -25,7 +25,7 @@ struct TestbedCase {
 
 // Every chip kind but the M95512: its read is 130 000 transfers, a minute through
 // usbdevfs, on the code path of the M95640.
-const TestbedCase kRuns[] = {
+const TestbedCase RUNS[] = {
     {"ReadLe25fw203", "--chip le25fw203", 0, 0, ""},
     {"ReadM45pe20", "--chip m45pe20", 0, 0, ""},
     {"ReadM95040", "--chip m95040", 0, 0, ""},
@@ -78,7 +78,7 @@ TEST_P(TestbedRun, EqualsTheEmulatedDriver) {
     if (HasFailure()) bed.keep();
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, TestbedRun, ::testing::ValuesIn(kRuns),
+INSTANTIATE_TEST_SUITE_P(Runs, TestbedRun, ::testing::ValuesIn(RUNS),
                          [](const ::testing::TestParamInfo<TestbedCase>& info) {
                              return info.param.name;
                          });

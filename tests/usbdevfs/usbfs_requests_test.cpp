@@ -31,7 +31,7 @@ Outcome call(int fd, unsigned long request, void* arg) {
     int r = ioctl(fd, request, arg);
     return {r, r < 0 ? errno : 0};
 }
-const Outcome kDone{0, 0};
+const Outcome DONE{0, 0};
 Outcome failed(int error) { return {-1, error}; }
 
 int open_node(int devnum) {
@@ -51,7 +51,7 @@ std::vector<uint8_t> sysfs_descriptors() {
 
 std::string driver(int fd) {
     usbdevfs_getdriver d = {};
-    return call(fd, USBDEVFS_GETDRIVER, &d) == kDone
+    return call(fd, USBDEVFS_GETDRIVER, &d) == DONE
                ? d.driver
                : "(" + std::string(strerrorname_np(errno)) + ")";
 }
@@ -82,7 +82,7 @@ Outcome submit(int fd, usbdevfs_urb& urb, unsigned char type, unsigned char endp
 // The next reaped URB: the one expected, with its status and length.
 void expect_reaped(int fd, const usbdevfs_urb& urb, int status, int actual) {
     void* reaped = nullptr;
-    ASSERT_EQ(call(fd, USBDEVFS_REAPURBNDELAY, &reaped), kDone);
+    ASSERT_EQ(call(fd, USBDEVFS_REAPURBNDELAY, &reaped), DONE);
     EXPECT_EQ(reaped, &urb);
     EXPECT_EQ(urb.status, status);
     EXPECT_EQ(urb.actual_length, actual);
@@ -92,10 +92,10 @@ TEST(Usbfs, BareChipClaimsDriversAndTransfers) {
     int a = open_node(2), b = open_node(2);
     ASSERT_GE(a, 0);
     uint32_t caps = 0;
-    EXPECT_EQ(call(a, USBDEVFS_GET_CAPABILITIES, &caps), kDone);
+    EXPECT_EQ(call(a, USBDEVFS_GET_CAPABILITIES, &caps), DONE);
     EXPECT_TRUE(caps & USBDEVFS_CAP_BULK_SCATTER_GATHER);
     usbdevfs_connectinfo info = {};
-    EXPECT_EQ(call(a, USBDEVFS_CONNECTINFO, &info), kDone);
+    EXPECT_EQ(call(a, USBDEVFS_CONNECTINFO, &info), DONE);
     EXPECT_EQ(info.devnum, 2u);
     EXPECT_EQ(call(a, USBDEVFS_GET_SPEED, nullptr), (Outcome{USB_SPEED_FULL, 0}));
 
@@ -106,16 +106,16 @@ TEST(Usbfs, BareChipClaimsDriversAndTransfers) {
     EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbtest"),
               failed(EBUSY));
     EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER, "other"), failed(EBUSY));
-    EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), kDone);
+    EXPECT_EQ(disconnect_claim(a, USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), DONE);
     EXPECT_EQ(driver(b), "usbfs");
     EXPECT_EQ(call(b, USBDEVFS_CLAIMINTERFACE, &zero), failed(EBUSY));
     EXPECT_EQ(driver_ioctl(a, 0, USBDEVFS_CONNECT), failed(EBUSY));
     EXPECT_EQ(call(a, USBDEVFS_RELEASEINTERFACE, &one), failed(EINVAL));
     EXPECT_EQ(call(b, USBDEVFS_RELEASEINTERFACE, &zero), failed(EINVAL));
-    EXPECT_EQ(call(a, USBDEVFS_RELEASEINTERFACE, &zero), kDone);
+    EXPECT_EQ(call(a, USBDEVFS_RELEASEINTERFACE, &zero), DONE);
     EXPECT_EQ(driver_ioctl(a, 0, USBDEVFS_CONNECT), (Outcome{1, 0}));  // given back
     EXPECT_EQ(driver(a), "usbtest");
-    EXPECT_EQ(driver_ioctl(a, 0, USBDEVFS_DISCONNECT), kDone);
+    EXPECT_EQ(driver_ioctl(a, 0, USBDEVFS_DISCONNECT), DONE);
     EXPECT_EQ(driver(a), "(ENODATA)");
     EXPECT_EQ(driver_ioctl(a, 0, USBDEVFS_DISCONNECT), failed(ENODATA));
     EXPECT_EQ(driver_ioctl(a, 5, USBDEVFS_CONNECT), failed(EINVAL));
@@ -132,7 +132,7 @@ TEST(Usbfs, BareChipClaimsDriversAndTransfers) {
     EXPECT_EQ(call(a, USBDEVFS_CONTROL, &get_unknown), failed(EPIPE));
     uint8_t setup[8 + 18] = {0x80, 0x06, 0x00, 0x01, 0, 0, 18, 0};
     usbdevfs_urb urb;
-    EXPECT_EQ(submit(a, urb, USBDEVFS_URB_TYPE_CONTROL, 0, setup, sizeof setup), kDone);
+    EXPECT_EQ(submit(a, urb, USBDEVFS_URB_TYPE_CONTROL, 0, setup, sizeof setup), DONE);
     expect_reaped(a, urb, 0, 18);
     EXPECT_EQ(std::vector<uint8_t>(setup + 8, setup + 26), std::vector<uint8_t>(d, d + 18));
     void* none = nullptr;
@@ -169,25 +169,25 @@ TEST(Usbfs, FirmwareEndpointsBulkAndPendingUrbs) {
     // Nothing to answer: the IN URB stays pending until it is discarded.
     usbdevfs_urb in, out;
     void* none = nullptr;
-    EXPECT_EQ(submit(c, in, USBDEVFS_URB_TYPE_INTERRUPT, 0x81, reply, 64), kDone);
+    EXPECT_EQ(submit(c, in, USBDEVFS_URB_TYPE_INTERRUPT, 0x81, reply, 64), DONE);
     EXPECT_EQ(call(c, USBDEVFS_REAPURBNDELAY, &none), failed(EAGAIN));
-    EXPECT_EQ(call(c, USBDEVFS_DISCARDURB, &in), kDone);
+    EXPECT_EQ(call(c, USBDEVFS_DISCARDURB, &in), DONE);
     expect_reaped(c, in, -ENOENT, 0);
     EXPECT_EQ(call(c, USBDEVFS_DISCARDURB, &in), failed(EINVAL));
 
     // A bulk URB on the interrupt endpoint is a single interrupt transfer; SHORT_NOT_OK
     // turns its one-byte reply into -EREMOTEIO.
     EXPECT_EQ(submit(c, out, USBDEVFS_URB_TYPE_INTERRUPT, 0x01, read_register, 2), failed(EINVAL));
-    EXPECT_EQ(submit(c, out, USBDEVFS_URB_TYPE_BULK, 0x01, read_register, 2), kDone);
+    EXPECT_EQ(submit(c, out, USBDEVFS_URB_TYPE_BULK, 0x01, read_register, 2), DONE);
     EXPECT_EQ(submit(c, in, USBDEVFS_URB_TYPE_BULK, 0x81, reply, 64, USBDEVFS_URB_SHORT_NOT_OK),
-              kDone);
+              DONE);
     expect_reaped(c, out, 0, 2);
     expect_reaped(c, in, -EREMOTEIO, 1);
 
     unsigned endpoint = 0x81;
-    EXPECT_EQ(call(c, USBDEVFS_CLEAR_HALT, &endpoint), kDone);
+    EXPECT_EQ(call(c, USBDEVFS_CLEAR_HALT, &endpoint), DONE);
     usbdevfs_setinterface first = {0, 0}, missing = {0, 1};
-    EXPECT_EQ(call(c, USBDEVFS_SETINTERFACE, &first), kDone);
+    EXPECT_EQ(call(c, USBDEVFS_SETINTERFACE, &first), DONE);
     EXPECT_EQ(call(c, USBDEVFS_SETINTERFACE, &missing), failed(EINVAL));
     close(c);
 }
