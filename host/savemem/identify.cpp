@@ -17,7 +17,6 @@ enum {
     SIZE_8K = 0x2000,
     SIZE_64K = 0x10000,
     SIZE_128K = 0x20000,
-    DATA_UNRECOGNISED = -1,  // data present, address width not recognised
 };
 
 // The serial FLASH memories known by their identification (RDID: maker, memory type,
@@ -68,13 +67,17 @@ static unsigned char probe_block[3][PROBE_SIZE];
 static unsigned char probe_singles[3][PROBE_SIZE];
 static unsigned char all_ff[PROBE_SIZE];
 
-static void settle(SaveType type, int size, const char* message) {
+// Each stage of the identification writes save_type and save_size only when it has
+// identified the memory, and then says so by returning true.
+static void identify_as(SaveType type, int size, const char* message) {
     save_type = type;
     save_size = size;
     con_print(message);
 }
 
-static void settle_part(const FlashPart& part) { settle(part.type, part.size, part.message); }
+static void identify_as_part(const FlashPart& part) {
+    identify_as(part.type, part.size, part.message);
+}
 
 // The size that the third identification byte gives as a JEDEC capacity code (2 to the
 // power of the code, in bytes), when it is one of a memory larger than 256 KiB that
@@ -86,27 +89,25 @@ static int size_from_capacity_code(int id) {
     return 0;
 }
 
-// Returns the identification.
-static int identify_by_id() {
+// The identification by RDID; the answer goes to *id for the later stages.
+static bool identify_by_id(int* id) {
     con_printf("メモリIDをチェックします\n");
     read_id();  // the first answer is discarded
-    int id = read_id();
-    con_printf("メモリID=%06X\n", id);
-    save_type = 0;
-    if (id == ID_NO_ANSWER) return id;
-    const FlashPart* part = flash_part(id);
+    *id = read_id();
+    con_printf("メモリID=%06X\n", *id);
+    if (*id == ID_NO_ANSWER) return false;
+    const FlashPart* part = flash_part(*id);
     if (part != nullptr) {
-        settle_part(*part);
-        return id;
+        identify_as_part(*part);
+        return true;
     }
     con_printf("未知のシリアルFLASHメモリです\n");
-    int size = size_from_capacity_code(id);
-    if (size > 0) {
-        save_type = SAVE_FLASH;
-        save_size = size;
-        con_printf("容量を%dKbyteと仮定します\n", size / 1024);
-    }
-    return id;
+    int size = size_from_capacity_code(*id);
+    if (size == 0) return false;
+    save_type = SAVE_FLASH;
+    save_size = size;
+    con_printf("容量を%dKbyteと仮定します\n", size / 1024);
+    return true;
 }
 
 // An infrared cartridge puts a microcontroller in front of its save memory, which
@@ -166,9 +167,9 @@ static void size_16bit_eeprom() {
         repeats = repeats_every(SIZE_8K, SIZE_64K);
     }
     if (repeats)
-        settle(SAVE_EEPROM_16BIT, SIZE_8K, MSG_M95640);
+        identify_as(SAVE_EEPROM_16BIT, SIZE_8K, MSG_M95640);
     else
-        settle(SAVE_EEPROM_16BIT, SIZE_64K, MSG_M95512);
+        identify_as(SAVE_EEPROM_16BIT, SIZE_64K, MSG_M95512);
 }
 
 // A memory without an identification that the 24-bit probe answers: the 1 Mbit EEPROM
@@ -177,9 +178,9 @@ static void size_16bit_eeprom() {
 static void size_24bit_memory() {
     stream_read(0, 2 * SIZE_128K, DISPLAY_NONE);
     if (repeats_every(SIZE_128K, 2 * SIZE_128K))
-        settle(SAVE_EEPROM_24BIT, SIZE_128K, MSG_M95M01);
+        identify_as(SAVE_EEPROM_24BIT, SIZE_128K, MSG_M95M01);
     else
-        settle_part(*flash_part(ID_LE25FW203));
+        identify_as_part(*flash_part(ID_LE25FW203));
 }
 
 // A memory read with its own address width gives the same bytes through the block
@@ -201,20 +202,25 @@ static void read_probe(int kind, int address) {
         probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, address + i);
 }
 
-static void identify_by_probe(int id) {
+static bool identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
     for (int kind = 1; kind <= 3; kind++) read_probe(kind, 0);
     if (data_line_stuck_low(id)) fail_unknown();
     std::memset(all_ff, 0xFF, sizeof all_ff);
-    if (probe_matches(SAVE_EEPROM_9BIT))
-        settle(SAVE_EEPROM_9BIT, SIZE_9BIT,
-               "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
-    else if (probe_matches(SAVE_EEPROM_16BIT))
-        save_type = SAVE_EEPROM_16BIT;  // sized by the wrap-around test
-    else if (probe_matches(SAVE_FLASH) && id == ID_NO_ANSWER)
+    if (probe_matches(SAVE_EEPROM_9BIT)) {
+        identify_as(SAVE_EEPROM_9BIT, SIZE_9BIT,
+                    "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n");
+    } else if (probe_matches(SAVE_EEPROM_16BIT)) {
+        stream_read(0, CHECK_SIZE, DISPLAY_NONE);  // the data check's read
+        size_16bit_eeprom();
+    } else if (probe_matches(SAVE_FLASH) && id == ID_NO_ANSWER) {
         size_24bit_memory();
-    else if (probe_matches(SAVE_FLASH))
-        settle_part(*flash_part(ID_LE25FW203));
+    } else if (probe_matches(SAVE_FLASH)) {
+        identify_as_part(*flash_part(ID_LE25FW203));
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // The position of the first byte that is not 0xFF in the first 16 KiB, or -1.
@@ -231,58 +237,50 @@ static int find_first_data() {
 // cannot answer it: its 24-bit reads there give bytes of its erased start, which the
 // block read and the single reads give alike only when all are 0xFF. So the 128 KiB EEPROM (or a
 // FLASH memory without an identification) is not taken for a 16-bit EEPROM when its first 16 bytes
-// are erased.
-static void size_by_first_data(int id, int first_data) {
+// are erased. Without any data nothing is identified.
+static bool identify_by_first_data(int id) {
+    int first_data = find_first_data();
+    if (first_data < 0) {
+        con_printf("このカートリッジはおそらく未フォーマットです\n");
+        con_printf("形式が判別できないため、正しく読み書きできないかもしれない\n");
+        con_printf("(あるいはカートリッジがちゃんと挿さっていません)\n");
+        return false;
+    }
     if (id == ID_NO_ANSWER) {
         read_probe(SAVE_FLASH, first_data & ~(PROBE_SIZE - 1));
         if (probe_matches(SAVE_FLASH)) {
             size_24bit_memory();
-            return;
+            return true;
         }
     }
     size_16bit_eeprom();  // the data check's bytes are still in cart_buffer
+    return true;
 }
 
-static void guess_from_file(int length) {
+// The memory that a file of length bytes would fill, for a write run on a blank memory.
+static bool guess_from_file(int length) {
     if (length == SIZE_9BIT)
-        settle(SAVE_EEPROM_9BIT, SIZE_9BIT,
-               "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
+        identify_as(SAVE_EEPROM_9BIT, SIZE_9BIT,
+                    "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
     else if (length == SIZE_8K)
-        settle(SAVE_EEPROM_16BIT, SIZE_8K,
-               "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
+        identify_as(SAVE_EEPROM_16BIT, SIZE_8K,
+                    "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n");
     else if (length == SIZE_128K)
-        settle(SAVE_EEPROM_24BIT, SIZE_128K,
-               "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitと仮定\n");
+        identify_as(SAVE_EEPROM_24BIT, SIZE_128K,
+                    "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitと仮定\n");
     else if (length == flash_part(ID_LE25FW203)->size)
-        settle(SAVE_FLASH, length, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
+        identify_as(SAVE_FLASH, length, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n");
+    else
+        return false;
+    return true;
 }
 
+// The stages in their order, each made only when the ones before it identified nothing.
 void identify_save_memory(RunMode mode, int length) {
     bus_open();
-    int id = identify_by_id();
-    if (save_type == 0 && behind_transceiver()) id = identify_by_id();
-    if (save_type == 0) identify_by_probe(id);
-
-    int first_data = -1;
-    if (save_type == 0) {
-        first_data = find_first_data();
-        if (first_data >= 0) {
-            save_type = DATA_UNRECOGNISED;
-        } else {
-            con_printf("このカートリッジはおそらく未フォーマットです\n");
-            con_printf("形式が判別できないため、正しく読み書きできないかもしれない\n");
-            con_printf("(あるいはカートリッジがちゃんと挿さっていません)\n");
-        }
-    }
-
-    if (save_type == DATA_UNRECOGNISED) {
-        size_by_first_data(id, first_data);
-    } else if (save_type == SAVE_EEPROM_16BIT) {  // only the probe leaves it unsized
-        stream_read(0, CHECK_SIZE, DISPLAY_NONE);
-        size_16bit_eeprom();
-    }
-
-    if (save_type == 0 && mode == RUN_WRITE) guess_from_file(length);
-
-    if (save_type == 0) fail_unknown();
+    int id;
+    bool identified = identify_by_id(&id) || (behind_transceiver() && identify_by_id(&id)) ||
+                      identify_by_probe(id) || identify_by_first_data(id) ||
+                      (mode == RUN_WRITE && guess_from_file(length));
+    if (!identified) fail_unknown();
 }
