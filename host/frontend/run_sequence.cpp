@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "savemem/bus.h"
 #include "savemem/identify.h"
 
@@ -40,6 +41,7 @@ void check_file_name(const char* argument) {
 
 int pelkat_main(int argc, char** argv) {
     report_failed_writes();
+    catch_interrupts();
     con_printf("<<< Pelkat Ver%s by T.Quelm >>>\n", VERSION);
     con_printf("\n");
 
