@@ -9,11 +9,14 @@ namespace emu_launcher {
 
 namespace {
 
-// The signal of a sigint, sigterm or sighup fault; 0 for any other name.
+// The signal of a sigint, sigterm or sighup fault; 0 for any other name. Windows has no
+// such signals for the tool (its console sends control events to a thread of their own).
 int signal_named(const std::string& name) {
+#ifdef _WIN32
+    (void)name;
+#else
     if (name == "sigint") return SIGINT;
     if (name == "sigterm") return SIGTERM;
-#ifdef SIGHUP
     if (name == "sighup") return SIGHUP;
 #endif
     return 0;
@@ -54,6 +57,7 @@ const char* fault_help() {
            "                     of virtual time: the command under way is lost\n"
            "  sigint=MS, sigterm=MS, sighup=MS\n"
            "                     the process gets that signal after MS ms of virtual time\n"
+           "                     (not on Windows)\n"
            "  (numbers are decimal or 0x-prefixed hexadecimal)\n";
 }
 
