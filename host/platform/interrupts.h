@@ -4,8 +4,10 @@
 // An interrupt ends the process at once, with exit code 1, unless the run is changing the
 // memory: the handler removes the temporary files of the files being written (nothing
 // else) and ends the process there, with no exit handlers and nothing flushed. No state
-// of the process is worth keeping then: the memory is only being read, and a file either
-// is complete and in place or only a temporary one. While the memory is being changed the
+// of the process is worth keeping then: the memory is only being read (the adapter is
+// left as a kill leaves it), and a file either is complete and in place or only a
+// temporary one. Waiting for a safe point instead would mean checks deep inside every
+// read loop, and a read of a large memory takes minutes. While the memory is being changed the
 // handler only records the interrupt, and the run stops after the byte, page or sector
 // under way (interrupt_pending); a further interrupt ends the process at once.
 #pragma once
