@@ -24,6 +24,11 @@ public:
     // Level on the chip's data output (wired to PC0): 0 or 1, or -1 when the chip does not
     // drive it (the adapter's pull-up then makes the line read 1).
     virtual int output(uint64_t now_ns) = 0;
+    // The cartridge was pulled out of the slot and pushed back in at now_ns, its
+    // contacts lost and made again within one bus change: what it was doing is lost and
+    // it starts as at power-up (the memory keeps its bytes). A cartridge without any
+    // state of its own has nothing to do.
+    virtual void reinsert(uint64_t now_ns) { (void)now_ns; }
 };
 
 // The chip's name as the command line spells it (its chip_table() name, or "none").

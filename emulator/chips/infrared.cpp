@@ -70,6 +70,12 @@ void InfraredTransceiver::release(uint64_t now_ns) {
     phase_ = Phase::idle;
 }
 
+void InfraredTransceiver::reinsert(uint64_t now_ns) {
+    gate_open_ = false;
+    phase_ = Phase::idle;
+    memory_->reinsert(now_ns);
+}
+
 int InfraredTransceiver::output(uint64_t now_ns) {
     if (lines_.select) return -1;
     switch (phase_) {

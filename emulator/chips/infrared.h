@@ -37,6 +37,9 @@ public:
 
     void drive(BusLines lines, uint64_t now_ns) override;
     int output(uint64_t now_ns) override;
+    // The microcontroller restarts with the memory: the gate closed, the command under
+    // way lost; it waits for the next fall of select.
+    void reinsert(uint64_t now_ns) override;
 
     // The first bytes of the commands the microcontroller took as its own, in order.
     const std::vector<uint8_t>& mcu_commands() const { return mcu_commands_; }

@@ -85,6 +85,28 @@ void SaveChip::set_erase_hang(bool hang) { erase_hang_ = hang; }
 
 void SaveChip::set_program_time_us(uint32_t us) { program_ns_ = uint64_t{us} * kUs; }
 
+void SaveChip::set_drop_writes(bool drop) { drop_writes_ = drop; }
+
+// Pulled and pushed back in: the supply fell below the power-on reset threshold and rose
+// again. The data sheets give the state a part is in then ("Power-up and delivery state",
+// M95512 DS4192 and M95640 DocID16877; "Power-up and power-down", M45PE80 and KH25L8005
+// PM1307): deselected, the write enable latch reset, and "a falling edge is required on
+// Chip Select (S) before any instruction can be started": a command under way is lost
+// with the rest of its bits, and the chip drives nothing until select has risen and
+// fallen again. A write or erase cycle still running lost its supply: it never completes
+// and the memory is left as it was, as with a pull.
+void SaveChip::reinsert(uint64_t now_ns) {
+    settle(now_ns);  // a cycle that ended before the pull is in the memory
+    cycle_open_ = false;
+    wel_ = false;
+    phase_ = Phase::idle;
+    op_ = Op::none;
+    bits_ = 0;
+    out_bits_left_ = 0;
+    out_level_ = -1;
+    powering_up_ = !lines_.select;
+}
+
 uint8_t SaveChip::status(uint64_t now_ns) {
     return static_cast<uint8_t>((busy(now_ns) ? SR_WIP : 0) | (wel_ ? SR_WEL : 0));
 }
@@ -111,6 +133,7 @@ void SaveChip::settle(uint64_t now_ns) {
     if (cycle_end_ns_ == kNever || now_ns < cycle_end_ns_) return;
     cycle_open_ = false;
     wel_ = false;
+    if (drop_writes_) return;
     switch (cycle_kind_) {
     case ChipCycle::Kind::page_program:
     case ChipCycle::Kind::eeprom_write:
@@ -150,7 +173,7 @@ void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t coun
 // clocked in, or the next bit presented. They take the short way; every other change
 // of the lines the full one.
 void SaveChip::drive(BusLines lines, uint64_t now_ns) {
-    if (!cycle_open_ && !lines.select && !lines_.select && !pulled(now_ns)) {
+    if (!cycle_open_ && !lines.select && !lines_.select && !pulled(now_ns) && !powering_up_) {
         bool rising = !lines_.clock && lines.clock, falling = lines_.clock && !lines.clock;
         bool inside_byte = rising ? (bits_ + 1) % 8 != 0
                                   : !falling || phase_ != Phase::output ||
@@ -175,6 +198,10 @@ void SaveChip::drive_edge(BusLines lines, uint64_t now_ns) {
     if (pulled(now_ns)) {
         phase_ = Phase::idle;
         out_level_ = -1;
+        return;
+    }
+    if (powering_up_) {
+        powering_up_ = !lines.select;
         return;
     }
     if (prev.select && !lines.select) {
@@ -212,7 +239,7 @@ void SaveChip::drive_edge(BusLines lines, uint64_t now_ns) {
 
 int SaveChip::output(uint64_t now_ns) {
     if (cycle_open_) settle(now_ns);
-    if (pulled(now_ns) || lines_.select) return -1;
+    if (pulled(now_ns) || lines_.select || powering_up_) return -1;
     return out_level_;
 }
 
@@ -340,6 +367,39 @@ void SaveChip::end_command(uint64_t now_ns) {
     phase_ = Phase::idle;
     op_ = Op::none;
     out_level_ = -1;
+}
+
+namespace {
+
+// SplitMix64 (Steele, Lea and Flood, "Fast splittable pseudorandom number generators",
+// OOPSLA 2014): a well mixed 64-bit value for each input.
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
+
+// A new output bit is presented after each falling clock edge and each change of select:
+// each such bit period draws its own verdict.
+void FlakyContacts::drive(BusLines lines, uint64_t now_ns) {
+    if (lines.select != lines_.select || (lines_.clock && !lines.clock)) {
+        ++period_;
+        flip_ = mix(seed_ ^ mix(period_)) % 1000000 < ppm_;
+        counted_ = false;
+    }
+    lines_ = lines;
+    if (inner_) inner_->drive(lines, now_ns);
+}
+
+int FlakyContacts::output(uint64_t now_ns) {
+    int level = inner_ ? inner_->output(now_ns) : -1;
+    if (level < 0 || !flip_) return level;
+    if (!counted_) ++flipped_;
+    counted_ = true;
+    return level ^ 1;
 }
 
 }  // namespace emu

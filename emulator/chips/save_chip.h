@@ -70,6 +70,11 @@ public:
     void set_erase_hang(bool hang);     // erases never finish (WIP stays set)
     void set_program_time_us(
         uint32_t us);  // page program / EEPROM write cycle, beyond the data sheet
+    // Writes, page programs and erases are taken and run their time, and the status
+    // reports them done, but the memory keeps its old bytes (a part worn out, or a
+    // supply too weak to program).
+    void set_drop_writes(bool drop);
+    void reinsert(uint64_t now_ns) override;
 
     // Status register as RDSR would report it now (bit 0 WIP, bit 1 WEL).
     uint8_t status(uint64_t now_ns);
@@ -105,6 +110,8 @@ private:
     std::vector<uint8_t> stuck_mask_;  // per byte; empty until a stuck-bit fault is set
     uint64_t pull_ns_ = UINT64_MAX;
     bool erase_hang_ = false;
+    bool drop_writes_ = false;
+    bool powering_up_ = false;  // reinserted while selected: deaf until select rises
     ChipTiming timing_;
     uint64_t program_ns_;
 
@@ -135,6 +142,33 @@ private:
     std::vector<bool> latch_loaded_;
 };
 
+// Dirty or worn contacts on the data-out line: each bit the cartridge drives reads
+// inverted with a probability of ppm per million. Whether a bit flips depends only on the
+// seed and on the bit's place in the run (the count of select and clock-falling edges so
+// far), so that a run under the same seed repeats exactly. Forwards the bus to the inner
+// cartridge (which may be null: an empty slot, whose undriven line never flips).
+class FlakyContacts : public Cartridge {
+public:
+    FlakyContacts(Cartridge* inner, uint32_t ppm, uint64_t seed)
+        : inner_(inner), ppm_(ppm), seed_(seed) {}
+    void drive(BusLines lines, uint64_t now_ns) override;
+    int output(uint64_t now_ns) override;
+    void reinsert(uint64_t now_ns) override {
+        if (inner_) inner_->reinsert(now_ns);
+    }
+    uint64_t flipped() const { return flipped_; }  // bits read inverted so far
+
+private:
+    Cartridge* inner_;
+    uint32_t ppm_;
+    uint64_t seed_;
+    BusLines lines_{true, false, false};
+    uint64_t period_ = 0;  // bit periods begun: a new output bit after each of those edges
+    bool flip_ = false;    // the present bit period's bit reads inverted
+    bool counted_ = false;
+    uint64_t flipped_ = 0;
+};
+
 // A board fault: the data-in line stuck at 0 or 1 whatever the chip does. Forwards the bus
 // to the inner cartridge (which may be null: an empty slot).
 class StuckDataIn : public Cartridge {
@@ -144,6 +178,9 @@ public:
         if (inner_) inner_->drive(lines, now_ns);
     }
     int output(uint64_t) override { return level_; }
+    void reinsert(uint64_t now_ns) override {
+        if (inner_) inner_->reinsert(now_ns);
+    }
 
 private:
     Cartridge* inner_;

@@ -73,7 +73,10 @@ std::string option_help() {
                "                    modeled hardware time\n"
                "  --realtime        pace virtual time to the wall clock\n"
                "  --fault SPEC      inject a fault; may be repeated. SPEC is one of:\n") +
-           fault_help() + "  --help            this text\n";
+           fault_help() +
+           "  --seed N          which bits the flaky fault inverts (default 1): runs of\n"
+           "                    the same seed invert the same bits\n"
+           "  --help            this text\n";
 }
 
 std::string usage_text() {
@@ -122,7 +125,7 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             inline_value = true;
         }
         if (name != "--chip" && name != "--cart" && name != "--timing" && name != "--trace-bus" &&
-            name != "--trace-usb" && name != "--fault") {
+            name != "--trace-usb" && name != "--fault" && name != "--seed") {
             if (arg.rfind("-", 0) == 0)
                 error = "unknown option '" + arg + "' (see --help)";
             else
@@ -157,6 +160,11 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             options.trace_bus = value;
         } else if (name == "--trace-usb") {
             options.trace_usb = value;
+        } else if (name == "--seed") {
+            if (!parse_number(value, UINT64_MAX, options.faults.seed)) {
+                error = "bad seed '" + value + "' (a whole number)";
+                return false;
+            }
         } else if (!parse_fault(value, options.faults, error)) {
             return false;
         }
@@ -167,7 +175,9 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             return false;
         }
         if (options.faults.needs_save_chip()) {
-            error = "faults pull, stuck-bits, erase-hang and slow-program need a save chip";
+            error =
+                "faults pull, stuck-bits, erase-hang, slow-program, drop-writes and reinsert "
+                "need a save chip";
             return false;
         }
     }

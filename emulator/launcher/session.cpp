@@ -53,6 +53,9 @@ void print_stats(Session& s) {
         std::fprintf(stderr, "%s:   %s: %llu page programs, %llu erases, %llu writes\n", p,
                      emu::chip_kind_name(s.chip->kind()), programs, erases, writes);
     }
+    if (s.flaky)
+        std::fprintf(stderr, "%s:   flaky contacts: %llu bits read inverted\n", p,
+                     static_cast<unsigned long long>(s.flaky->flipped()));
     if (s.infrared)
         std::fprintf(stderr,
                      "%s:   infrared transceiver: %zu commands of its own, %d timing faults\n", p,
@@ -87,6 +90,7 @@ void set_up(Session& s) {
         for (const auto& stuck : f.stuck_bits) s.chip->add_stuck_bits(stuck.first, stuck.second);
         s.chip->set_erase_hang(f.erase_hang);
         if (f.slow_program) s.chip->set_program_time_us(f.program_us);
+        s.chip->set_drop_writes(f.drop_writes);
         top = s.chip.get();
         if (o.infrared) {
             s.infrared = std::make_unique<emu::InfraredTransceiver>(top);
@@ -96,13 +100,18 @@ void set_up(Session& s) {
         s.slot = emu::make_cartridge(emu::ChipKind::none);
         top = s.slot.get();
     }
+    // The contacts are between the cartridge and the board's data-in line.
+    if (o.faults.flaky_ppm != 0) {
+        s.flaky = std::make_unique<emu::FlakyContacts>(top, o.faults.flaky_ppm, o.faults.seed);
+        top = s.flaky.get();
+    }
     if (o.faults.data_in >= 0) {
         s.stuck = std::make_unique<emu::StuckDataIn>(top, o.faults.data_in);
         top = s.stuck.get();
     }
-    if (o.faults.kill) {
-        s.killer = std::make_unique<KillAt>(top, o.faults.kill_ms * 1000000u);
-        top = s.killer.get();
+    if (o.faults.timed()) {
+        s.timed = std::make_unique<TimedFaults>(top, o.faults);
+        top = s.timed.get();
     }
     try {
         if (!o.trace_bus.empty()) {

@@ -26,7 +26,8 @@ struct Session {
     std::unique_ptr<emu::InfraredTransceiver> infrared;  // in front of the chip (--chip ir-NAME)
     std::unique_ptr<emu::Cartridge> slot;                // a cartridge without a save chip
     std::unique_ptr<emu::StuckDataIn> stuck;
-    std::unique_ptr<KillAt> killer;
+    std::unique_ptr<emu::FlakyContacts> flaky;
+    std::unique_ptr<TimedFaults> timed;
     std::unique_ptr<emu::BusVcdTrace> bus_trace;
     std::unique_ptr<emu::UsbPcapWriter> usb_trace;
     emu::Adapter adapter;

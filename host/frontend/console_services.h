@@ -21,3 +21,13 @@ void wait_key();
 // failed (a closed pipe) ends there too, quietly. Called at fixed points of a run,
 // before anything is based on the data moved since the previous one.
 void check_link();
+
+// The memory is being written or erased from now on (true), or no longer (false). While
+// it is, an interrupt (Ctrl-C and the like) waits for check_interrupt; otherwise it ends
+// the run at once.
+void changing_memory(bool changing);
+
+// Ends the run like fail_run when an interrupt came while the memory was being changed,
+// saying that the cartridge is only partly written (or erased) and where its backup is.
+// Called between the bytes, pages and sectors of a write or erase.
+void check_interrupt();

@@ -6,6 +6,7 @@
 #include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/interrupts.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ unsigned char compared[2][4096];
 void discard_written() {
     for (int i = 0; i < written_count; ++i) discard_file(written[i].temp_name);
     written_count = 0;
+    forget_temporaries();
+    let_interrupts();
 }
 
 [[noreturn]] void write_failed(const char* name, std::FILE* file) {
@@ -42,7 +45,10 @@ void discard_written() {
 
 // The temporary file is always a new one, named after this process and a serial number:
 // a file that already has its name is a leftover or the user's (even this run's input).
+// From its creation until it is closed an interrupt waits, and until it is in place (or
+// removed) an interrupt that ends the run removes it.
 std::FILE* create_temp(const char* name) {
+    hold_interrupts();
     if (written_count == WRITTEN_MAX) write_failed(name, nullptr);
     WrittenFile& file = written[written_count];
     std::snprintf(file.name, sizeof file.name, "%s", name);
@@ -53,6 +59,7 @@ std::FILE* create_temp(const char* name) {
         std::FILE* opened = create_new_file(file.temp_name, &exists);
         if (opened != nullptr) {
             ++written_count;
+            track_temporary(file.temp_name);
             return opened;
         }
         if (!exists) break;
@@ -65,6 +72,7 @@ void finish_temp(const char* name, std::FILE* file) {
         write_failed(name, file);
     }
     if (std::fclose(file) != 0) write_failed(name, nullptr);
+    let_interrupts();
 }
 
 // Uppercase hexadecimal, at least min_digits digits (as "%0*X" gives).
@@ -128,6 +136,7 @@ bool replaced_file_differs(const char* name) {
 }
 
 void commit_written_files() {
+    hold_interrupts();
     for (int i = 0; i < written_count; ++i) {
         if (replace_file(written[i].temp_name, written[i].name) != 0) {
             // Those already in place are no temporary files any more.
@@ -138,6 +147,8 @@ void commit_written_files() {
         }
     }
     written_count = 0;
+    forget_temporaries();
+    let_interrupts();
 }
 
 void stop_writing(const char* name) {

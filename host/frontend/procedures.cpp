@@ -1,6 +1,7 @@
 #include "frontend/procedures.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "frontend/console_services.h"
 #include "frontend/image_files.h"
@@ -25,30 +26,55 @@ void read_save_memory() {
         read_block(save_type, 0, cart_buffer, save_size);
 }
 
+// Reads the memory twice, the first read into first_read: dirty or worn contacts garble
+// bits at random, which one read cannot tell from the save. The address of the first
+// byte in which the reads differ, or -1 when they agree.
+static int read_twice() {
+    read_save_memory();
+    check_link();  // a read over a failing link must not become a file
+    std::memcpy(first_read, cart_buffer, static_cast<size_t>(save_size));
+    con_printf("確認のため、もう一度読み込みます...\n");
+    read_save_memory();
+    check_link();
+    for (int a = 0; a < save_size; a++) {
+        if (first_read[a] != cart_buffer[a]) return a;
+    }
+    return -1;
+}
+
+// Ends the run when the two reads differed at address: what was read is saved, but
+// nothing may rely on it.
+static void check_reads_agree(int address) {
+    if (address < 0) return;
+    con_printf("Error: カートリッジの読み込みが安定しません(adr=%04X)\n", address);
+    con_printf("(カートリッジの端子を掃除して、挿し直して下さい)\n");
+    fail_run();
+}
+
 void take_backup() {
     static char names[2][PATH_SIZE + 16];  // the prefix plus the bare name always fits
     con_printf("カートリッジデータ読み込み中です...\n");
-    read_save_memory();
-    check_link();  // a read over a failing link must not become the backup
+    int differs = read_twice();
     std::snprintf(names[0], sizeof names[0], "%s%s", backup_prefix, "backup.txt");
     std::snprintf(names[1], sizeof names[1], "%s%s", backup_prefix, "backup.sav");
     // Both files are complete on the disk before either replaces the older pair, and
     // every step ends the run itself when it fails: nothing after the backup touches
     // the memory unless both files are in place, and no older backup is lost.
-    write_text_dump(names[0], cart_buffer, save_size);
-    write_binary_file(names[1], cart_buffer, save_size);
+    write_text_dump(names[0], first_read, save_size);
+    write_binary_file(names[1], first_read, save_size);
     keep_older_backup(names[0], names[1]);
     commit_written_files();
+    check_reads_agree(differs);
     con_printf("バックアップしました(backup.txt, backup.sav)\n");
 }
 
 void read_run() {
     con_printf("カートリッジデータの読み込み中です...\n");
-    read_save_memory();
-    check_link();
-    write_text_dump("savedata.txt", cart_buffer, save_size);
-    write_binary_file("savedata.sav", cart_buffer, save_size);
+    int differs = read_twice();
+    write_text_dump("savedata.txt", first_read, save_size);
+    write_binary_file("savedata.sav", first_read, save_size);
     commit_written_files();
+    check_reads_agree(differs);
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
@@ -64,6 +90,7 @@ static void fill_eeprom(const unsigned char* source, int value) {
         }
         write_enable();
         write_byte(save_type, a, source ? source[a] : value);
+        check_interrupt();
     }
 }
 
@@ -92,6 +119,7 @@ void write_run() {
     }
     con_printf("カートリッジに書き込みする前にバックアップします\n");
     take_backup();
+    changing_memory(true);
     if (save_type == SAVE_FLASH) {
         con_printf("書き込み前に、フラッシュメモリの消去を行います\n");
         con_printf("カートリッジデータ消去中です...\n");
@@ -107,6 +135,8 @@ void write_run() {
         check_link();
         Sleep(WRITE_SETTLE_MS);
     }
+    check_interrupt();
+    changing_memory(false);
     con_printf("書き込み結果をベリファイします\n");
     read_back(image_buffer, 0, "Error: 正しく書き込まれていません(adr=%04X)\n",
               "(もう一度、書き込みを試みて下さい)\n");
@@ -116,6 +146,7 @@ void write_run() {
 void erase_run() {
     con_printf("カートリッジデータを消去する前にバックアップします\n");
     take_backup();
+    changing_memory(true);
     con_printf("カートリッジデータ消去中です...\n");
     if (save_type == SAVE_FLASH) {
         erase_flash();
@@ -123,6 +154,8 @@ void erase_run() {
         fill_eeprom(nullptr, 0xFF);
         Sleep(ERASE_SETTLE_MS);
     }
+    check_interrupt();
+    changing_memory(false);
     check_link();  // an erase that did not reach the memory must not end as a success
     read_back(nullptr, 0xFF, "Error: 正しく消去されていません(adr=%04X)\n",
               "(もう一度、消去を試みて下さい)\n");

@@ -10,6 +10,7 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "savemem/bus.h"
 #include "savemem/identify.h"
 
@@ -37,6 +38,7 @@ void check_file_name(const char* argument) {
 
 int pelkat_main(int argc, char** argv) {
     report_failed_writes();
+    catch_interrupts();
     int mode = classify_arguments(argc, argv);
     // Asked from a shell or a script: no banner and no key wait.
     if (mode == ARGS_HELP || mode == ARGS_VERSION) {

@@ -2,6 +2,7 @@
 
 unsigned char cart_buffer[BUFFER_SIZE];
 unsigned char image_buffer[BUFFER_SIZE];
+unsigned char first_read[BUFFER_SIZE];
 int data_length;
 char input_path[PATH_SIZE];
 char backup_prefix[PATH_SIZE];

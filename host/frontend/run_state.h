@@ -15,6 +15,7 @@ enum { BUFFER_SIZE = 0x800000, PATH_SIZE = 512 };
 
 extern unsigned char cart_buffer[BUFFER_SIZE];   // every read of the memory; address = offset
 extern unsigned char image_buffer[BUFFER_SIZE];  // the file image to write
+extern unsigned char first_read[BUFFER_SIZE];    // the first of the two reads of a backup
 extern int data_length;                          // bytes of image_buffer the loaded file covers
 extern char input_path[PATH_SIZE];
 extern char backup_prefix[PATH_SIZE];  // directory part of input_path, or ""

@@ -117,6 +117,7 @@ void erase_flash() {
         }
         con_printf("\n");
         bus_deselect();
+        check_interrupt();  // after the sector under way
     }
 }
 

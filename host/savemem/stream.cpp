@@ -80,27 +80,36 @@ void stream_read(int address, int count, int display) {
     bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
 }
 
+// The memory is written in streams of STREAM_PIECE bytes (whole pages), each with its
+// own header: an interrupt stops the writing after the piece under way, with every page
+// of it programmed and the adapter out of its stream.
+enum { STREAM_PIECE = 0x1000 };
+
 void stream_write(int address, int count, int offset, int display) {
     if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
     if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
 
-    request_prefix();
-    packet[0] = OP_STREAM_WRITE;
-    packet[1] = REG_OUTB;
-    packet[2] = REG_PINSC;
-    put24(packet + 3, (unsigned int)address);
-    put24(packet + 6, (unsigned int)count);
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 9);
-
-    // The adapter leaves the stream by itself after the count-th byte: no end packet.
     for (int sent = 0; sent < count;) {
-        int n = count - sent < PACKET_SIZE ? count - sent : PACKET_SIZE;
-        std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
-        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
-        sent += n;
-        if (display == DISPLAY_ADDRESS)
-            con_printf("WRITE : %2.6X \r ", address + sent);
-        else if (display == DISPLAY_PERCENT)
-            show_progress(sent, count);
+        if (sent > 0) check_interrupt();
+        const int piece = count - sent < STREAM_PIECE ? count - sent : STREAM_PIECE;
+        request_prefix();
+        packet[0] = OP_STREAM_WRITE;
+        packet[1] = REG_OUTB;
+        packet[2] = REG_PINSC;
+        put24(packet + 3, (unsigned int)(address + sent));
+        put24(packet + 6, (unsigned int)piece);
+        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 9);
+
+        // The adapter leaves the stream by itself after the piece's last byte: no end packet.
+        for (const int end = sent + piece; sent < end;) {
+            int n = end - sent < PACKET_SIZE ? end - sent : PACKET_SIZE;
+            std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
+            bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
+            sent += n;
+            if (display == DISPLAY_ADDRESS)
+                con_printf("WRITE : %2.6X \r ", address + sent);
+            else if (display == DISPLAY_PERCENT)
+                show_progress(sent, count);
+        }
     }
 }

@@ -245,7 +245,7 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
             "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
             kNoId + kProbe + kBlank + c.assumed +
             "カートリッジに書き込みする前にバックアップします\n" + kBackup +
-            progress(c.chip->size) + kBackedUp + "カートリッジデータ書き込み中です...\n" +
+            two_reads(c.chip->size) + kBackedUp + "カートリッジデータ書き込み中です...\n" +
             progress(c.chip->size) + kVerify + progress(c.chip->size) + kGood + kEnd;
         EXPECT_TRUE(same_output(expected, out)) << c.chip->name;
         EXPECT_TRUE(file("cart.bin") == image) << c.chip->name;
@@ -271,7 +271,7 @@ TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
     std::string expected =
         kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
         kNoId + kProbe + kBlank + "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n" +
-        "カートリッジに書き込みする前にバックアップします\n" + kBackup + progress(0x40000) +
+        "カートリッジに書き込みする前にバックアップします\n" + kBackup + two_reads(0x40000) +
         kBackedUp +
         "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n"
         "フラッシュメモリの消去を開始します\nSector 0 erase " +

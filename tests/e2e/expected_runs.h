@@ -52,6 +52,12 @@ inline std::string progress(uint32_t total) {
     return text;
 }
 
+// A memory read twice (for a backup or a read run), each read with its percentage lines.
+inline const std::string kReadAgain = "確認のため、もう一度読み込みます...\n";
+inline std::string two_reads(uint32_t total) {
+    return progress(total) + kReadAgain + progress(total);
+}
+
 // The percentage lines of a streamed write, after each 64-byte packet.
 inline std::string write_progress(uint32_t total) {
     std::string text;
@@ -97,7 +103,7 @@ inline ::testing::AssertionResult same_output(const std::string& expected,
 // The whole output of a healthy run on a cartridge holding data, in a fresh folder.
 inline std::string read_run_output(const Chip& chip) {
     return kBanner + chip.identified + "カートリッジデータの読み込み中です...\n" +
-           progress(chip.size) + "保存しました(savedata.txt, savedata.sav)\n" + kEnd;
+           two_reads(chip.size) + "保存しました(savedata.txt, savedata.sav)\n" + kEnd;
 }
 
 inline std::string write_run_output(const Chip& chip, const std::string& name, bool text_file) {
@@ -106,7 +112,7 @@ inline std::string write_run_output(const Chip& chip, const std::string& name, b
                                       : "バイナリファイル(" + name + ")を読み込みます\n") +
                            "ファイル(" + name + ")を読み込みました\n" + chip.identified +
                            "カートリッジに書き込みする前にバックアップします\n" + kBackup +
-                           progress(chip.size) + kBackedUp;
+                           two_reads(chip.size) + kBackedUp;
     if (is_flash(chip))
         expected +=
             "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n" +
@@ -119,7 +125,7 @@ inline std::string write_run_output(const Chip& chip, const std::string& name, b
 
 inline std::string erase_run_output(const Chip& chip) {
     return kBanner + chip.identified + "カートリッジデータを消去する前にバックアップします\n" +
-           kBackup + progress(chip.size) + kBackedUp + "カートリッジデータ消去中です...\n" +
+           kBackup + two_reads(chip.size) + kBackedUp + "カートリッジデータ消去中です...\n" +
            (is_flash(chip) ? erase_lines(chip) : progress(chip.size)) + kBackup +
            progress(chip.size) + "正しく消去されています\n" + kEnd;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <set>
 
 using emu::ChipKind;
@@ -67,9 +69,11 @@ TEST(LauncherOptions, OptionsAndToolArguments) {
 TEST(LauncherOptions, EveryFaultSpelling) {
     FaultSet f;
     std::string error;
-    for (const char* spec : {"usb-fail=12", "usb-fail-once=0x10", "no-return", "unplug=5",
-                             "data-in=0", "pull=250", "stuck-bits=0x1FF:0x81", "stuck-bits=16:2",
-                             "erase-hang", "slow-program=4000", "kill=0x20"})
+    for (const char* spec :
+         {"usb-fail=12", "usb-fail-once=0x10", "no-return", "unplug=5", "data-in=0", "pull=250",
+          "stuck-bits=0x1FF:0x81", "stuck-bits=16:2", "erase-hang", "slow-program=4000",
+          "kill=0x20", "flaky=250", "drop-writes", "reinsert=100", "reinsert=0x10", "sigint=7",
+          "sighup=9"})
         ASSERT_TRUE(emu_launcher::parse_fault(spec, f, error)) << spec << ": " << error;
     EXPECT_EQ(f.usb.fail_from, 12u);
     EXPECT_EQ(f.usb.fail_once, 16u);
@@ -86,13 +90,24 @@ TEST(LauncherOptions, EveryFaultSpelling) {
     EXPECT_EQ(f.program_us, 4000u);
     EXPECT_TRUE(f.kill);
     EXPECT_EQ(f.kill_ms, 32u);
+    EXPECT_EQ(f.flaky_ppm, 250u);
+    EXPECT_TRUE(f.drop_writes);
+    EXPECT_EQ(f.reinsert_ms, std::vector<uint64_t>({100, 16}));
+    ASSERT_EQ(f.signals.size(), 2u);
+    EXPECT_EQ(f.signals[0].at_ms, 7u);
+    EXPECT_EQ(f.signals[0].signal_number, SIGINT);
+    EXPECT_EQ(f.signals[1].signal_number, SIGHUP);
     ASSERT_TRUE(emu_launcher::parse_fault("unplug=0", f, error));
     EXPECT_TRUE(f.unplugged_from_start);
 
-    for (const char* spec :
-         {"usb-fail=0", "usb-fail=-1", "usb-fail=", "usb-fail", "usb-fail=1x", "data-in=2",
-          "pull=abc", "kill", "kill=-5", "stuck-bits=5", "stuck-bits=5:0", "stuck-bits=5:0x100",
-          "erase-hang=1", "slow-program=0", "unplugged=1", "no-return=yes", "usb-fail= 3", ""}) {
+    for (const char* spec : {"usb-fail=0",    "usb-fail=-1",    "usb-fail=",
+                             "usb-fail",      "usb-fail=1x",    "data-in=2",
+                             "pull=abc",      "kill",           "kill=-5",
+                             "stuck-bits=5",  "stuck-bits=5:0", "stuck-bits=5:0x100",
+                             "erase-hang=1",  "slow-program=0", "unplugged=1",
+                             "no-return=yes", "usb-fail= 3",    "",
+                             "flaky=0",       "flaky=1000001",  "drop-writes=1",
+                             "reinsert",      "sigint=x",       "sigkill=5"}) {
         FaultSet g;
         std::string message;
         EXPECT_FALSE(emu_launcher::parse_fault(spec, g, message)) << spec;

@@ -25,10 +25,29 @@ protected:
 
 TEST_F(Launcher, HelpAndUsageErrors) {
     EXPECT_EQ(run("--help"), 0);
-    for (const char* word :
-         {"--chip", "--cart", "--trace-bus", "--trace-usb", "--stats", "--realtime", "usb-fail=N",
-          "usb-fail-once=N", "no-return", "unplug=N", "data-in=0|1", "pull=MS",
-          "stuck-bits=ADDR:MASK", "erase-hang", "slow-program=US", "kill=MS"})
+    for (const char* word : {"--chip",
+                             "--cart",
+                             "--trace-bus",
+                             "--trace-usb",
+                             "--stats",
+                             "--realtime",
+                             "usb-fail=N",
+                             "usb-fail-once=N",
+                             "no-return",
+                             "unplug=N",
+                             "data-in=0|1",
+                             "pull=MS",
+                             "stuck-bits=ADDR:MASK",
+                             "erase-hang",
+                             "slow-program=US",
+                             "kill=MS",
+                             "flaky=PPM",
+                             "drop-writes",
+                             "reinsert=MS",
+                             "sigint=MS",
+                             "sigterm=MS",
+                             "sighup=MS",
+                             "--seed N"})
         EXPECT_NE(out.find(word), std::string::npos) << word;
 
     EXPECT_EQ(run("--fault usb-fail=x"), 2);

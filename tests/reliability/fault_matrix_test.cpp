@@ -8,6 +8,10 @@
 // - the cartridge is unchanged unless writing or erasing began, and it is never changed
 //   without a complete backup on disk;
 // - the run ends within a bounded stretch of virtual time.
+// - a run that read garbage never ends as a success: flaky contacts, a reinserted
+//   cartridge and dropped writes end with an error or with what the run promised;
+// - an interrupt ends a run at once (no key wait) while the memory is only read, and
+//   while it is changed after the byte, page or sector under way, naming the backup.
 // The points of a run (identification, backup read, erase, programming, verify) are
 // found from healthy runs of the same chip, by their transfer counts and virtual times.
 #include <gtest/gtest.h>
@@ -32,6 +36,10 @@ const std::string WRITE_HANGS = "Error: 書き込みが終わりませんでし�
 const std::string ERASING = "カートリッジデータ消去中です...";
 const std::string WRITING = "カートリッジデータ書き込み中です...";
 const std::string BACKED_UP = "バックアップしました(backup.txt, backup.sav)";
+const std::string UNSTABLE = "Error: カートリッジの読み込みが安定しません(adr=";
+const std::string CLEAN_CONTACTS = "(カートリッジの端子を掃除して、挿し直して下さい)";
+const std::string INTERRUPTED = "Error: 中断しました。カートリッジは途中まで書き込まれています";
+const std::string BACKUP_NAMED = "(バックアップ: backup.txt, backup.sav)";
 const std::string OLDER_TEXT = "an older file\r\n";
 const Bytes OLDER(OLDER_TEXT.begin(), OLDER_TEXT.end());
 const char* const RESULT_FILES[] = {"backup.txt", "backup.sav", "savedata.txt", "savedata.sav"};
@@ -42,6 +50,8 @@ struct Chip {
     const char* name;
     size_t size;
     bool flash;
+    bool contact_cells = false;    // flaky contacts, dropped writes, a reinsertion
+    bool interrupt_cells = false;  // signals at each stage of a run (only those)
 };
 
 // What a cell's fault must lead to, beyond the rules every cell obeys.
@@ -56,7 +66,15 @@ enum class Expect {
     stops,         // an error end: the verification finds the cartridge gone
     any_end,       // any documented end: a pulled cartridge reads like erased memory,
                    // so one pulled during an erase can pass its read-back
+    unstable,      // the two reads differ: the run stops before it changes anything
+    sound,         // garbled bits somewhere: an error end, or a success that is one
+    at_once,       // an interrupt ends the process on the spot, without the key wait
+    interrupted,   // an interrupt while writing: the run stops, naming the backup
 };
+
+bool starts_with(const std::string& text, const std::string& start) {
+    return text.rfind(start, 0) == 0;
+}
 
 struct Cell {
     std::string fault;  // --fault SPEC
@@ -101,15 +119,23 @@ protected:
                     double time_bound) {
         SCOPED_TRACE("fault " + cell.fault + " " + cell.point + "\n" + r.out + r.err);
         const std::string last = r.last_message();
-        ASSERT_NE(last, "") << "the output ends with the key-wait prompt";
+        if (cell.expect == Expect::at_once) {
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_EQ(last, "") << "ended on the spot, without the key wait";
+        } else {
+            ASSERT_NE(last, "") << "the output ends with the key-wait prompt";
+        }
         if (r.exit_code == 0) {
             EXPECT_TRUE(last == FINISHED || last == NOT_FOUND) << last;
-        } else {
+        } else if (cell.expect != Expect::at_once) {
             EXPECT_EQ(r.exit_code, 1);
-            EXPECT_TRUE(last.rfind("Error: ", 0) == 0 || last == UNKNOWN || last == TRY_AGAIN ||
-                        last == TRY_ERASING_AGAIN)
+            EXPECT_TRUE(starts_with(last, "Error: ") || last == UNKNOWN || last == TRY_AGAIN ||
+                        last == TRY_ERASING_AGAIN || last == CLEAN_CONTACTS || last == BACKUP_NAMED)
                 << last;
         }
+        bool unstable = false;
+        for (const std::string& m : r.messages) unstable = unstable || starts_with(m, UNSTABLE);
+        EXPECT_EQ(unstable, last == CLEAN_CONTACTS) << "the advice follows the error";
         switch (cell.expect) {
         case Expect::finished: EXPECT_EQ(last, FINISHED); break;
         case Expect::not_found: EXPECT_EQ(last, NOT_FOUND); break;
@@ -121,20 +147,30 @@ protected:
         case Expect::erase_hangs: EXPECT_EQ(last, ERASE_HANGS); break;
         case Expect::write_hangs: EXPECT_EQ(last.rfind(WRITE_HANGS, 0), 0u) << last; break;
         case Expect::stops: EXPECT_EQ(r.exit_code, 1); break;
-        case Expect::any_end: break;
+        case Expect::any_end:
+        case Expect::sound:
+        case Expect::at_once: break;
+        case Expect::unstable: EXPECT_EQ(last, CLEAN_CONTACTS); break;
+        case Expect::interrupted:
+            EXPECT_EQ(last, BACKUP_NAMED);
+            EXPECT_TRUE(r.printed(INTERRUPTED));
+            break;
         }
         if (!cell.printed.empty()) {
             EXPECT_TRUE(r.printed(cell.printed)) << cell.printed;
         }
-        EXPECT_GE(r.virtual_s, 0.0);
-        EXPECT_LE(r.virtual_s, time_bound) << "the run ends in bounded virtual time";
+        if (cell.expect != Expect::at_once) {  // the statistics went with the process
+            EXPECT_GE(r.virtual_s, 0.0);
+            EXPECT_LE(r.virtual_s, time_bound) << "the run ends in bounded virtual time";
+        }
 
         const Bytes cart_after = read_file(folder.file("cart.bin"));
         const Bytes dump = text_dump(cart);
         for (const char* name : RESULT_FILES) {
             Bytes content = read_file(folder.file(name));
             bool text = std::string(name).find(".txt") != std::string::npos;
-            EXPECT_TRUE(content == OLDER || content == (text ? dump : cart))
+            // A run that found its reads unstable saved the first of them, garbled.
+            EXPECT_TRUE(content == OLDER || content == (text ? dump : cart) || unstable)
                 << name << " is the older file or a complete copy of the cartridge";
         }
         const std::vector<std::string> expected_entries = {
@@ -175,10 +211,70 @@ protected:
         }
     }
 
+    // Signals at each stage of a write run, from the virtual times of healthy runs: a
+    // read run (identification and two reads) and the whole write run (its verification
+    // as long as one read).
+    std::vector<Cell> interrupt_cells(const EmuResult& identify, double* time_bound) {
+        const EmuResult read = baseline(RunKind::read, image);
+        const EmuResult whole = baseline(RunKind::write, image);
+        *time_bound = whole.virtual_s + 90.0;
+        const double one_read = (read.virtual_s - identify.virtual_s) / 2;
+        const double writing_end = whole.virtual_s - one_read - 3.0;  // the 3 s settle wait
+        auto at = [](double seconds) {
+            return std::to_string(static_cast<uint64_t>(1000 * seconds));
+        };
+        std::vector<Cell> result = {
+            {"sigint=" + at(identify.virtual_s / 2), Expect::at_once, "identification"},
+            {"sigint=" + at(identify.virtual_s + one_read / 2), Expect::at_once, "first read"},
+            {"sigint=" + at(identify.virtual_s + 1.5 * one_read), Expect::at_once, "second read"},
+            {"sigint=" + at(writing_end - 1.0), Expect::interrupted, "programming"},
+            {"sigint=" + at(whole.virtual_s - one_read / 2), Expect::at_once, "verify"},
+        };
+        if (chip.flash) {
+            // A sector erase takes most of a second: the second Ctrl-C comes during it.
+            const double erasing = read.virtual_s + 1.0;
+            result.push_back({"sigint=" + at(erasing), Expect::interrupted, "erase"});
+            result.push_back({"sigint=" + at(erasing) + " --fault sigint=" + at(erasing + 0.05),
+                              Expect::at_once, "erase, twice"});
+        } else {
+            result.push_back(
+                {"sigterm=" + at(writing_end - 1.0), Expect::interrupted, "programming"});
+            result.push_back(
+                {"sighup=" + at(writing_end - 1.0), Expect::interrupted, "programming"});
+        }
+        return result;
+    }
+
+    // Contacts that garble bits at several rates and seeds, writes that do not take, and
+    // a cartridge pulled and put back while it is read and while it is changed.
+    std::vector<Cell> contact_cells(double reading_s, double changing_s) {
+        std::vector<Cell> result;
+        const int seeds = chip.flash ? 2 : 3;  // a FLASH read is 512 times as long
+        for (int ppm : {1, 10, 100, 1000})
+            for (int seed = 1; seed <= seeds; ++seed)
+                result.push_back(
+                    {"flaky=" + std::to_string(ppm) + " --seed " + std::to_string(seed),
+                     Expect::sound, "every read"});
+        result.push_back({"drop-writes",
+                          run == RunKind::read ? Expect::finished : Expect::verify_fails,
+                          "programming", run == RunKind::read ? "" : BACKED_UP});
+        result.push_back({"reinsert=" + std::to_string(static_cast<uint64_t>(1000 * reading_s)),
+                          Expect::unstable, run == RunKind::read ? "reading" : "backup read"});
+        // The write or erase under way is lost: the read-back finds it, or (a FLASH erase,
+        // whose status poll was cut off and reads undriven, busy) the erase limit stops it.
+        if (run != RunKind::read)
+            result.push_back(
+                {"reinsert=" + std::to_string(static_cast<uint64_t>(1000 * changing_s)),
+                 run == RunKind::write ? Expect::verify_fails : Expect::stops,
+                 run == RunKind::write ? "programming" : "erase"});
+        return result;
+    }
+
     // The cells of this chip and kind of run, with their points found from healthy runs.
     std::vector<Cell> cells(double* time_bound) {
         const EmuResult identify =
             baseline(RunKind::write, Bytes(16, 0));  // stops after identification
+        if (chip.interrupt_cells) return interrupt_cells(identify, time_bound);
         if (chip.size == 0x10000) {
             // The 64 KiB EEPROM takes the 8 KiB one's paths but for its size test.
             const std::string n =
@@ -262,23 +358,46 @@ protected:
             result.push_back({"erase-hang", Expect::erase_hangs, "erase"});
         if (!chip.flash)
             result.push_back({"erase-hang", Expect::finished, "no erase instruction used"});
+        if (chip.contact_cells) {
+            const double first_read =
+                identify.virtual_s + (read.virtual_s - identify.virtual_s) / 4;
+            // A FLASH erase comes right after the backup and takes a fraction of a second.
+            const double changing = chip.flash && run == RunKind::erase
+                                        ? read.virtual_s + 0.01
+                                        : (read.virtual_s + whole.virtual_s) / 2;
+            for (const Cell& cell : contact_cells(first_read, changing)) result.push_back(cell);
+        }
         return result;
     }
 };
 
 TEST_P(FaultMatrix, EveryCellEndsSafely) {
     double time_bound = 0;
+    int flaky_runs = 0, refused = 0, finished = 0, broken = 0;
+    const testing::TestResult& results =
+        *testing::UnitTest::GetInstance()->current_test_info()->result();
     for (const Cell& cell : cells(&time_bound)) {
         ScratchFolder folder;
         EmuResult result = run_cell(folder, cell.fault);
+        const int failures_before = results.total_part_count();
         check_cell(cell, result, folder, time_bound);
+        if (starts_with(cell.fault, "flaky=")) {
+            ++flaky_runs;
+            (result.exit_code == 0 ? finished : refused) += 1;
+            broken += results.total_part_count() != failures_before;
+        }
     }
+    if (flaky_runs > 0)
+        std::printf("flaky contacts: %d runs, %d refused, %d finished, %d broken\n", flaky_runs,
+                    refused, finished, broken);
 }
 
-const Chip M95040{"m95040", 0x200, false};
+const Chip M95040{"m95040", 0x200, false, true};
 const Chip M95640{"m95640", 0x2000, false};
 const Chip M95512{"m95512", 0x10000, false};
-const Chip LE25FW203{"le25fw203", 0x40000, true};
+const Chip LE25FW203{"le25fw203", 0x40000, true, true};
+const Chip M95512_INTERRUPTS{"m95512", 0x10000, false, false, true};
+const Chip MX25L6445E_INTERRUPTS{"mx25l6445e", 0x800000, true, false, true};
 
 void PrintTo(const Chip& chip, std::ostream* out) { *out << chip.name; }
 void PrintTo(RunKind run, std::ostream* out) {
@@ -299,5 +418,11 @@ INSTANTIATE_TEST_SUITE_P(Chips, FaultMatrix,
                          cell_name);
 INSTANTIATE_TEST_SUITE_P(LargeEeprom, FaultMatrix,
                          testing::Values(std::make_tuple(M95512, RunKind::read)), cell_name);
+// Signals at each stage of a write run. These runs take many seconds each (the 64 KiB
+// EEPROM is written a byte at a time, the 8 MiB FLASH is large): labelled slow.
+INSTANTIATE_TEST_SUITE_P(SlowInterrupts, FaultMatrix,
+                         testing::Values(std::make_tuple(M95512_INTERRUPTS, RunKind::write),
+                                         std::make_tuple(MX25L6445E_INTERRUPTS, RunKind::write)),
+                         cell_name);
 
 }  // namespace

@@ -30,6 +30,11 @@ std::string progress(int total) {
     return text;
 }
 
+// A backup or a read run reads the memory twice.
+std::string two_reads(int total) {
+    return progress(total) + "確認のため、もう一度読み込みます...\n" + progress(total);
+}
+
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
@@ -102,7 +107,7 @@ TEST_F(Procedures, ReadRunSavesTheWholeMemory) {
         identified(kind.first, kind.second);
         Console console;
         read_run();
-        EXPECT_EQ(console.text(), "カートリッジデータの読み込み中です...\n" + progress(save_size) +
+        EXPECT_EQ(console.text(), "カートリッジデータの読み込み中です...\n" + two_reads(save_size) +
                                       "保存しました(savedata.txt, savedata.sav)\n");
         expect_files("savedata.txt", "savedata.sav", patterned());
     }
@@ -126,7 +131,7 @@ TEST_F(Procedures, EepromWriteRunBacksUpWritesAndVerifies) {
     Console console;
     write_run();
     EXPECT_EQ(console.text(), "カートリッジに書き込みする前にバックアップします\n" + kBackingUp +
-                                  progress(0x200) + kBackedUp +
+                                  two_reads(0x200) + kBackedUp +
                                   "カートリッジデータ書き込み中です...\n" + progress(0x200) +
                                   kVerify + progress(0x200) + "正しく書き込まれています\n");
     EXPECT_EQ(Bytes(memory().begin(), memory().end()), Bytes(image_buffer, image_buffer + 0x200));
@@ -156,7 +161,7 @@ TEST_F(Procedures, EepromEraseRunFillsWithFF) {
     Console console;
     erase_run();
     EXPECT_EQ(console.text(), "カートリッジデータを消去する前にバックアップします\n" + kBackingUp +
-                                  progress(0x200) + kBackedUp +
+                                  two_reads(0x200) + kBackedUp +
                                   "カートリッジデータ消去中です...\n" + progress(0x200) +
                                   kBackingUp + progress(0x200) + "正しく消去されています\n");
     for (uint32_t a = 0; a < 0x200; a++) ASSERT_EQ(memory()[a], 0xFF) << a;

@@ -1,0 +1,66 @@
+// Windows interrupts: the console's control events, which the system delivers to a
+// thread of their own. Ctrl-C and Ctrl-Break end the process unless the memory is being
+// changed; the close, logoff and shutdown events end it when the handler returns, so the
+// handler of a deferred one waits for the run to stop by itself (the system allows a few
+// seconds; the byte or page under way takes milliseconds). Files being written are
+// guarded by a lock that the handler takes before it removes the temporary ones.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/interrupts.h"
+
+namespace {
+
+enum { TEMPORARIES = 4, NAME_SIZE = 640 };
+
+CRITICAL_SECTION file_lock;
+bool held;
+volatile LONG deferring;
+volatile LONG pending;
+char temporaries[TEMPORARIES][NAME_SIZE];
+volatile LONG temporary_count;
+
+BOOL WINAPI on_control(DWORD event) {
+    if (deferring && InterlockedExchange(&pending, 1) == 0) {
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+        Sleep(INFINITE);
+    }
+    EnterCriticalSection(&file_lock);
+    for (LONG i = 0; i < temporary_count; ++i) DeleteFileA(temporaries[i]);
+    TerminateProcess(GetCurrentProcess(), 1);  // no clean-up that could wait on the run
+    return TRUE;
+}
+
+}  // namespace
+
+void catch_interrupts() {
+    InitializeCriticalSection(&file_lock);
+    SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+void defer_interrupts(bool defer) { InterlockedExchange(&deferring, defer ? 1 : 0); }
+
+bool interrupt_pending() { return pending != 0; }
+
+void release_interrupts() { SetConsoleCtrlHandler(on_control, FALSE); }
+
+void hold_interrupts() {
+    if (held) return;
+    EnterCriticalSection(&file_lock);
+    held = true;
+}
+
+void let_interrupts() {
+    if (!held) return;
+    held = false;
+    LeaveCriticalSection(&file_lock);
+}
+
+void track_temporary(const char* name) {
+    if (temporary_count == TEMPORARIES) return;
+    std::snprintf(temporaries[temporary_count], NAME_SIZE, "%s", name);
+    temporary_count = temporary_count + 1;
+}
+
+void forget_temporaries() { temporary_count = 0; }
