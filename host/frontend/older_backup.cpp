@@ -32,7 +32,7 @@ void time_stamp(long long modified, char* stamp, size_t size) {
     }
 }
 
-// Names that no file has yet, the same stem for both files of the pair.
+// Names that no file has yet, the pair's own stem and the same time for both files.
 void choose_kept_names(const char* const names[PAIR], const char* stamp) {
     for (int n = 1;; ++n) {
         char suffix[16] = "";
@@ -40,7 +40,8 @@ void choose_kept_names(const char* const names[PAIR], const char* stamp) {
         bool free = true;
         for (int i = 0; i < PAIR; ++i) {
             const char* extension = names[i] + std::strlen(names[i]) - 4;
-            std::snprintf(kept_names[i], sizeof kept_names[i], "%sbackup-%s%s%s", backup_prefix,
+            const int stem = static_cast<int>(std::strlen(names[0]) - 4);
+            std::snprintf(kept_names[i], sizeof kept_names[i], "%.*s-%s%s%s", stem, names[0],
                           stamp, suffix, extension);
             if (file_kind(kept_names[i]) != FILE_MISSING) free = false;
         }

@@ -73,6 +73,8 @@ void read_run() {
     int differs = read_twice();
     write_text_dump("savedata.txt", first_read, save_size);
     write_binary_file("savedata.sav", first_read, save_size);
+    // Reads that differ are saved, but must not take the place of an earlier save.
+    if (differs >= 0) keep_older_backup("savedata.txt", "savedata.sav");
     commit_written_files();
     check_reads_agree(differs);
     con_printf("保存しました(savedata.txt, savedata.sav)\n");

@@ -90,6 +90,19 @@ const Row ROWS[] = {
          EXPECT_EQ(read_file(f.file("backup-20010203-040506.txt")), Bytes({1, 2, 3}));
          EXPECT_TRUE(holds_backup(f, text_dump(CART), CART));
      }},
+    {"reads that differ do not take the place of an earlier save",
+     [](const ScratchFolder& f) { put_older_backup(f, "savedata", true, true); },
+     "--fault flaky=1000",
+     "",
+     "",
+     1,
+     {},
+     [](const ScratchFolder& f, const EmuResult& r) {
+         EXPECT_TRUE(r.printed("以前のバックアップを残しました(savedata-20010203-040506.txt, "
+                               "savedata-20010203-040506.sav)"));
+         EXPECT_EQ(read_file(f.file("savedata-20010203-040506.sav")), OLDER);
+         EXPECT_FALSE(r.printed("保存しました(savedata.txt, savedata.sav)"));
+     }},
     {"a backup equal to the older one keeps nothing more",
      [](const ScratchFolder& f) {
          write_file(f.file("backup.txt"), text_dump(CART));
