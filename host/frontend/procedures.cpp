@@ -1,6 +1,7 @@
 #include "frontend/procedures.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "frontend/console_services.h"
 #include "frontend/image_files.h"
@@ -20,7 +21,7 @@ static bool is_eeprom() { return save_type == SAVE_EEPROM_9BIT || save_type == S
 
 void read_save_memory() {
     if (is_eeprom())
-        read_block(save_type, 0, cart_buffer, save_size);
+        stream_read_eeprom(save_type, save_size, DISPLAY_PERCENT);
     else
         stream_read(0, save_size, DISPLAY_PERCENT);
 }
@@ -83,6 +84,36 @@ static void read_back(const unsigned char* source, int value, const char* differ
     }
 }
 
+// A FLASH write does only what the file needs of the memory that the backup read left in
+// cart_buffer: a sector that holds the file's bytes already is neither erased nor
+// programmed, one that is erased already is not erased again, and a page of the file
+// that is all 0xFF is not programmed, an erased page holding it already. A memory that
+// reads erased from end to end may be no memory at all (an empty slot reads so): then
+// every sector is erased, and the erase's status poll is the sign that a chip answers.
+// The verification still reads everything.
+static unsigned char sector_kept[BUFFER_SIZE / SECTOR_SIZE];
+static unsigned char page_programmed[BUFFER_SIZE / STREAM_PAGE_SIZE];
+
+static bool all_ff(const unsigned char* bytes, int count) {
+    for (int i = 0; i < count; i++)
+        if (bytes[i] != 0xFF) return false;
+    return true;
+}
+
+static void plan_flash_write() {
+    bool blank = all_ff(cart_buffer, save_size);
+    for (int at = 0; at < save_size; at += SECTOR_SIZE) {
+        int n = save_size - at < SECTOR_SIZE ? save_size - at : SECTOR_SIZE;
+        bool same = std::memcmp(cart_buffer + at, image_buffer + at, (size_t)n) == 0;
+        sector_kept[at / SECTOR_SIZE] = !blank && (same || all_ff(cart_buffer + at, n));
+        for (int page = at; page < at + n; page += STREAM_PAGE_SIZE) {
+            int length = at + n - page < STREAM_PAGE_SIZE ? at + n - page : STREAM_PAGE_SIZE;
+            page_programmed[page / STREAM_PAGE_SIZE] =
+                !same && !all_ff(image_buffer + page, length);
+        }
+    }
+}
+
 void write_run() {
     if (save_size != data_length) {
         con_printf("Error: カートリッジと書き込みするファイルのサイズが異なる\n");
@@ -94,9 +125,10 @@ void write_run() {
     if (save_type == SAVE_FLASH) {
         con_printf("書き込み前に、フラッシュメモリの消去を行います\n");
         con_printf("カートリッジデータ消去中です...\n");
-        erase_flash();
+        plan_flash_write();
+        erase_flash(sector_kept);
         con_printf("データ消去完了、書き込みを開始します\n");
-        stream_write(0, save_size, 0, DISPLAY_PERCENT);
+        stream_write_pages(save_size, page_programmed, DISPLAY_PERCENT);
         check_link();
         Sleep(WRITE_SETTLE_MS);
         con_printf("書き込み完了\n");

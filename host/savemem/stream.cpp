@@ -1,5 +1,6 @@
 #include "savemem/stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frontend/console_services.h"
@@ -80,10 +81,39 @@ void stream_read(int address, int count, int display) {
     bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
 }
 
-void stream_write(int address, int count, int offset, int display) {
-    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
-    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
+// The streamed read sends READ and three address bytes. A 16-bit-address EEPROM takes the
+// first two as its address and shifts out the byte there while the adapter clocks the
+// third, which the adapter does not keep: its data come one position early. A 9-bit one
+// takes the first (its address bit 8 rides in the instruction, clear in READ) and two
+// bytes are lost. The M95xxx continue a READ past their highest address at address 0
+// (ST M95040 DocID6512, M95640 DocID16877, M95512 DS4192, "Read from Memory Array": the
+// address counter rolls over to zero after the highest address), so a start at the
+// highest address brings address 0 first from a 16-bit memory. The
+// 9-bit memory can start no later than 0xFF + 2: it starts at 0x100, rolls over in the
+// middle, and its halves are put back in place.
+void stream_read_eeprom(int type, int size, int display) {
+    if (size <= 0 || size > BUFFER_SIZE) return;
+    int first;  // the memory address of the stream's first byte
+    if (type == SAVE_EEPROM_9BIT) {
+        first = 0x100;
+        stream_read((first - 2) << 16, size, display);
+    } else {
+        first = 0;
+        stream_read((size - 1) << 8, size, display);
+    }
+    std::rotate(cart_buffer, cart_buffer + (size - first) % size, cart_buffer + size);
+}
 
+static void show_written(int display, int address, int shown, int total) {
+    if (display == DISPLAY_ADDRESS)
+        con_printf("WRITE : %2.6X \r ", address);
+    else if (display == DISPLAY_PERCENT)
+        show_progress(shown, total);
+}
+
+// One streamed write; the display counts from `shown` of `total` bytes on.
+static void send_write_stream(int address, int count, int offset, int display, int shown,
+                              int total) {
     request_prefix();
     packet[0] = OP_STREAM_WRITE;
     packet[1] = REG_OUTB;
@@ -98,9 +128,33 @@ void stream_write(int address, int count, int offset, int display) {
         std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
         bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
         sent += n;
-        if (display == DISPLAY_ADDRESS)
-            con_printf("WRITE : %2.6X \r ", address + sent);
-        else if (display == DISPLAY_PERCENT)
-            show_progress(sent, count);
+        show_written(display, address + sent, shown + sent, total);
+    }
+}
+
+void stream_write(int address, int count, int offset, int display) {
+    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
+    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
+    send_write_stream(address, count, offset, display, 0, count);
+}
+
+void stream_write_pages(int count, const unsigned char* program, int display) {
+    if (count <= 0) return;
+    if (count > BUFFER_SIZE) count = BUFFER_SIZE;
+    for (int start = 0; start < count;) {
+        int end = start;  // the run of pages from start that share start's choice
+        while (end < count &&
+               (program[end / STREAM_PAGE_SIZE] != 0) == (program[start / STREAM_PAGE_SIZE] != 0))
+            end = end + STREAM_PAGE_SIZE < count ? end + STREAM_PAGE_SIZE : count;
+        if (program[start / STREAM_PAGE_SIZE]) {
+            send_write_stream(start, end - start, start, display, start, count);
+        } else {
+            // Shown as if sent, packet by packet: the display is that of one whole stream.
+            for (int shown = start; shown < end;) {
+                shown = end - shown < PACKET_SIZE ? end : shown + PACKET_SIZE;
+                show_written(display, shown, shown, count);
+            }
+        }
+        start = end;
     }
 }

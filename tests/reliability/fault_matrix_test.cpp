@@ -189,10 +189,17 @@ protected:
         }
         const EmuResult read = baseline(RunKind::read, image);
         const EmuResult whole = run == RunKind::read ? read : baseline(run, image);
-        const uint64_t connect = whole.control;
+        // --stats counts the host controller's own requests of the adapter's two
+        // enumerations (plugged in, and again after the firmware download; six each: the
+        // first device descriptor read, SET_ADDRESS, the device descriptor, the
+        // configuration descriptor's head and whole, SET_CONFIGURATION) among the control
+        // transfers; the fault counter counts only the tool's. A phase of a dozen
+        // transfers (the streamed read of an EEPROM) is found only without them.
+        const uint64_t enumeration_requests = 2 * 6;
+        const uint64_t connect = whole.control - enumeration_requests;
         const uint64_t ident_end = connect + identify.bulk_out + identify.bulk_in;
         const uint64_t read_end = connect + read.bulk_out + read.bulk_in;
-        const uint64_t total = whole.transfers();
+        const uint64_t total = whole.transfers() - enumeration_requests;
         // Fractions of a run: the read run is identification then reading; the write run
         // adds erasing and programming, then a verification as long as the backup read.
         std::vector<std::pair<std::string, uint64_t>> points = {
