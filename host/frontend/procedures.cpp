@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "adapter_protocol.h"
 #include "frontend/console_services.h"
 #include "frontend/image_files.h"
 #include "frontend/older_backup.h"
 #include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/winapi.h"
+#include "savemem/eeprom_parts.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 
@@ -53,16 +55,38 @@ void read_run() {
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
-// Every EEPROM byte gets its own write enable. The memory ignores the enable while its
-// previous write cycle runs, so the status is read first: a write that has not ended
-// by far ends the run before anything else is sent to the memory.
+[[noreturn]] static void fail_write_unfinished(int address) {
+    con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", address);
+    fail_run();
+}
+
+// A firmware that writes EEPROM pages itself gets one page a time, and waits for its write
+// cycle. A reply that the cycle still runs is waited for as the byte loop waits; a cycle
+// that does not end by far ends the run. The display is that of the byte loop.
+static void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
+    static unsigned char fill[PAGE_WRITE_MAX];
+    std::memset(fill, value, sizeof fill);
+    for (int a = 0; a < save_size; a += part.page) {
+        int n = save_size - a < part.page ? save_size - a : part.page;
+        for (int i = 0; i < n; i++) show_progress(a + i, save_size);
+        if (page_write(part.address_bytes, a, source ? source + a : fill, n) != PAGE_DONE &&
+            wait_write_done() != 0)
+            fail_write_unfinished(a);
+    }
+}
+
+// On an older firmware every EEPROM byte gets its own write enable. The memory ignores
+// the enable while its previous write cycle runs, so the status is read first: a write
+// that has not ended by far ends the run before anything else is sent to the memory.
 static void fill_eeprom(const unsigned char* source, int value) {
+    const EepromPart* part = eeprom_part(save_type, save_size);
+    if (part != nullptr && part->page <= PAGE_WRITE_MAX && probe_page_write()) {
+        fill_eeprom_pages(*part, source, value);
+        return;
+    }
     for (int a = 0; a < save_size; a++) {
         show_progress(a, save_size);
-        if (wait_write_done() != 0) {
-            con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", a);
-            fail_run();
-        }
+        if (wait_write_done() != 0) fail_write_unfinished(a);
         write_enable();
         write_byte(save_type, a, source ? source[a] : value);
     }

@@ -158,3 +158,40 @@ void stream_write_pages(int count, const unsigned char* program, int display) {
         start = end;
     }
 }
+
+// The probe is a page write of no bytes, which the firmware answers with PAGE_DONE and
+// nothing on the bus; a firmware without the operation skips its bytes one by one (none
+// is an operation of its own), so that the register read behind it gives the only reply.
+int probe_page_write() {
+    packet[0] = OP_PAGE_WRITE;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
+    packet[3] = 1;
+    std::memset(packet + 4, 0, OP_PAGE_WRITE_SIZE - 4);
+    packet[OP_PAGE_WRITE_SIZE] = OP_READ_REG;
+    packet[OP_PAGE_WRITE_SIZE + 1] = REG_PINSC;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + 2);
+    return bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == PAGE_DONE;
+}
+
+int page_write(int address_bytes, int address, const unsigned char* data, int count) {
+    if (count <= 0 || count > PAGE_WRITE_MAX) return PAGE_REFUSED;
+    request_prefix();
+    packet[0] = OP_PAGE_WRITE;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
+    packet[3] = (unsigned char)address_bytes;
+    put24(packet + 4, (unsigned int)address);
+    packet[7] = (unsigned char)(count >> 8);
+    packet[8] = (unsigned char)count;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE);
+    for (int sent = 0; sent < count;) {  // every byte of these packets is data
+        int n = count - sent < PACKET_SIZE ? count - sent : PACKET_SIZE;
+        std::memcpy(packet, data + sent, (size_t)n);
+        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
+        sent += n;
+    }
+    packet[0] = PAGE_BUSY;  // what a reply that does not arrive counts as
+    bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 1);
+    return packet[0];
+}

@@ -224,4 +224,39 @@ TEST_F(Procedures, FlashWriteErasesAndProgramsOnlyWhatTheFileNeeds) {
     }
 }
 
+// A firmware that writes EEPROM pages gets each page of the data sheet's size as one write
+// cycle, in the write run and in the erase run; a cycle that does not end stops the run
+// with the address of its page.
+TEST_F(Procedures, EepromRunsGoByPagesOnAFirmwareThatWritesThem) {
+    struct Case {
+        emu::ChipKind kind;
+        SaveType type;
+        uint32_t page;
+    } cases[] = {{emu::ChipKind::m95040, SAVE_EEPROM_9BIT, 16},
+                 {emu::ChipKind::m95640, SAVE_EEPROM_16BIT, 32},
+                 {emu::ChipKind::m95512, SAVE_EEPROM_16BIT, 128}};
+    for (const Case& c : cases) {
+        for (bool erase : {false, true}) {
+            identified(c.kind, c.type);
+            load_image(save_size);
+            erase ? erase_run() : write_run();
+            Bytes wanted =
+                erase ? Bytes(save_size, 0xFF) : Bytes(image_buffer, image_buffer + save_size);
+            EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << save_size << erase;
+            ASSERT_EQ(chip_->cycles().size(), save_size / c.page) << save_size << erase;
+            for (uint32_t i = 0; i < chip_->cycles().size(); i++) {
+                EXPECT_EQ(chip_->cycles()[i].address, i * c.page);
+                EXPECT_EQ(chip_->cycles()[i].count, c.page);
+            }
+        }
+    }
+    identified(emu::ChipKind::m95640, SAVE_EEPROM_16BIT);
+    chip_->set_program_time_us(5000000);
+    load_image(save_size);
+    Ending ending = run_to_exit([] { write_run(); });
+    EXPECT_EQ(ending.code, 1);
+    EXPECT_NE(ending.output.find("Error: 書き込みが終わりませんでした(adr=0000)\n"),
+              std::string::npos);
+}
+
 }  // namespace
