@@ -62,10 +62,13 @@ void read_run() {
 
 // A firmware that writes EEPROM pages itself gets one page a time, and waits for its write
 // cycle. A reply that the cycle still runs is waited for as the byte loop waits; a cycle
-// that does not end by far ends the run. The display is that of the byte loop.
+// that does not end by far ends the run. As in the byte loop, a memory that reads busy
+// before the first page (a data-in line stuck high) is not written at all. The display
+// is that of the byte loop.
 static void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
     static unsigned char fill[PAGE_WRITE_MAX];
     std::memset(fill, value, sizeof fill);
+    if (wait_write_done() != 0) fail_write_unfinished(0);
     for (int a = 0; a < save_size; a += part.page) {
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
