@@ -205,6 +205,15 @@ static void page_write_open(void)
     stream.write_active = WRITE_PAGE;
 }
 
+/* The next packet of the streamed read into the stream buffer; where the host sent
+ * OP_STREAM_END before it took the packet in EP1 IN, that packet is the last, and
+ * taking it brings no refill: exactly one packet is pending after OP_STREAM_END. */
+static void prefetch(void)
+{
+    if (bus_prefetch_packet())
+        stream.read_active = READ_NONE;
+}
+
 /* Executes the operations of one command packet. An operation cut off by the
  * end of the packet is not executed: its missing parameters would be stale
  * bytes of an earlier packet. The byte after OP_STREAM_END is skipped
@@ -240,7 +249,7 @@ static void execute_operations(void)
             bus_command(CMD_READ);
             bus_shift_out_bytes(op + 3, 3);
             /* The reply is this packet's only one: it fills IN1BUF. */
-            bus_shift_in_packet();
+            bus_shift_in_bytes(stream_buffer, PACKET_SIZE);
             buffer_to_in1buf();
             reply_len = PACKET_SIZE;
             if (op[6])
@@ -369,8 +378,8 @@ void ep1_out_isr(void) __interrupt
     OUT1BC = 0;
     /* A streamed read opened: its second packet, while the host takes the first. */
     if (stream.read_active == READ_FILL_DUE) {
-        bus_shift_in_packet();
         stream.read_active = READ_OPEN;
+        prefetch();
     }
 }
 
@@ -383,6 +392,6 @@ void ep1_in_isr(void) __interrupt
     if (stream.read_active) {
         buffer_to_in1buf();
         IN1BC = PACKET_SIZE;
-        bus_shift_in_packet();
+        prefetch();
     }
 }

@@ -21,7 +21,9 @@
 	.globl _bus_shift_in
 	.globl _bus_shift_out_bytes
 	.globl _bus_shift_out_bytes_PARM_2
-	.globl _bus_shift_in_packet
+	.globl _bus_shift_in_bytes
+	.globl _bus_shift_in_bytes_PARM_2
+	.globl _bus_prefetch_packet
 	.globl _buffer_to_in1buf
 	.globl _out1buf_to_buffer
 	.globl _stream_buffer
@@ -29,10 +31,14 @@
 	MPAGE = 0x92            ; high address byte of MOVX @Ri
 	OUT1BUF = 0x7E40
 	IN1BUF = 0x7E80
+	OUT07IRQ = 0x7FAA       ; bit 1: an EP1 OUT packet waits
+	IN1CS = 0x7FB6          ; bit 1: EP1 IN holds a packet for the host
 	PACKET_SIZE = 64
 
 	.area DSEG (DATA)
 _bus_shift_out_bytes_PARM_2:
+	.ds 1
+_bus_shift_in_bytes_PARM_2:
 	.ds 1
 bus_byte:                       ; the byte of bus_shift_out and bus_shift_in
 	.ds 1
@@ -139,15 +145,55 @@ _bus_shift_in:
 	mov dpl,bus_byte
 	ret
 
-; bus_shift_in_packet(): PACKET_SIZE bytes into the stream buffer.
-_bus_shift_in_packet:
-	mov r1,#_stream_buffer
-	mov r7,#PACKET_SIZE
+; bus_shift_in_bytes(first, count), first in DPL: count bytes (at least one) into
+; internal RAM from address first on.
+_bus_shift_in_bytes:
+	mov r1,dpl
+	mov r7,_bus_shift_in_bytes_PARM_2
 in_run:
 	push MPAGE
 	acall bus_registers
 	acall in_bytes
 	pop MPAGE
+	ret
+
+; bus_prefetch_packet(): the next packet of a streamed read into the stream buffer,
+; half a packet at a time, while the host takes the one in EP1 IN. Result in CY (a
+; bit, as the compiler returns it): set where it stopped because OP_STREAM_END came
+; first. The handler of OP_STREAM_END runs only once the EP1 IN handler has returned,
+; and the host may meanwhile take what EP1 IN holds: an EP1 OUT packet waiting while
+; EP1 IN still holds a packet of the stream is OP_STREAM_END (the one operation the
+; host sends during a stream), sent before that packet was taken, which is then the
+; last. The host needs a frame between sending the one and taking the other; the
+; checks, before, between and after the halves, are at most 0.5 ms apart.
+_bus_prefetch_packet:
+	push MPAGE
+	acall bus_registers
+	mov r1,#_stream_buffer
+	mov r6,#2
+prefetch_half:
+	acall end_came_first
+	jc prefetch_stop
+	mov r7,#(PACKET_SIZE / 2)
+	acall in_bytes
+	djnz r6,prefetch_half
+	acall end_came_first
+prefetch_stop:
+	pop MPAGE
+	ret
+
+; CY = an EP1 OUT packet waits and EP1 IN holds one. Reads both registers through R0
+; (MPAGE is the register page) and puts R0 back onto the bus output register.
+end_came_first:
+	clr c
+	mov r0,#<OUT07IRQ
+	movx a,@r0
+	jnb acc.1,end_checked
+	mov r0,#<IN1CS
+	movx a,@r0
+	mov c,acc.1
+end_checked:
+	mov r0,_out_reg_ptr
 	ret
 
 ; buffer_to_in1buf(): the stream buffer into IN1BUF, four bytes a turn.

@@ -35,8 +35,13 @@ void bus_shift_out(unsigned char b);
 unsigned char bus_shift_in(void);
 /* count bytes of internal RAM from the given one on, each as bus_shift_out clocks it. */
 void bus_shift_out_bytes(__data unsigned char *first, unsigned char count);
-/* PACKET_SIZE bytes, each as bus_shift_in clocks it, into the stream buffer. */
-void bus_shift_in_packet(void);
+/* count bytes (at least one) into internal RAM from the given one on, each as
+ * bus_shift_in clocks it. */
+void bus_shift_in_bytes(__data unsigned char *first, unsigned char count);
+/* The next packet of a streamed read into the stream buffer, while the host takes the
+ * one in EP1 IN; true where it stopped because the host sent OP_STREAM_END before it
+ * took that one (serial_bus.asm). */
+__bit bus_prefetch_packet(void);
 /* The stream buffer into IN1BUF. */
 void buffer_to_in1buf(void);
 /* OUT1BUF[0] .. OUT1BUF[count - 1] into the stream buffer. */
