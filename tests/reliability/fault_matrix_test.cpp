@@ -42,6 +42,7 @@ struct Chip {
     const char* name;
     size_t size;
     bool flash;
+    bool previous_firmware = false;  // the adapter runs the previous release's firmware
 };
 
 // What a cell's fault must lead to, beyond the rules every cell obeys.
@@ -76,11 +77,16 @@ protected:
     Bytes cart = pattern(chip.size, 0x5eed + static_cast<uint32_t>(chip.size));
     Bytes image = pattern(chip.size, 0x1234);
 
+    std::string chip_options() const {
+        return std::string("--stats --chip ") + chip.name + " --cart cart.bin" +
+               (chip.previous_firmware ? " " + previous_firmware_option() : "");
+    }
+
     EmuResult run_cell(ScratchFolder& folder, const std::string& fault) {
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), image);
         for (const char* name : RESULT_FILES) write_file(folder.file(name), OLDER);
-        std::string options = std::string("--stats --chip ") + chip.name + " --cart cart.bin";
+        std::string options = chip_options();
         if (!fault.empty()) options += " --fault " + fault;
         return folder.run(options + run_arguments(run));
     }
@@ -90,8 +96,7 @@ protected:
         ScratchFolder folder;
         write_file(folder.file("cart.bin"), cart);
         write_file(folder.file("game.sav"), file);
-        EmuResult result = folder.run(std::string("--stats --chip ") + chip.name +
-                                      " --cart cart.bin" + run_arguments(kind));
+        EmuResult result = folder.run(chip_options() + run_arguments(kind));
         EXPECT_EQ(result.exit_code, kind == RunKind::write && file.size() != chip.size ? 1 : 0)
             << result.out;
         return result;
@@ -194,8 +199,9 @@ protected:
         // first device descriptor read, SET_ADDRESS, the device descriptor, the
         // configuration descriptor's head and whole, SET_CONFIGURATION) among the control
         // transfers; the fault counter counts only the tool's. A phase of a dozen
-        // transfers (the streamed read of an EEPROM) is found only without them.
-        const uint64_t enumeration_requests = 2 * 6;
+        // transfers (the streamed read of an EEPROM) is found only without them. An adapter
+        // already running a firmware is not enumerated in the tool's run.
+        const uint64_t enumeration_requests = chip.previous_firmware ? 0 : 2 * 6;
         const uint64_t connect = whole.control - enumeration_requests;
         const uint64_t ident_end = connect + identify.bulk_out + identify.bulk_in;
         const uint64_t read_end = connect + read.bulk_out + read.bulk_in;
@@ -217,8 +223,9 @@ protected:
             whole.virtual_s + 90.0;  // the longest built-in wait: 60 s for one sector erase
 
         std::vector<Cell> result = {{"", Expect::finished, "healthy"},
-                                    {"no-return", Expect::not_found, "download"},
                                     {"unplug=0", Expect::not_found, "start"}};
+        if (!chip.previous_firmware)  // it is running: nothing is downloaded
+            result.push_back({"no-return", Expect::not_found, "download"});
         // Every point gets a link that fails for good; the one-off failure and the vanishing
         // adapter strike in the middle of the run.
         for (const auto& p : points) {
@@ -287,16 +294,23 @@ const Chip M95640{"m95640", 0x2000, false};
 const Chip M95512{"m95512", 0x10000, false};
 const Chip LE25FW203{"le25fw203", 0x40000, true};
 
-void PrintTo(const Chip& chip, std::ostream* out) { *out << chip.name; }
+// The previous release's firmware writes EEPROMs byte by byte: the cells of that path.
+const Chip M95040_PREVIOUS_FIRMWARE{"m95040", 0x200, false, true};
+
+void PrintTo(const Chip& chip, std::ostream* out) {
+    *out << chip.name << (chip.previous_firmware ? " on the previous firmware" : "");
+}
 void PrintTo(RunKind run, std::ostream* out) {
     *out << (run == RunKind::read ? "read" : run == RunKind::write ? "write" : "erase");
 }
 
 std::string cell_name(const testing::TestParamInfo<std::tuple<Chip, RunKind>>& info) {
     const RunKind run = std::get<1>(info.param);
-    return std::string(std::get<0>(info.param).name) + (run == RunKind::read    ? "_read"
-                                                        : run == RunKind::write ? "_write"
-                                                                                : "_erase");
+    const Chip& chip = std::get<0>(info.param);
+    return std::string(chip.name) + (chip.previous_firmware ? "_previous_firmware" : "") +
+           (run == RunKind::read    ? "_read"
+            : run == RunKind::write ? "_write"
+                                    : "_erase");
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, FaultMatrix,
@@ -306,5 +320,9 @@ INSTANTIATE_TEST_SUITE_P(Chips, FaultMatrix,
                          cell_name);
 INSTANTIATE_TEST_SUITE_P(LargeEeprom, FaultMatrix,
                          testing::Values(std::make_tuple(M95512, RunKind::read)), cell_name);
+INSTANTIATE_TEST_SUITE_P(PreviousFirmware, FaultMatrix,
+                         testing::Combine(testing::Values(M95040_PREVIOUS_FIRMWARE),
+                                          testing::Values(RunKind::write, RunKind::erase)),
+                         cell_name);
 
 }  // namespace

@@ -9,10 +9,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
+#include "firmware_image.h"
 #include "frontend/procedures.h"
 #include "frontend/run_state.h"
+#include "link/link.h"
+#include "savemem/bus.h"
+#include "savemem/stream.h"
 
 namespace {
 
@@ -239,7 +245,9 @@ TEST_F(Procedures, EepromRunsGoByPagesOnAFirmwareThatWritesThem) {
         for (bool erase : {false, true}) {
             identified(c.kind, c.type);
             load_image(save_size);
+            Console console;
             erase ? erase_run() : write_run();
+            console.text();
             Bytes wanted =
                 erase ? Bytes(save_size, 0xFF) : Bytes(image_buffer, image_buffer + save_size);
             EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << save_size << erase;
@@ -257,6 +265,43 @@ TEST_F(Procedures, EepromRunsGoByPagesOnAFirmwareThatWritesThem) {
     EXPECT_EQ(ending.code, 1);
     EXPECT_NE(ending.output.find("Error: 書き込みが終わりませんでした(adr=0000)\n"),
               std::string::npos);
+}
+
+// The adapter loaded with another image, as a run of the release that carries it leaves it.
+void reload_adapter(const unsigned char* image) {
+    close_adapter(&adapter_handle);
+    ASSERT_EQ(connect_adapter(0, &adapter_handle, image, "", ""), 0);
+    bus_open();
+}
+
+// An adapter that the previous release loaded keeps its firmware, which has no page write:
+// the probe finds that out, and the EEPROM runs go byte by byte, a write cycle a byte, with
+// the same output.
+TEST_F(Procedures, OnThePreviousFirmwareEepromRunsGoByteByByte) {
+    std::ifstream in(PREVIOUS_FIRMWARE, std::ios::binary);
+    std::vector<unsigned char> previous((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+    ASSERT_EQ(previous.size(), 4096u);
+    EXPECT_EQ(probe_page_write(), 1);
+    reload_adapter(previous.data());
+    EXPECT_EQ(probe_page_write(), 0);
+    for (bool erase : {false, true}) {
+        identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
+        load_image(save_size);
+        Console console;
+        erase ? erase_run() : write_run();
+        std::string output = console.text();
+        EXPECT_NE(output.find((erase ? "消去中です...\n" : "書き込み中です...\n") +
+                              progress(0x200) + (erase ? kBackingUp : kVerify)),
+                  std::string::npos)
+            << output;
+        Bytes wanted = erase ? Bytes(0x200, 0xFF) : Bytes(image_buffer, image_buffer + 0x200);
+        EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << erase;
+        ASSERT_EQ(chip_->cycles().size(), 0x200u) << erase;
+        for (uint32_t a = 0; a < 0x200; a++) EXPECT_EQ(chip_->cycles()[a].address, a);
+    }
+    reload_adapter(firmware_image);
+    EXPECT_EQ(probe_page_write(), 1);
 }
 
 }  // namespace
