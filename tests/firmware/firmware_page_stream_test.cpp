@@ -2,6 +2,7 @@
 // emulated adapter: replies on EP1 IN, cycles and contents of the save chip, and the
 // endpoints' state while the firmware works.
 #include "chips/infrared.h"
+#include "core/cpu8051.h"
 #include "firmware_adapter.h"
 
 #include <gtest/gtest.h>
@@ -208,29 +209,37 @@ TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
     EXPECT_EQ(old.receive(), Bytes{0xFF}) << "the previous release: only the register's byte";
 }
 
-// A streamed read: the packets come in order across the stream buffer, exactly one is
-// pending after OP_STREAM_END, and a new stream starts from its own address, not from
-// what the buffer held for the old one.
+// Streamed reads of several lengths: the packets come in order across the stream
+// buffer, exactly one is pending after OP_STREAM_END, and each stream starts from its
+// own address, not from what the buffer held for the one before. Also with every
+// MOVX stretched by three cycles (CKCON), so that each refill outlasts the frames
+// between the host's transfers and OP_STREAM_END comes while one runs.
 TEST(FirmwareStreamBuffer, StreamedReadsDeliverEveryPacketOnceInOrder) {
-    Rig rig(ChipKind::le25fw203);
-    ASSERT_TRUE(rig.started);
-    const Bytes data = pattern(0x40000, 9);
-    rig.fw.chip().fill(data);
-    for (uint32_t start : {0x3F000u, 0x01040u}) {
-        SCOPED_TRACE(start);
-        ASSERT_TRUE(rig.fw.send(
-            {0x05, OUTB, PINSC, uint8_t(start >> 16), uint8_t(start >> 8), uint8_t(start), 0x01}));
-        Bytes got;
-        for (int i = 0; i < 40; ++i) {
-            Bytes r = rig.fw.receive();
-            ASSERT_EQ(r.size(), 64u) << "packet " << i;
-            got.insert(got.end(), r.begin(), r.end());
+    for (bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "MOVX stretched" : "full speed");
+        Rig rig(ChipKind::le25fw203);
+        ASSERT_TRUE(rig.started);
+        if (slow) rig.fw.adapter().cpu().set_sfr(emu::sfr::CKCON, 0x03);
+        const Bytes data = pattern(0x40000, 9);
+        rig.fw.chip().fill(data);
+        uint32_t start = 0x3F000;
+        for (long packets = 1; packets <= 24; ++packets) {
+            SCOPED_TRACE(packets);
+            ASSERT_TRUE(rig.fw.send({0x05, OUTB, PINSC, uint8_t(start >> 16), uint8_t(start >> 8),
+                                     uint8_t(start), 0x01}));
+            Bytes got;
+            for (long i = 0; i < packets; ++i) {
+                Bytes r = rig.fw.receive();
+                ASSERT_EQ(r.size(), 64u) << "packet " << i;
+                got.insert(got.end(), r.begin(), r.end());
+            }
+            ASSERT_TRUE(rig.fw.send({0x06}));
+            Bytes pending = rig.fw.receive();
+            got.insert(got.end(), pending.begin(), pending.end());
+            EXPECT_EQ(got, Bytes(data.begin() + start, data.begin() + start + (packets + 1) * 64));
+            EXPECT_TRUE(rig.fw.nothing_pending());
+            start = (start + 0x1234) % 0x3E000;
         }
-        EXPECT_EQ(got, Bytes(data.begin() + start, data.begin() + start + 40 * 64));
-        ASSERT_TRUE(rig.fw.send({0x06}));
-        EXPECT_EQ(rig.fw.receive(),
-                  Bytes(data.begin() + start + 40 * 64, data.begin() + start + 41 * 64));
-        EXPECT_TRUE(rig.fw.nothing_pending());
     }
 }
 
