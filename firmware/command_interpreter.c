@@ -101,14 +101,6 @@ static void bus_command(unsigned char instruction)
     bus_start(instruction);
 }
 
-/* Pause after the deselect that starts a page program: 1000 turns, about 3.8 ms,
- * more than the typical page program time of the FLASH memories in use, so that
- * the status read before the next page normally finds the memory ready. */
-static void page_close_delay(void)
-{
-    pause(1000);
-}
-
 /* Reads the status register until the write or program cycle has ended, at most
  * the given number of times; true when it was still running at the last read.
  * A read takes about 25 us (150 machine cycles at 6 MHz). */
@@ -123,9 +115,9 @@ static unsigned char still_busy(unsigned int polls)
 }
 
 /* Before a page program opens: the previous page program has ended. A memory
- * ignores a write enable while it programs, and the pause after a close is shorter
- * than the slowest page program the data sheets allow (5 ms). The 16384 reads give
- * up after about 0.4 s, 80 times that; the page then does not take, which the
+ * ignores a write enable while it programs, which takes up to 5 ms on the data
+ * sheets; the wait runs while the host sends the next packet. The 16384 reads give
+ * up after about 0.4 s, 80 times the 5 ms; the page then does not take, which the
  * host's read-back finds. */
 static void wait_not_busy(void)
 {
@@ -322,7 +314,6 @@ static void stream_write_data(unsigned char count)
         /* A new page starts where the low byte of the address is 0. */
         if ((unsigned char)stream_next == 0 || stream_left == 0) {
             bus_end(); /* the memory starts programming */
-            page_close_delay();
             bus_start(CMD_WRDI);
             bus_end();
             stream.page_open = 0;
