@@ -103,7 +103,7 @@ static void bus_command(unsigned char instruction)
 
 /* Reads the status register until the write or program cycle has ended, at most
  * the given number of times; true when it was still running at the last read.
- * A read takes about 25 us (150 machine cycles at 6 MHz). */
+ * A read takes about 29 us (175 machine cycles at 6 MHz). */
 static unsigned char still_busy(unsigned int polls)
 {
     unsigned char busy;
@@ -117,14 +117,14 @@ static unsigned char still_busy(unsigned int polls)
 /* Before a page program opens: the previous page program has ended. A memory
  * ignores a write enable while it programs, which takes up to 5 ms on the data
  * sheets; the wait runs while the host sends the next packet. The 16384 reads give
- * up after about 0.4 s, 80 times the 5 ms; the page then does not take, which the
+ * up after about 0.5 s, 100 times the 5 ms; the page then does not take, which the
  * host's read-back finds. */
 static void wait_not_busy(void)
 {
     still_busy(16384);
 }
 
-/* OP_PAGE_WRITE's status reads: 2048, about 50 ms, ten times the write time tW
+/* OP_PAGE_WRITE's status reads: 2048, about 60 ms, twelve times the write time tW
  * that the M95xxx guarantee ("Byte and Page Write within 5 ms": M950x0 DocID6512
  * Rev 13, M95640 DocID16877 Rev 19, M95512 DS4192 Rev 24, AC characteristics, tW
  * max 5 ms). */

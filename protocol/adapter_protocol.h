@@ -24,9 +24,10 @@ enum {
                              * deselect; WRITE (with CMD_A8 for address bit 8 when W is 1)
                              * and the W low bytes of A; the N data bytes; deselect, which
                              * starts the write cycle; then the firmware reads the status
-                             * register until WIP clears, for about 50 ms at most (ten times
-                             * the 5 ms write time the M95xxx guarantee). After OP_SAVE_PREFIX
-                             * in the packet before, its commands are prefixed as a stream's.
+                             * register until WIP clears, for about 60 ms at most (twelve
+                             * times the 5 ms write time the M95xxx guarantee). After
+                             * OP_SAVE_PREFIX in the packet before, its commands are prefixed
+                             * as a stream's.
                              * W: 1 (the 512-byte EEPROM), 2 (16-bit), 3 (24-bit addresses).
                              * N = 0: no bus traffic, the reply PAGE_DONE at once: the host's
                              * probe 0B 97 9B 01 00 00 00 00 00, then OP_READ_REG, gets two
