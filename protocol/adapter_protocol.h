@@ -6,7 +6,10 @@
 #define ADAPTER_PROTOCOL_H
 
 /* Operation codes on EP1 OUT; each is followed by a fixed number of parameter bytes.
- * Addresses and lengths are 24 bits, most significant byte first. */
+ * Addresses and lengths are 24 bits, most significant byte first. EP1 OUT takes the
+ * next packet once the firmware has executed a command packet; a data packet of a
+ * streamed write or of OP_PAGE_WRITE it takes in as soon as it holds it in a buffer of
+ * its own, and a packet after it waits until those bytes are out on the bus. */
 enum {
     OP_WRITE_REG = 0x02,    /* reg, value */
     OP_READ_REG = 0x03,     /* reg; one reply byte */
