@@ -88,9 +88,9 @@ void stream_read(int address, int count, int display) {
 // bytes are lost. The M95xxx continue a READ past their highest address at address 0
 // (ST M95040 DocID6512, M95640 DocID16877, M95512 DS4192, "Read from Memory Array": the
 // address counter rolls over to zero after the highest address), so a start at the
-// highest address brings address 0 first from a 16-bit memory. The
-// 9-bit memory can start no later than 0xFF + 2: it starts at 0x100, rolls over in the
-// middle, and its halves are put back in place.
+// highest address brings address 0 first from a 16-bit memory. The 9-bit memory can
+// start no later than 0xFF + 2: it starts at 0x100, rolls over in the middle, and its
+// halves are put back in place.
 void stream_read_eeprom(int type, int size, int display) {
     if (size <= 0 || size > BUFFER_SIZE) return;
     int first;  // the memory address of the stream's first byte
@@ -102,6 +102,14 @@ void stream_read_eeprom(int type, int size, int display) {
         stream_read((size - 1) << 8, size, display);
     }
     std::rotate(cart_buffer, cart_buffer + (size - first) % size, cart_buffer + size);
+}
+
+// Sends the next packet of a transfer's data, with left bytes to go; returns its size.
+static int send_packet(const unsigned char* data, int left) {
+    int n = left < PACKET_SIZE ? left : PACKET_SIZE;
+    std::memcpy(packet, data, (size_t)n);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
+    return n;
 }
 
 static void show_written(int display, int address, int shown, int total) {
@@ -124,10 +132,7 @@ static void send_write_stream(int address, int count, int offset, int display, i
 
     // The adapter leaves the stream by itself after the count-th byte: no end packet.
     for (int sent = 0; sent < count;) {
-        int n = count - sent < PACKET_SIZE ? count - sent : PACKET_SIZE;
-        std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
-        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
-        sent += n;
+        sent += send_packet(image_buffer + offset + sent, count - sent);
         show_written(display, address + sent, shown + sent, total);
     }
 }
@@ -185,12 +190,8 @@ int page_write(int address_bytes, int address, const unsigned char* data, int co
     packet[7] = (unsigned char)(count >> 8);
     packet[8] = (unsigned char)count;
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE);
-    for (int sent = 0; sent < count;) {  // every byte of these packets is data
-        int n = count - sent < PACKET_SIZE ? count - sent : PACKET_SIZE;
-        std::memcpy(packet, data + sent, (size_t)n);
-        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
-        sent += n;
-    }
+    for (int sent = 0; sent < count;)  // every byte of these packets is data
+        sent += send_packet(data + sent, count - sent);
     packet[0] = PAGE_BUSY;  // what a reply that does not arrive counts as
     bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 1);
     return packet[0];
