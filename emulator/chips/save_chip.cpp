@@ -308,7 +308,11 @@ void SaveChip::take_byte(uint8_t byte, uint64_t now_ns) {
         break;
     case Phase::data: {
         // The address wraps inside the page; a later byte for the same place replaces
-        // the earlier one.
+        // the earlier one: "If the address counter exceeds the page boundary ..., the
+        // internal address pointer rolls over to the beginning of the same page where
+        // next data bytes will be written. If more than 128 byte are received, only the
+        // last 128 byte are written" (M95512-A125 data sheet, 4.6 Write to Memory Array
+        // (WRITE); the M95128/M95256 sheet, Page Write Operation, alike).
         uint32_t offset = (data_start_ + data_bytes_) % params_.page;
         latch_[offset] = byte;
         latch_loaded_[offset] = true;

@@ -256,7 +256,9 @@ Adapter::Impl::Outcome Adapter::Impl::bulk_in(uint8_t ep, uint8_t* data, int len
         int taken = -1;
         uint8_t packet[64];
         if (interrupt) {
-            // The host controller polls the endpoint once per interval.
+            // The host controller polls the endpoint once per interval, bInterval frames
+            // (USB 1.1, 5.7.4 and 9.6.4); a NAKed poll waits for the next one (EZ-USB
+            // TRM v1.9, 6.2 and 6.3: the core NAKs IN tokens until INnBC is loaded).
             for (;;) {
                 uint64_t frame = cycles() / CYCLES_PER_MS;
                 if (polled[n] && frame < last_poll_frame[n] + interval) {

@@ -153,12 +153,14 @@ bool parse_fault(const std::string& spec, FaultSet& faults, std::string& error) 
     return false;
 }
 
-TimedFaults::TimedFaults(emu::Cartridge* inner, const FaultSet& faults) : inner_(inner) {
+TimedFaults::TimedFaults(emu::Cartridge* inner, const FaultSet& faults, uint64_t start_ns)
+    : inner_(inner) {
     constexpr uint64_t ms = 1000000;
-    if (faults.kill) events_.push_back({faults.kill_ms * ms, Action::kill, 0});
-    for (uint64_t at : faults.reinsert_ms) events_.push_back({at * ms, Action::reinsert, 0});
+    if (faults.kill) events_.push_back({start_ns + faults.kill_ms * ms, Action::kill, 0});
+    for (uint64_t at : faults.reinsert_ms)
+        events_.push_back({start_ns + at * ms, Action::reinsert, 0});
     for (const SignalFault& s : faults.signals)
-        events_.push_back({s.at_ms * ms, Action::signal, s.signal_number});
+        events_.push_back({start_ns + s.at_ms * ms, Action::signal, s.signal_number});
     std::stable_sort(events_.begin(), events_.end(),
                      [](const Event& a, const Event& b) { return a.at_ns < b.at_ns; });
 }

@@ -51,7 +51,8 @@ struct FaultSet {
 // cartridge (which may be null: an empty slot).
 class TimedFaults : public emu::Cartridge {
 public:
-    TimedFaults(emu::Cartridge* inner, const FaultSet& faults);
+    // The faults' times count from start_ns, when the tool's run begins.
+    TimedFaults(emu::Cartridge* inner, const FaultSet& faults, uint64_t start_ns);
     void drive(emu::BusLines lines, uint64_t now_ns) override;
     int output(uint64_t now_ns) override { return inner_ ? inner_->output(now_ns) : -1; }
     void reinsert(uint64_t now_ns) override {

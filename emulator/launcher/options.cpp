@@ -64,6 +64,11 @@ std::string option_help() {
                "holds\n"
                "                    at every moment, also when the run is killed.\n"
                "                    Without it the cartridge holds a demonstration save.\n"
+               "  --adapter-firmware FILE\n"
+               "                    the adapter starts running this 4096-byte firmware image,\n"
+               "                    as after an earlier run loaded it (the tool loads its own\n"
+               "                    only when the image's strings are not its own); --stats,\n"
+               "                    --trace-usb and the faults count from then on\n"
                "  --timing typ|max  the chip's write, program and erase cycles take their "
                "data-sheet\n"
                "                    typical time (default) or their guaranteed maximum\n"
@@ -82,7 +87,8 @@ std::string option_help() {
 std::string usage_text() {
     return "usage: pelkat-emu [options] [-- tool arguments]\n"
            "Runs pelkat against an emulated EZ-USB adapter holding a virtual cartridge.\n"
-           "The adapter starts without firmware, as a freshly plugged one.\n"
+           "The adapter starts without firmware, as a freshly plugged one, or running the\n"
+           "image of --adapter-firmware.\n"
            "\n" +
            option_help() +
            "\n"
@@ -125,7 +131,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             inline_value = true;
         }
         if (name != "--chip" && name != "--cart" && name != "--timing" && name != "--trace-bus" &&
-            name != "--trace-usb" && name != "--fault" && name != "--seed") {
+            name != "--trace-usb" && name != "--fault" && name != "--seed" &&
+            name != "--adapter-firmware") {
             if (arg.rfind("-", 0) == 0)
                 error = "unknown option '" + arg + "' (see --help)";
             else
@@ -156,6 +163,8 @@ bool parse_options(int argc, char** argv, Options& options, std::string& error) 
             options.timing = value == "max" ? emu::ChipTiming::maximum : emu::ChipTiming::typical;
         } else if (name == "--cart") {
             options.cart = value;
+        } else if (name == "--adapter-firmware") {
+            options.adapter_firmware = value;
         } else if (name == "--trace-bus") {
             options.trace_bus = value;
         } else if (name == "--trace-usb") {

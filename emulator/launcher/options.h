@@ -14,7 +14,8 @@ struct Options {
     emu::ChipKind chip = emu::ChipKind::le25fw203;
     bool infrared = false;  // the chip sits behind an infrared transceiver (--chip ir-NAME)
     emu::ChipTiming timing = emu::ChipTiming::typical;
-    std::string cart;  // empty: the built-in demonstration save
+    std::string cart;              // empty: the built-in demonstration save
+    std::string adapter_firmware;  // empty: the adapter starts without firmware
     std::string trace_bus;
     std::string trace_usb;
     bool stats = false;

@@ -31,6 +31,9 @@ struct Session {
     std::unique_ptr<emu::BusVcdTrace> bus_trace;
     std::unique_ptr<emu::UsbPcapWriter> usb_trace;
     emu::Adapter adapter;
+    // What the adapter had done before the tool's run began (--adapter-firmware: the
+    // download of the image and its enumeration); the statistics leave it out.
+    emu::AdapterStats before_run;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
@@ -38,7 +41,9 @@ struct Session {
 [[noreturn]] void fail(const Session& s, const std::string& message);
 
 // Builds the cartridge and the traces, inserts the cartridge and plugs the adapter
-// with its faults set. An unusable cartridge or trace file ends the process (fail).
+// with its faults set; with --adapter-firmware the adapter is running that image
+// first, and the faults' times count from then on. An unusable cartridge, trace or
+// firmware file ends the process (fail).
 void set_up(Session& s);
 
 // Lets the cartridge finish what it is doing, finishes the traces and prints the

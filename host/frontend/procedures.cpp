@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "adapter_protocol.h"
 #include "frontend/console_services.h"
 #include "frontend/image_files.h"
 #include "frontend/older_backup.h"
 #include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/winapi.h"
+#include "savemem/eeprom_parts.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 
@@ -18,12 +20,12 @@ enum {
 };
 
 // The streamed read sends a 24-bit address: the FLASH memories and the 24-bit EEPROM
-// take it as it is, the narrower EEPROMs are read by their own framed read.
+// take it as it is, the narrower EEPROMs from an address that puts their bytes in place.
 void read_save_memory() {
     if (save_type == SAVE_FLASH || save_type == SAVE_EEPROM_24BIT)
         stream_read(0, save_size, DISPLAY_PERCENT);
     else
-        read_block(save_type, 0, cart_buffer, save_size);
+        stream_read_eeprom(save_type, save_size, DISPLAY_PERCENT);
 }
 
 // Reads the memory twice, the first read into first_read: dirty or worn contacts garble
@@ -80,16 +82,42 @@ void read_run() {
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
-// Every EEPROM byte gets its own write enable. The memory ignores the enable while its
-// previous write cycle runs, so the status is read first: a write that has not ended
-// by far ends the run before anything else is sent to the memory.
+[[noreturn]] static void fail_write_unfinished(int address) {
+    con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", address);
+    fail_run();
+}
+
+// A firmware that writes EEPROM pages itself gets one page a time, and waits for its write
+// cycle. A reply that the cycle still runs is waited for as the byte loop waits; a cycle
+// that does not end by far ends the run. As in the byte loop, a memory that reads busy
+// before the first page (a data-in line stuck high) is not written at all. The display
+// is that of the byte loop.
+static void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
+    static unsigned char fill[PAGE_WRITE_MAX];
+    std::memset(fill, value, sizeof fill);
+    if (wait_write_done() != 0) fail_write_unfinished(0);
+    for (int a = 0; a < save_size; a += part.page) {
+        int n = save_size - a < part.page ? save_size - a : part.page;
+        for (int i = 0; i < n; i++) show_progress(a + i, save_size);
+        if (page_write(part.address_bytes, a, source ? source + a : fill, n) != PAGE_DONE &&
+            wait_write_done() != 0)
+            fail_write_unfinished(a);
+        check_interrupt();
+    }
+}
+
+// On an older firmware every EEPROM byte gets its own write enable. The memory ignores
+// the enable while its previous write cycle runs, so the status is read first: a write
+// that has not ended by far ends the run before anything else is sent to the memory.
 static void fill_eeprom(const unsigned char* source, int value) {
+    const EepromPart* part = eeprom_part(save_type, save_size);
+    if (part != nullptr && part->page <= PAGE_WRITE_MAX && probe_page_write()) {
+        fill_eeprom_pages(*part, source, value);
+        return;
+    }
     for (int a = 0; a < save_size; a++) {
         show_progress(a, save_size);
-        if (wait_write_done() != 0) {
-            con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", a);
-            fail_run();
-        }
+        if (wait_write_done() != 0) fail_write_unfinished(a);
         write_enable();
         write_byte(save_type, a, source ? source[a] : value);
         check_interrupt();
@@ -112,6 +140,36 @@ static void read_back(const unsigned char* source, int value, const char* differ
     }
 }
 
+// A FLASH write does only what the file needs of the memory that the backup read left in
+// cart_buffer: a sector that holds the file's bytes already is neither erased nor
+// programmed, one that is erased already is not erased again, and a page of the file
+// that is all 0xFF is not programmed, an erased page holding it already. A memory that
+// reads erased from end to end may be no memory at all (an empty slot reads so): then
+// every sector is erased, and the erase's status poll is the sign that a chip answers.
+// The verification still reads everything.
+static unsigned char sector_kept[BUFFER_SIZE / SECTOR_SIZE];
+static unsigned char page_programmed[BUFFER_SIZE / STREAM_PAGE_SIZE];
+
+static bool all_ff(const unsigned char* bytes, int count) {
+    for (int i = 0; i < count; i++)
+        if (bytes[i] != 0xFF) return false;
+    return true;
+}
+
+static void plan_flash_write() {
+    bool blank = all_ff(cart_buffer, save_size);
+    for (int at = 0; at < save_size; at += SECTOR_SIZE) {
+        int n = save_size - at < SECTOR_SIZE ? save_size - at : SECTOR_SIZE;
+        bool same = std::memcmp(cart_buffer + at, image_buffer + at, (size_t)n) == 0;
+        sector_kept[at / SECTOR_SIZE] = !blank && (same || all_ff(cart_buffer + at, n));
+        for (int page = at; page < at + n; page += STREAM_PAGE_SIZE) {
+            int length = at + n - page < STREAM_PAGE_SIZE ? at + n - page : STREAM_PAGE_SIZE;
+            page_programmed[page / STREAM_PAGE_SIZE] =
+                !same && !all_ff(image_buffer + page, length);
+        }
+    }
+}
+
 void write_run() {
     drop_padding(save_size);
     if (save_size != data_length) {
@@ -125,9 +183,10 @@ void write_run() {
     if (save_type == SAVE_FLASH) {
         con_printf("書き込み前に、フラッシュメモリの消去を行います\n");
         con_printf("カートリッジデータ消去中です...\n");
-        erase_flash();
+        plan_flash_write();
+        erase_flash(sector_kept);
         con_printf("データ消去完了、書き込みを開始します\n");
-        stream_write(0, save_size, 0, DISPLAY_PERCENT);
+        stream_write_pages(save_size, page_programmed, DISPLAY_PERCENT);
         check_link();
         Sleep(WRITE_SETTLE_MS);
         con_printf("書き込み完了\n");

@@ -10,7 +10,6 @@
 #include "savemem/bus.h"
 
 enum {
-    SECTOR_SIZE = 0x10000,  // what SE erases on every FLASH memory the tool knows
     ERASE_POLL_MS = 300,
     ERASE_LIMIT_MS = 60000,  // per sector; the chips need a few seconds at worst
     // The M95xxx EEPROMs finish a byte or page write "within 5 ms" (tW, their data
@@ -90,10 +89,14 @@ int read_id() {
     return (first << 16) | (second << 8) | third;
 }
 
-void erase_flash() {
+void erase_flash(const unsigned char* kept) {
     con_printf("フラッシュメモリの消去を開始します\n");
     int sectors = (save_size + SECTOR_SIZE - 1) / SECTOR_SIZE;
     for (int s = 0; s < sectors; s++) {
+        if (kept != nullptr && kept[s]) {
+            con_printf("Sector %d erase \n", s);
+            continue;
+        }
         write_enable();
         con_printf("Sector %d erase ", s);
         bus_select();

@@ -16,9 +16,11 @@ void write_enable();
 int wait_write_done();
 // The three identification bytes, first in bits 23-16.
 int read_id();
+enum { SECTOR_SIZE = 0x10000 };  // what SE erases on every FLASH memory the tool knows
 // Erases the 64 KiB sectors of a serial FLASH memory of save_size bytes, with a
-// progress line for each.
+// progress line for each; a sector whose entry in kept is nonzero is left as it is and
+// gets its line without dots.
 // Ends the run when a sector has not finished erasing within 60 seconds.
-void erase_flash();
+void erase_flash(const unsigned char* kept = nullptr);
 // 0 when the two 16-byte areas are equal, -1 otherwise.
 int compare16(const unsigned char* a, const unsigned char* b);

@@ -1,5 +1,6 @@
 #include "savemem/stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frontend/console_services.h"
@@ -80,17 +81,55 @@ void stream_read(int address, int count, int display) {
     bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
 }
 
-// The memory is written in streams of STREAM_PIECE bytes (whole pages), each with its
-// own header: an interrupt stops the writing after the piece under way, with every page
-// of it programmed and the adapter out of its stream.
+// The streamed read sends READ and three address bytes. A 16-bit-address EEPROM takes the
+// first two as its address and shifts out the byte there while the adapter clocks the
+// third, which the adapter does not keep: its data come one position early. A 9-bit one
+// takes the first (its address bit 8 rides in the instruction, clear in READ) and two
+// bytes are lost. The M95xxx continue a READ past their highest address at address 0
+// (ST M95040 DocID6512, M95640 DocID16877, M95512 DS4192, "Read from Memory Array": the
+// address counter rolls over to zero after the highest address), so a start at the
+// highest address brings address 0 first from a 16-bit memory. The 9-bit memory can
+// start no later than 0xFF + 2: it starts at 0x100, rolls over in the middle, and its
+// halves are put back in place.
+void stream_read_eeprom(int type, int size, int display) {
+    if (size <= 0 || size > BUFFER_SIZE) return;
+    int first;  // the memory address of the stream's first byte
+    if (type == SAVE_EEPROM_9BIT) {
+        first = 0x100;
+        stream_read((first - 2) << 16, size, display);
+    } else {
+        first = 0;
+        stream_read((size - 1) << 8, size, display);
+    }
+    std::rotate(cart_buffer, cart_buffer + (size - first) % size, cart_buffer + size);
+}
+
+// Sends the next packet of a transfer's data, with left bytes to go; returns its size.
+static int send_packet(const unsigned char* data, int left) {
+    int n = left < PACKET_SIZE ? left : PACKET_SIZE;
+    std::memcpy(packet, data, (size_t)n);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
+    return n;
+}
+
+static void show_written(int display, int address, int shown, int total) {
+    if (display == DISPLAY_ADDRESS)
+        con_printf("WRITE : %2.6X \r ", address);
+    else if (display == DISPLAY_PERCENT)
+        show_progress(shown, total);
+}
+
+// The memory is written in streams of STREAM_PIECE bytes (whole pages) at most, each with
+// its own header: an interrupt stops the writing after the piece under way, with every
+// page of it programmed and the adapter out of its stream.
 enum { STREAM_PIECE = 0x1000 };
 
-void stream_write(int address, int count, int offset, int display) {
-    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
-    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
-
+// One streamed write of count bytes, in pieces; the display counts from `shown` of
+// `total` bytes on.
+static void send_write_stream(int address, int count, int offset, int display, int shown,
+                              int total) {
     for (int sent = 0; sent < count;) {
-        if (sent > 0) check_interrupt();
+        check_interrupt();
         const int piece = count - sent < STREAM_PIECE ? count - sent : STREAM_PIECE;
         request_prefix();
         packet[0] = OP_STREAM_WRITE;
@@ -102,14 +141,68 @@ void stream_write(int address, int count, int offset, int display) {
 
         // The adapter leaves the stream by itself after the piece's last byte: no end packet.
         for (const int end = sent + piece; sent < end;) {
-            int n = end - sent < PACKET_SIZE ? end - sent : PACKET_SIZE;
-            std::memcpy(packet, image_buffer + offset + sent, (size_t)n);
-            bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
-            sent += n;
-            if (display == DISPLAY_ADDRESS)
-                con_printf("WRITE : %2.6X \r ", address + sent);
-            else if (display == DISPLAY_PERCENT)
-                show_progress(sent, count);
+            sent += send_packet(image_buffer + offset + sent, end - sent);
+            show_written(display, address + sent, shown + sent, total);
         }
     }
+}
+
+void stream_write(int address, int count, int offset, int display) {
+    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
+    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
+    send_write_stream(address, count, offset, display, 0, count);
+}
+
+void stream_write_pages(int count, const unsigned char* program, int display) {
+    if (count <= 0) return;
+    if (count > BUFFER_SIZE) count = BUFFER_SIZE;
+    for (int start = 0; start < count;) {
+        int end = start;  // the run of pages from start that share start's choice
+        while (end < count &&
+               (program[end / STREAM_PAGE_SIZE] != 0) == (program[start / STREAM_PAGE_SIZE] != 0))
+            end = end + STREAM_PAGE_SIZE < count ? end + STREAM_PAGE_SIZE : count;
+        if (program[start / STREAM_PAGE_SIZE]) {
+            send_write_stream(start, end - start, start, display, start, count);
+        } else {
+            // Shown as if sent, packet by packet: the display is that of one whole stream.
+            for (int shown = start; shown < end;) {
+                shown = end - shown < PACKET_SIZE ? end : shown + PACKET_SIZE;
+                show_written(display, shown, shown, count);
+            }
+        }
+        start = end;
+    }
+}
+
+// The probe is a page write of no bytes, which the firmware answers with PAGE_DONE and
+// nothing on the bus; a firmware without the operation skips its bytes one by one (none
+// is an operation of its own), so that the register read behind it gives the only reply.
+int probe_page_write() {
+    packet[0] = OP_PAGE_WRITE;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
+    packet[3] = 1;
+    std::memset(packet + 4, 0, OP_PAGE_WRITE_SIZE - 4);
+    packet[OP_PAGE_WRITE_SIZE] = OP_READ_REG;
+    packet[OP_PAGE_WRITE_SIZE + 1] = REG_PINSC;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + 2);
+    return bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == PAGE_DONE;
+}
+
+int page_write(int address_bytes, int address, const unsigned char* data, int count) {
+    if (count <= 0 || count > PAGE_WRITE_MAX) return PAGE_REFUSED;
+    request_prefix();
+    packet[0] = OP_PAGE_WRITE;
+    packet[1] = REG_OUTB;
+    packet[2] = REG_PINSC;
+    packet[3] = (unsigned char)address_bytes;
+    put24(packet + 4, (unsigned int)address);
+    packet[7] = (unsigned char)(count >> 8);
+    packet[8] = (unsigned char)count;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE);
+    for (int sent = 0; sent < count;)  // every byte of these packets is data
+        sent += send_packet(data + sent, count - sent);
+    packet[0] = PAGE_BUSY;  // what a reply that does not arrive counts as
+    bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 1);
+    return packet[0];
 }

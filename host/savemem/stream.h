@@ -3,8 +3,26 @@
 
 // display: 0 nothing, 1 hex dump, 2 address counter, 3 percentage.
 enum { DISPLAY_NONE = 0, DISPLAY_HEX = 1, DISPLAY_ADDRESS = 2, DISPLAY_PERCENT = 3 };
+// A streamed write from a multiple of it on programs the FLASH memory page by page.
+enum { STREAM_PAGE_SIZE = 256 };
 
 // Reads count bytes from address on into cart_buffer from offset 0.
 void stream_read(int address, int count, int display);
+// Reads a whole EEPROM (SaveType 1 or 2) of size bytes into cart_buffer, memory address =
+// offset, in one streamed read, which every firmware of the adapter has.
+void stream_read_eeprom(int type, int size, int display);
 // Programs count bytes of image_buffer from offset on into the memory from address on.
 void stream_write(int address, int count, int offset, int display);
+// Programs the first count bytes of image_buffer into the memory at the same addresses,
+// leaving out the 256-byte pages whose entry in program is 0: each run of pages to be
+// programmed is one streamed write. The display is that of one streamed write of count
+// bytes, the pages left out counted as sent.
+void stream_write_pages(int count, const unsigned char* program, int display);
+// 1 when the adapter's firmware writes EEPROM pages itself (OP_PAGE_WRITE), 0 when it is
+// an older one without the operation (or no answer came).
+int probe_page_write();
+// Writes count bytes (1 to 256, inside one page of the memory) from data into an EEPROM
+// whose WRITE takes address_bytes address bytes, from address on; the firmware waits for
+// the write cycle. Returns its reply: PAGE_DONE, PAGE_BUSY when the cycle had not ended
+// (or no reply came), PAGE_REFUSED.
+int page_write(int address_bytes, int address, const unsigned char* data, int count);

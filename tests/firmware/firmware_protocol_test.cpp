@@ -209,8 +209,8 @@ TEST_F(FirmwareProtocol, StreamedWritesBecomePageProgramsOfWholePages) {
 }
 
 TEST_F(FirmwareProtocol, PauseAfterEachPageCoversASlowPageProgram) {
-    // No status register is read: the pause after closing a page must outlast the
-    // memory's programming, or the next page's write enable would be ignored.
+    // A page program slower than the time between two pages: the next page's write
+    // enable must wait for its end, or the memory would ignore it.
     fw.chip().set_program_time_us(3000);
     const auto data = pattern(1024, 8);
     stream_write(0x8000, data);

@@ -27,6 +27,7 @@ TEST_F(Launcher, HelpAndUsageErrors) {
     EXPECT_EQ(run("--help"), 0);
     for (const char* word : {"--chip",
                              "--cart",
+                             "--adapter-firmware",
                              "--trace-bus",
                              "--trace-usb",
                              "--stats",
@@ -120,3 +121,23 @@ TEST_F(Launcher, FaultsReachTheirTargets) {
 }
 
 }  // namespace
+
+// An adapter that already runs a firmware with the tool's strings: the tool does not
+// load its own, and the run's statistics start with the adapter running it. An image
+// that is not 4096 bytes is refused before anything runs.
+TEST_F(Launcher, AdapterFirmwareStartsTheAdapterRunningTheImage) {
+    EmuResult fresh = folder.run("--chip m95040 --stats");
+    EmuResult running = folder.run("--chip m95040 --stats " + previous_firmware_option());
+    ASSERT_EQ(running.exit_code, 0) << running.err;
+    EXPECT_EQ(running.out, fresh.out);
+    EXPECT_EQ(read_file(folder.file("savedata.sav")),
+              emu_launcher::demo_save(emu::ChipKind::m95040));
+    EXPECT_EQ(running.control, 2u) << "string descriptors 1 and 2 only: no download";
+    EXPECT_GT(fresh.control, 60u);
+    EXPECT_LT(running.virtual_s, fresh.virtual_s - 1.0) << "no download, no re-enumeration";
+
+    write_file(folder.file("short.bin"), std::vector<uint8_t>(4095, 0x00));
+    EXPECT_EQ(run("--adapter-firmware short.bin"), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("short.bin holds 4095 bytes"), std::string::npos) << err;
+}

@@ -77,6 +77,30 @@ TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
          3,
          0,
          {9, 64, 36}},
+        // A run of pages to program is one streamed write; the page left out sends nothing.
+        {"stream_write_pages",
+         K::le25fw203,
+         [] {
+             static const unsigned char program[] = {1, 1, 0, 1};
+             stream_write_pages(0x400, program, DISPLAY_NONE);
+         },
+         14,
+         0,
+         {9, 64, 64, 64, 64, 64, 64, 64, 64, 9, 64, 64, 64, 64}},
+        {"probe_page_write", K::m95640, [] { probe_page_write(); }, 1, 1, {11}},
+        {"page_write 128", K::m95512, [] { page_write(2, 0x80, scratch, 128); }, 3, 1, {9, 64, 64}},
+        {"stream_read_eeprom 1",
+         K::m95040,
+         [] { stream_read_eeprom(1, 0x200, DISPLAY_NONE); },
+         2,
+         9,
+         {7, 1}},
+        {"stream_read_eeprom 2",
+         K::m95512,
+         [] { stream_read_eeprom(2, 0x10000, DISPLAY_NONE); },
+         2,
+         1025,
+         {7, 1}},
     };
     for (const Cost& cost : costs) {
         insert(cost.chip);

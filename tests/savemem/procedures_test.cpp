@@ -9,10 +9,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
+#include "firmware_image.h"
 #include "frontend/procedures.h"
 #include "frontend/run_state.h"
+#include "link/link.h"
+#include "savemem/bus.h"
+#include "savemem/stream.h"
 
 namespace {
 
@@ -167,6 +173,140 @@ TEST_F(Procedures, EepromEraseRunFillsWithFF) {
     for (uint32_t a = 0; a < 0x200; a++) ASSERT_EQ(memory()[a], 0xFF) << a;
     expect_files("backup.txt", "backup.sav", patterned());
     EXPECT_GE(adapter().now_ns() - start, 1000000000u);
+}
+
+// A FLASH write does what the file needs and no more. Four sectors: one holding the file
+// already, one erased, two holding other data; the file has pages of 0xFF in the erased
+// sector and in a changed one. A memory that reads erased throughout is erased whole.
+TEST_F(Procedures, FlashWriteErasesAndProgramsOnlyWhatTheFileNeeds) {
+    struct Case {
+        const char* name;
+        bool blank;
+        std::vector<uint32_t> erased;  // sector addresses
+    } cases[] = {{"mixed", false, {0x20000, 0x30000}},
+                 {"blank", true, {0x00000, 0x10000, 0x20000, 0x30000}}};
+    for (const Case& c : cases) {
+        emu::SaveChip& chip = insert(emu::ChipKind::le25fw203);
+        save_type = SAVE_FLASH;
+        save_size = 0x40000;
+        load_image(save_size);
+        Bytes before(save_size, 0xFF);
+        for (uint32_t a = 0; a < 0x40000 && !c.blank; a++)
+            if (a < 0x10000 || a >= 0x20000) before[a] = a < 0x10000 ? image_buffer[a] : pattern(a);
+        for (uint32_t page : {0x10100u, 0x10200u, 0x2FF00u})
+            std::memset(image_buffer + page, 0xFF, 0x100);
+        chip.fill(before);
+        Console console;
+        write_run();
+        std::string output = console.text();
+        EXPECT_EQ(Bytes(memory().begin(), memory().end()),
+                  Bytes(image_buffer, image_buffer + save_size))
+            << c.name;
+        std::vector<uint32_t> erased;
+        std::vector<uint32_t> programmed;
+        for (const emu::ChipCycle& cycle : chip.cycles()) {
+            if (cycle.kind == emu::ChipCycle::Kind::sector_erase) erased.push_back(cycle.address);
+            if (cycle.kind == emu::ChipCycle::Kind::page_program)
+                programmed.push_back(cycle.address);
+        }
+        EXPECT_EQ(erased, c.erased) << c.name;
+        std::vector<uint32_t> expected_pages;
+        for (uint32_t page = c.blank ? 0 : 0x10000; page < 0x40000; page += 0x100)
+            if (page != 0x10100 && page != 0x10200 && page != 0x2FF00)
+                expected_pages.push_back(page);
+        EXPECT_EQ(programmed, expected_pages) << c.name;
+        // Each sector keeps its line, a skipped one without dots; the percentage display is
+        // that of the whole streamed write.
+        for (int s = 0; s < 4; s++) {
+            std::string line = "Sector " + std::to_string(s) + " erase \n";
+            bool skipped = !c.blank && s < 2;
+            EXPECT_EQ(output.find(line) != std::string::npos, skipped) << c.name << s;
+        }
+        std::string percent;
+        char line[32];
+        for (int sent = 128; sent <= save_size; sent += 128) {
+            std::snprintf(line, sizeof line, "(%4.1f%%)\r", sent * 100.0 / save_size);
+            percent += line;
+        }
+        EXPECT_NE(
+            output.find("データ消去完了、書き込みを開始します\n" + percent + "書き込み完了\n"),
+            std::string::npos)
+            << c.name;
+    }
+}
+
+// A firmware that writes EEPROM pages gets each page of the data sheet's size as one write
+// cycle, in the write run and in the erase run; a cycle that does not end stops the run
+// with the address of its page.
+TEST_F(Procedures, EepromRunsGoByPagesOnAFirmwareThatWritesThem) {
+    struct Case {
+        emu::ChipKind kind;
+        SaveType type;
+        uint32_t page;
+    } cases[] = {{emu::ChipKind::m95040, SAVE_EEPROM_9BIT, 16},
+                 {emu::ChipKind::m95640, SAVE_EEPROM_16BIT, 32},
+                 {emu::ChipKind::m95512, SAVE_EEPROM_16BIT, 128}};
+    for (const Case& c : cases) {
+        for (bool erase : {false, true}) {
+            identified(c.kind, c.type);
+            load_image(save_size);
+            Console console;
+            erase ? erase_run() : write_run();
+            console.text();
+            Bytes wanted =
+                erase ? Bytes(save_size, 0xFF) : Bytes(image_buffer, image_buffer + save_size);
+            EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << save_size << erase;
+            ASSERT_EQ(chip_->cycles().size(), save_size / c.page) << save_size << erase;
+            for (uint32_t i = 0; i < chip_->cycles().size(); i++) {
+                EXPECT_EQ(chip_->cycles()[i].address, i * c.page);
+                EXPECT_EQ(chip_->cycles()[i].count, c.page);
+            }
+        }
+    }
+    identified(emu::ChipKind::m95640, SAVE_EEPROM_16BIT);
+    chip_->set_program_time_us(5000000);
+    load_image(save_size);
+    Ending ending = run_to_exit([] { write_run(); });
+    EXPECT_EQ(ending.code, 1);
+    EXPECT_NE(ending.output.find("Error: 書き込みが終わりませんでした(adr=0000)\n"),
+              std::string::npos);
+}
+
+// The adapter loaded with another image, as a run of the release that carries it leaves it.
+void reload_adapter(const unsigned char* image) {
+    close_adapter(&adapter_handle);
+    ASSERT_EQ(connect_adapter(0, &adapter_handle, image, "", ""), 0);
+    bus_open();
+}
+
+// An adapter that the previous release loaded keeps its firmware, which has no page write:
+// the probe finds that out, and the EEPROM runs go byte by byte, a write cycle a byte, with
+// the same output.
+TEST_F(Procedures, OnThePreviousFirmwareEepromRunsGoByteByByte) {
+    std::ifstream in(PREVIOUS_FIRMWARE, std::ios::binary);
+    std::vector<unsigned char> previous((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+    ASSERT_EQ(previous.size(), 4096u);
+    EXPECT_EQ(probe_page_write(), 1);
+    reload_adapter(previous.data());
+    EXPECT_EQ(probe_page_write(), 0);
+    for (bool erase : {false, true}) {
+        identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
+        load_image(save_size);
+        Console console;
+        erase ? erase_run() : write_run();
+        std::string output = console.text();
+        EXPECT_NE(output.find((erase ? "消去中です...\n" : "書き込み中です...\n") +
+                              progress(0x200) + (erase ? kBackingUp : kVerify)),
+                  std::string::npos)
+            << output;
+        Bytes wanted = erase ? Bytes(0x200, 0xFF) : Bytes(image_buffer, image_buffer + 0x200);
+        EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << erase;
+        ASSERT_EQ(chip_->cycles().size(), 0x200u) << erase;
+        for (uint32_t a = 0; a < 0x200; a++) EXPECT_EQ(chip_->cycles()[a].address, a);
+    }
+    reload_adapter(firmware_image);
+    EXPECT_EQ(probe_page_write(), 1);
 }
 
 }  // namespace

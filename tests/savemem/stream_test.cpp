@@ -78,6 +78,31 @@ TEST_F(StreamRead, ANarrowerAddressShiftsTheDataByItsMissingBytes) {
     for (uint32_t i = 0; i < 0x3FFF; i++) ASSERT_EQ(cart_buffer[i], pattern((i + 1) % 0x2000)) << i;
 }
 
+// A whole EEPROM in one stream, from the address whose next byte is address 0: the
+// 16-bit ones roll over at once, the 9-bit one in the middle, its halves put back.
+TEST_F(StreamRead, AWholeEepromComesInOneStreamInPlace) {
+    struct Case {
+        emu::ChipKind kind;
+        SaveType type;
+        Bytes header;
+    } cases[] = {
+        {emu::ChipKind::m95040, SAVE_EEPROM_9BIT, {0x05, 0x97, 0x9B, 0xFE, 0x00, 0x00, 0x01}},
+        {emu::ChipKind::m95640, SAVE_EEPROM_16BIT, {0x05, 0x97, 0x9B, 0x1F, 0xFF, 0x00, 0x01}},
+        {emu::ChipKind::m95512, SAVE_EEPROM_16BIT, {0x05, 0x97, 0x9B, 0xFF, 0xFF, 0x00, 0x01}},
+    };
+    for (const Case& c : cases) {
+        insert_pattern(c.kind);
+        int size = static_cast<int>(chip_->size());
+        std::memset(cart_buffer, 0xA5, static_cast<size_t>(size) + 1);
+        Console console;
+        stream_read_eeprom(c.type, size, DISPLAY_PERCENT);
+        EXPECT_EQ(console.text(), progress_lines(0, size - 1, 1, size)) << size;
+        EXPECT_EQ(traffic().out[0], c.header) << size;
+        EXPECT_EQ(Bytes(cart_buffer, cart_buffer + size), memory()) << size;
+        EXPECT_EQ(cart_buffer[size], 0xA5) << size;
+    }
+}
+
 TEST_F(StreamRead, DisplayModes) {
     insert_pattern(emu::ChipKind::le25fw203);
     {

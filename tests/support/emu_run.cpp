@@ -55,6 +55,10 @@ EmuResult collect(int exit_code, const std::string& out_file, const std::string&
 
 }  // namespace
 
+std::string previous_firmware_option() {
+    return std::string("--adapter-firmware \"") + PELKAT_PREVIOUS_FIRMWARE + "\"";
+}
+
 std::string EmuResult::last_message() const {
     if (messages.size() < 2 || messages.back() != PROMPT) return "";
     return messages[messages.size() - 2];

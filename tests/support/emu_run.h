@@ -54,6 +54,11 @@ private:
     bool keep_ = false;
 };
 
+// The pelkat-emu option that starts the adapter running the firmware of the previous
+// release (tests/data/firmware_fde700b.bin), as an adapter is that such a release
+// loaded: for runs that must pass by the paths for an older firmware.
+std::string previous_firmware_option();
+
 Bytes read_file(const std::string& path);  // empty when missing or a folder
 bool is_folder(const std::string& path);
 bool exists(const std::string& path);  // a file or a folder
