@@ -8,45 +8,30 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "emu_run.h"
 #include "expected_runs.h"
 
 namespace {
 
-const std::string kBlank =
+const std::string BLANK =
     "このカートリッジはおそらく未フォーマットです\n"
     "形式が判別できないため、正しく読み書きできないかもしれない\n"
     "(あるいはカートリッジがちゃんと挿さっていません)\n";
-const std::string kUnknown = "未知の方式なので、処理できませんでした\n" + kKey;
-
-std::string flash_lines(const std::string& id, const std::string& part) {
-    return "メモリIDをチェックします\nメモリID=" + id + "\nシリアルFLASHメモリ " + part + "です\n";
-}
+const std::string UNKNOWN = "未知の方式なので、処理できませんでした\n" + KEY;
 
 // The further FLASH parts of later cartridges, and one behind an infrared transceiver.
 // The runs of the second table take seconds each: they differ from those of the first
 // only by size and identification, and are labelled slow.
-const Chip kFurtherParts[] = {
-    {"mx25l2005", 0x40000, flash_lines("C22012", "Macronix製 MX25L2005 2Mbit")},
-    {"ir-m45pe80", 0x100000,
-     "メモリIDをチェックします\nメモリID="
-     "000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
-         flash_lines("204014", "STMicroelectronics製 M45PE80 8Mbit")},
-};
-const Chip kSlowerParts[] = {
-    {"m45pe40", 0x80000, flash_lines("204013", "STMicroelectronics製 M45PE40 4Mbit")},
-    {"le25fw403a", 0x80000, flash_lines("621100", "SANYO製 LE25FW403A 4Mbit")},
-    {"mx25l4005", 0x80000, flash_lines("C22013", "Macronix製 MX25L4005 4Mbit")},
-    {"m45pe80", 0x100000, flash_lines("204014", "STMicroelectronics製 M45PE80 8Mbit")},
-    {"mx25l8005", 0x100000, flash_lines("C22014", "Macronix製 MX25L8005 8Mbit")},
-    {"mx25l6445e", 0x800000, flash_lines("C22017", "Macronix製 MX25L6445E 64Mbit")},
-};
+const Chip FURTHER_PARTS[] = {chip_named("mx25l2005"), chip_named("ir-m45pe80")};
+const Chip SLOWER_PARTS[] = {chip_named("m45pe40"),   chip_named("le25fw403a"),
+                             chip_named("mx25l4005"), chip_named("m45pe80"),
+                             chip_named("mx25l8005"), chip_named("mx25l6445e")};
 
 // The 128 KiB EEPROM: no identification, the 24-bit probe, and a memory that repeats
 // itself after 128 KiB. Its byte-by-byte write and erase take seconds.
-const Chip kM95M01 = {"m95m01", 0x20000,
-                      kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n"};
+const Chip M95M01 = chip_named("m95m01");
 
 // The save files of emulators and cheat devices, built by their layouts (DeSmuME's
 // src/mc.cpp and mc.h): the raw save inside.
@@ -127,15 +112,14 @@ protected:
     void put(const std::string& name, const Bytes& bytes) const { write_file(path(name), bytes); }
 
     // Runs pelkat-emu in the test's folder on a cartridge file holding contents, no key input.
-    int run(const char* chip, const Bytes& contents, const std::string& tool_args,
+    int run(const std::string& chip, const Bytes& contents, const std::string& tool_args,
             const std::string& options = "") {
         std::string cart;
         if (!contents.empty()) {  // an empty slot has no memory to keep
             put("cart.bin", contents);
             cart = " --cart cart.bin ";
         }
-        EmuResult result =
-            folder.run(std::string("--chip ") + chip + cart + options + " -- " + tool_args);
+        EmuResult result = folder.run("--chip " + chip + cart + options + " -- " + tool_args);
         out = result.out;
         err = result.err;
         last = result;
@@ -151,6 +135,16 @@ protected:
 
     void read_write_erase(const Chip& chip, const std::string& options = "");
 
+    // The whole output of a write of a binary file that the size test refuses after
+    // identification.
+    static std::string refused_write(const std::string& name, const std::string& identified,
+                                     uint32_t cart_size, size_t file_size) {
+        return BANNER + "バイナリファイル(" + name + ")を読み込みます\nファイル(" + name +
+               ")を読み込みました\n" + identified +
+               "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=" +
+               std::to_string(cart_size) + ",file=" + std::to_string(file_size) + ")\n" + KEY;
+    }
+
     void expect_saved(const std::string& stem, const Bytes& contents) {
         EXPECT_TRUE(file(stem + ".sav") == contents) << stem << ".sav differs";
         EXPECT_TRUE(file(stem + ".txt") == text_dump(contents)) << stem << ".txt differs";
@@ -158,12 +152,33 @@ protected:
 };
 
 TEST_F(EndToEnd, ReadOfEveryChip) {
-    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640, &kM95512}) {
+    for (const Chip* chip : {&LE25FW203, &M45PE20, &M95040, &M95640, &M95512}) {
         Bytes contents = pattern(chip->size, 1);
         EXPECT_EQ(run(chip->name, contents, ""), 0) << chip->name << err;
         EXPECT_TRUE(same_output(read_run_output(*chip), out)) << chip->name;
         expect_saved("savedata", contents);
         EXPECT_TRUE(file("cart.bin") == contents) << chip->name;
+    }
+}
+
+// Every chip of the emulator's table, and each that sits behind an infrared transceiver,
+// as the tool identifies it: its part and maker, its answer to RDID where it has one, and
+// its size, which a write of a 16-byte file names as the size test refuses the file, before
+// anything is read or written.
+TEST_F(EndToEnd, EveryChipOfTheTableIsIdentified) {
+    std::vector<std::string> names;
+    for (const emu::ChipInfo& row : emu::chip_table()) {
+        names.push_back(row.name);
+        if (row.infrared) names.push_back(std::string("ir-") + row.name);
+    }
+    put("tiny.sav", pattern(16, 2));
+    for (const std::string& name : names) {
+        const Chip chip = chip_named(name);
+        const Bytes contents = pattern(chip.size, 1);
+        EXPECT_EQ(run(name, contents, "tiny.sav"), 1) << name << err;
+        EXPECT_TRUE(same_output(refused_write("tiny.sav", chip.identified, chip.size, 16), out))
+            << name;
+        EXPECT_TRUE(file("cart.bin") == contents) << name;
     }
 }
 
@@ -173,16 +188,15 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
     struct Case {
         const Chip* chip;
         uint32_t address;
-        const char* message;
-        uint32_t size;
+        const Chip* found;  // what it is identified as
     } cases[] = {
-        {&kM95640, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
-        {&kM95M01, 0x0100, "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n", 0x20000},
-        {&kM95512, 0x0100, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
-        {&kM95512, 0x3000, "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n", 0x10000},
+        {&M95640, 0x0100, &M95640},
+        {&M95M01, 0x0100, &M95M01},
+        {&M95512, 0x0100, &M95512},
+        {&M95512, 0x3000, &M95512},
         // A 4 Kbit EEPROM with a blank start repeats itself through the streamed read and
         // passes for the 64 Kbit one.
-        {&kM95040, 0x0100, "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n", 0x2000},
+        {&M95040, 0x0100, &M95640},
     };
     put("game.sav", pattern(0x200, 2));
     for (const Case& c : cases) {
@@ -190,39 +204,33 @@ TEST_F(EndToEnd, IdentificationWithoutDataInTheFirstSixteenBytes) {
         for (uint32_t a = c.address; a < c.address + 0x20; a++)
             contents[a] = static_cast<uint8_t>(a);
         EXPECT_EQ(run(c.chip->name, contents, "game.sav"), 1) << c.chip->name << err;
-        EXPECT_TRUE(same_output(
-            kBanner +
-                "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-                kNoId + kProbe + c.message +
-                "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=" +
-                std::to_string(c.size) + ",file=512)\n" + kKey,
-            out))
+        EXPECT_TRUE(
+            same_output(refused_write("game.sav", c.found->identified, c.found->size, 512), out))
             << c.chip->name << " " << c.address;
         EXPECT_TRUE(file("cart.bin") == contents) << c.chip->name;
     }
     // The 16-bit EEPROM found by its data reads whole like one found by the probe.
-    Bytes contents(0x2000, 0xFF);
+    Bytes contents(M95640.size, 0xFF);
     contents[0x1234] = 0x00;
-    EXPECT_EQ(run("m95640", contents, ""), 0) << err;
-    EXPECT_TRUE(same_output(read_run_output(kM95640), out));
+    EXPECT_EQ(run(M95640.name, contents, ""), 0) << err;
+    EXPECT_TRUE(same_output(read_run_output(M95640), out));
     expect_saved("savedata", contents);
 }
 
 TEST_F(EndToEnd, AnUnknownIdLeavesItToTheProbes) {
-    Bytes contents = pattern(0x2000, 1);
+    Bytes contents = pattern(M95640.size, 1);
     // Every read low: the probes see zeros alone, which no memory gives after 000000.
-    EXPECT_EQ(run("m95640", contents, "", "--fault data-in=0"), 1) << err;
+    EXPECT_EQ(run(M95640.name, contents, "", "--fault data-in=0"), 1) << err;
     EXPECT_TRUE(same_output(
-        kBanner + "メモリIDをチェックします\nメモリID=000000\n未知のシリアルFLASHメモリです\n" +
-            kProbe + kUnknown,
+        BANNER + ID_CHECK + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + PROBE + UNKNOWN,
         out));
     EXPECT_FALSE(exists(path("savedata.sav")));
 }
 
 TEST_F(EndToEnd, ABlankChipCannotBeReadOrErased) {
     for (const char* args : {"", "-e"}) {
-        EXPECT_EQ(run("m95640", Bytes(0x2000, 0xFF), args), 1) << args << err;
-        EXPECT_TRUE(same_output(kBanner + kNoId + kProbe + kBlank + kUnknown, out)) << args;
+        EXPECT_EQ(run(M95640.name, Bytes(M95640.size, 0xFF), args), 1) << args << err;
+        EXPECT_TRUE(same_output(BANNER + NO_ID + PROBE + BLANK + UNKNOWN, out)) << args;
         EXPECT_FALSE(exists(path("savedata.sav")));
         EXPECT_FALSE(exists(path("backup.sav")));
     }
@@ -231,11 +239,8 @@ TEST_F(EndToEnd, ABlankChipCannotBeReadOrErased) {
 TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
     struct Case {
         const Chip* chip;
-        const char* assumed;
-    } cases[] = {
-        {&kM95040, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n"},
-        {&kM95640, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n"},
-    };
+        emu::ChipKind kind;
+    } cases[] = {{&M95040, emu::ChipKind::m95040}, {&M95640, emu::ChipKind::m95640}};
     for (const Case& c : cases) {
         forget_backup("backup");
         Bytes image = pattern(c.chip->size, 3);
@@ -243,12 +248,12 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
         EXPECT_EQ(run(c.chip->name, Bytes(c.chip->size, 0xFF), "game.sav"), 0)
             << c.chip->name << err;
         std::string expected =
-            kBanner +
+            BANNER +
             "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-            kNoId + kProbe + kBlank + c.assumed +
-            "カートリッジに書き込みする前にバックアップします\n" + kBackup +
-            two_reads(c.chip->size) + kBackedUp + "カートリッジデータ書き込み中です...\n" +
-            progress(c.chip->size) + kVerify + progress(c.chip->size) + kGood + kEnd;
+            NO_ID + PROBE + BLANK + part_line(c.kind, "と仮定") +
+            "カートリッジに書き込みする前にバックアップします\n" + BACKUP +
+            two_reads(c.chip->size) + BACKED_UP + "カートリッジデータ書き込み中です...\n" +
+            progress(c.chip->size) + VERIFY + progress(c.chip->size) + GOOD + END;
         EXPECT_TRUE(same_output(expected, out)) << c.chip->name;
         EXPECT_TRUE(file("cart.bin") == image) << c.chip->name;
         expect_saved("backup", Bytes(c.chip->size, 0xFF));
@@ -256,38 +261,38 @@ TEST_F(EndToEnd, ABlankChipIsWrittenAsTheFileSizeSuggests) {
 
     // A 64 KiB file suggests nothing.
     forget_backup("backup");
-    put("game.sav", pattern(0x10000, 3));
-    EXPECT_EQ(run("m95512", Bytes(0x10000, 0xFF), "game.sav"), 1) << err;
+    put("game.sav", pattern(M95512.size, 3));
+    EXPECT_EQ(run(M95512.name, Bytes(M95512.size, 0xFF), "game.sav"), 1) << err;
     EXPECT_TRUE(same_output(
-        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-            kNoId + kProbe + kBlank + kUnknown,
+        BANNER + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+            NO_ID + PROBE + BLANK + UNKNOWN,
         out));
     EXPECT_FALSE(exists(path("backup.sav")));
     EXPECT_FALSE(exists(path("backup.txt")));
-    EXPECT_TRUE(file("cart.bin") == Bytes(0x10000, 0xFF));
+    EXPECT_TRUE(file("cart.bin") == Bytes(M95512.size, 0xFF));
 }
 
 TEST_F(EndToEnd, AFlashSizedFileOnAnEmptySlotStopsAtTheEraseLimit) {
-    put("game.sav", pattern(0x40000, 3));
+    put("game.sav", pattern(LE25FW203.size, 3));
     EXPECT_EQ(run("none", Bytes(), "game.sav"), 1) << err;
     std::string expected =
-        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-        kNoId + kProbe + kBlank + "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n" +
-        "カートリッジに書き込みする前にバックアップします\n" + kBackup + two_reads(0x40000) +
-        kBackedUp +
+        BANNER + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
+        NO_ID + PROBE + BLANK + part_line(emu::ChipKind::le25fw203, "と仮定") +
+        "カートリッジに書き込みする前にバックアップします\n" + BACKUP + two_reads(LE25FW203.size) +
+        BACKED_UP +
         "書き込み前に、フラッシュメモリの消去を行います\nカートリッジデータ消去中です...\n"
         "フラッシュメモリの消去を開始します\nSector 0 erase " +
-        std::string(200, '.') + "\nError: フラッシュメモリの消去が終わりませんでした\n" + kKey;
+        std::string(200, '.') + "\nError: フラッシュメモリの消去が終わりませんでした\n" + KEY;
     EXPECT_TRUE(same_output(expected, out));
-    expect_saved("backup", Bytes(0x40000, 0xFF));
+    expect_saved("backup", Bytes(LE25FW203.size, 0xFF));
 }
 
 TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
-    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+    for (const Chip* chip : {&LE25FW203, &M45PE20, &M95040, &M95640}) {
         forget_backup("saves/backup");
         Bytes before = pattern(chip->size, 1);
         Bytes image = pattern(chip->size, 9);
-        bool text_file = chip == &kM45 || chip == &kM95640;
+        bool text_file = chip == &M45PE20 || chip == &M95640;
         mkdir(path("saves").c_str(), 0755);
         std::string name = text_file ? "saves/game.txt" : "saves/game.sav";
         put(name, text_file ? text_dump(image) : image);
@@ -301,15 +306,10 @@ TEST_F(EndToEnd, WriteOfEveryChipBacksUpBesideTheFile) {
 }
 
 TEST_F(EndToEnd, AWriteOfTheWrongSizeStopsBeforeTheBackup) {
-    Bytes before = pattern(0x2000, 1);
+    Bytes before = pattern(M95640.size, 1);
     put("game.sav", pattern(0x200, 2));
-    EXPECT_EQ(run("m95640", before, "game.sav"), 1) << err;
-    EXPECT_TRUE(same_output(
-        kBanner + "バイナリファイル(game.sav)を読み込みます\nファイル(game.sav)を読み込みました\n" +
-            kM95640.identified +
-            "Error: カートリッジと書き込みするファイルのサイズが異なる\n(cart=8192,file=512)\n" +
-            kKey,
-        out));
+    EXPECT_EQ(run(M95640.name, before, "game.sav"), 1) << err;
+    EXPECT_TRUE(same_output(refused_write("game.sav", M95640.identified, M95640.size, 512), out));
     EXPECT_FALSE(exists(path("backup.txt")));
     EXPECT_FALSE(exists(path("backup.sav")));
     EXPECT_TRUE(file("cart.bin") == before);
@@ -320,7 +320,7 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
         const Chip* chip;
         uint32_t address;
         const char* report;
-    } cases[] = {{&kM95040, 0x1A2, "adr=01A2"}, {&kLe25, 0x1A2B3, "adr=1A2B3"}};
+    } cases[] = {{&M95040, 0x1A2, "adr=01A2"}, {&LE25FW203, 0x1A2B3, "adr=1A2B3"}};
     for (const Case& c : cases) {
         Bytes before = pattern(c.chip->size, 1);
         Bytes image = pattern(c.chip->size, 9);
@@ -330,8 +330,8 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
         char fault[64];
         std::snprintf(fault, sizeof fault, "--fault stuck-bits=0x%X:0x80", c.address);
         EXPECT_EQ(run(c.chip->name, before, "game.sav", fault), 1) << c.chip->name << err;
-        std::string tail = kVerify + progress(c.chip->size) + "Error: 正しく書き込まれていません(" +
-                           c.report + ")\n(もう一度、書き込みを試みて下さい)\n" + kKey;
+        std::string tail = VERIFY + progress(c.chip->size) + "Error: 正しく書き込まれていません(" +
+                           c.report + ")\n(もう一度、書き込みを試みて下さい)\n" + KEY;
         ASSERT_GE(out.size(), tail.size());
         EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << c.chip->name;
         expect_saved("backup", before);
@@ -339,7 +339,7 @@ TEST_F(EndToEnd, AVerifyDifferenceNamesItsAddress) {
 }
 
 TEST_F(EndToEnd, EraseOfEveryChip) {
-    for (const Chip* chip : {&kLe25, &kM45, &kM95040, &kM95640}) {
+    for (const Chip* chip : {&LE25FW203, &M45PE20, &M95040, &M95640}) {
         forget_backup("backup");
         Bytes before = pattern(chip->size, 1);
         EXPECT_EQ(run(chip->name, before, "-E"), 0) << chip->name << err;
@@ -364,12 +364,12 @@ uint64_t eeprom_writes(const std::string& stats) {
 // previous release's firmware it is written and erased byte by byte, a write cycle a byte.
 void EndToEnd::read_write_erase(const Chip& chip, const std::string& options) {
     SCOPED_TRACE(chip.name + (" " + options));
-    const bool byte_by_byte = !is_flash(chip) && options == previous_firmware_option();
+    const bool byte_by_byte = !chip.flash && options == previous_firmware_option();
     const Bytes before = pattern(chip.size, 1), image = pattern(chip.size, 9);
     EXPECT_EQ(run(chip.name, before, "", "--stats " + options), 0) << err;
     EXPECT_TRUE(same_output(read_run_output(chip), out));
     expect_saved("savedata", before);
-    if (!is_flash(chip)) {
+    if (!chip.flash) {
         EXPECT_LT(last.bulk_in, chip.size) << "a read by the stream";
     }
     // Behind a transceiver: its microcontroller saw the two plain identifications alone.
@@ -401,31 +401,32 @@ void EndToEnd::read_write_erase(const Chip& chip, const std::string& options) {
 
 // An adapter that an earlier release loaded keeps its firmware: every run works on it.
 TEST_F(EndToEnd, EveryKindOfRunOnThePreviousFirmware) {
-    for (const Chip* chip : {&kLe25, &kM95040, &kM95640})
+    for (const Chip* chip : {&LE25FW203, &M95040, &M95640})
         read_write_erase(*chip, previous_firmware_option());
 }
 
 TEST_F(EndToEnd, ReadWriteAndEraseOfFurtherFlashParts) {
-    for (const Chip& chip : kFurtherParts) read_write_erase(chip);
+    for (const Chip& chip : FURTHER_PARTS) read_write_erase(chip);
 }
 
 TEST_F(EndToEnd, SlowReadWriteAndEraseOfFurtherFlashParts) {
-    for (const Chip& chip : kSlowerParts) read_write_erase(chip);
+    for (const Chip& chip : SLOWER_PARTS) read_write_erase(chip);
 }
 
-TEST_F(EndToEnd, SlowReadWriteAndEraseOfThe128KiBEeprom) { read_write_erase(kM95M01); }
+TEST_F(EndToEnd, SlowReadWriteAndEraseOfThe128KiBEeprom) { read_write_erase(M95M01); }
 
 // Each save file writes the raw save inside it; padding is dropped only where it is
 // padding alone.
 TEST_F(EndToEnd, SaveFilesAsPeopleHaveThem) {
-    Bytes save = pattern(0x40000, 9);
-    for (uint32_t a = 0x20000; a < 0x30000; a++) save[a] = 0xFF;  // runs for the packed file
+    const uint32_t size = LE25FW203.size;
+    Bytes save = pattern(size, 9);
+    for (uint32_t a = size / 2; a < size / 4 * 3; a++) save[a] = 0xFF;  // runs for the packed file
     Bytes padded = save;
-    padded.resize(0x80000, 0xFF);
+    padded.resize(2 * size, 0xFF);
     Bytes zeros = save;
-    zeros.resize(0x40100, 0x00);
+    zeros.resize(size + 0x100, 0x00);
     Bytes spoilt = padded;
-    spoilt[0x7FFFF] = 0x00;
+    spoilt[2 * size - 1] = 0x00;
     const std::string dropped = "余白を除いたセーブファイルです\n";
     struct Case {
         const char* name;
@@ -442,10 +443,10 @@ TEST_F(EndToEnd, SaveFilesAsPeopleHaveThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         forget_backup("backup");
-        Bytes before = pattern(0x40000, 1);
+        Bytes before = pattern(size, 1);
         put(c.name, c.file);
-        EXPECT_EQ(run(kLe25.name, before, c.name), 0) << err;
-        std::string expected = write_run_output(kLe25, c.name, false);
+        EXPECT_EQ(run(LE25FW203.name, before, c.name), 0) << err;
+        std::string expected = write_run_output(LE25FW203, c.name, false);
         size_t at = c.line == dropped
                         ? expected.find("カートリッジに書き込みする前")
                         : expected.find(std::string("ファイル(") + c.name + ")を読み込みました");
@@ -456,31 +457,25 @@ TEST_F(EndToEnd, SaveFilesAsPeopleHaveThem) {
     // One byte of data in the padding: refused by the size test, nothing read or written.
     forget_backup("backup");
     put("spoilt.sav", spoilt);
-    EXPECT_EQ(run(kLe25.name, pattern(0x40000, 1), "spoilt.sav"), 1) << err;
-    EXPECT_TRUE(same_output(
-        kBanner +
-            "バイナリファイル(spoilt.sav)を読み込みます\nファイル(spoilt.sav)を読み込みました\n" +
-            kLe25.identified +
-            "Error: "
-            "カートリッジと書き込みするファイルのサイズが異なる\n(cart=262144,file=524288)\n" +
-            kKey,
-        out));
+    EXPECT_EQ(run(LE25FW203.name, pattern(size, 1), "spoilt.sav"), 1) << err;
+    EXPECT_TRUE(
+        same_output(refused_write("spoilt.sav", LE25FW203.identified, size, spoilt.size()), out));
     EXPECT_FALSE(exists(path("backup.sav")));
-    EXPECT_TRUE(file("cart.bin") == pattern(0x40000, 1));
+    EXPECT_TRUE(file("cart.bin") == pattern(size, 1));
 }
 
 // Memories are sized by whole blocks, not by the bytes that they begin with.
 TEST_F(EndToEnd, CartridgesReadWhole) {
-    Bytes slots = pattern(0x10000, 4);  // eight 8 KiB slots that begin with one header
-    for (uint32_t slot = 0x2000; slot < 0x10000; slot += 0x2000)
+    Bytes slots = pattern(M95512.size, 4);  // eight 8 KiB slots that begin with one header
+    for (uint32_t slot = 0x2000; slot < M95512.size; slot += 0x2000)
         std::copy(slots.begin(), slots.begin() + 32, slots.begin() + slot);
-    Bytes halves = pattern(0x20000, 5);  // alike after 64 KiB, not after 128 KiB
+    Bytes halves = pattern(M95M01.size, 5);  // alike after 64 KiB, not after 128 KiB
     std::copy(halves.begin(), halves.begin() + 0x10000, halves.begin() + 0x10000);
-    halves[0x1FFFF] ^= 0x01;
+    halves.back() ^= 0x01;
     struct Case {
         const Chip* chip;
         Bytes contents;
-    } cases[] = {{&kM95512, slots}, {&kM95640, pattern(0x2000, 6)}, {&kM95M01, halves}};
+    } cases[] = {{&M95512, slots}, {&M95640, pattern(M95640.size, 6)}, {&M95M01, halves}};
     for (const Case& c : cases) {
         EXPECT_EQ(run(c.chip->name, c.contents, ""), 0) << c.chip->name << err;
         EXPECT_TRUE(same_output(read_run_output(*c.chip), out)) << c.chip->name;

@@ -38,7 +38,7 @@ std::string kept_stem(const ScratchFolder& folder) {
 }
 
 TEST(WindowsRuns, ReadWriteAndEraseOfAnEepromAndAFlashChip) {
-    for (const Chip* chip : {&kM95040, &kLe25}) {
+    for (const Chip* chip : {&M95040, &LE25FW203}) {
         SCOPED_TRACE(chip->name);
         ScratchFolder folder;
         const Bytes before = pattern(chip->size, 1), image = pattern(chip->size, 9);
@@ -63,7 +63,7 @@ TEST(WindowsRuns, ReadWriteAndEraseOfAnEepromAndAFlashChip) {
         EmuResult erase = folder.run(options + "-e");
         EXPECT_EQ(erase.exit_code, 0) << erase.err;
         std::string expected = erase_run_output(*chip);
-        expected.insert(expected.find(kBackedUp),
+        expected.insert(expected.find(BACKED_UP),
                         "以前のバックアップを残しました(" + kept + ".txt, " + kept + ".sav)\n");
         EXPECT_TRUE(same_output(windows_text(expected), erase.out));
         EXPECT_EQ(read_file(folder.file("cart.bin")), Bytes(chip->size, 0xFF));

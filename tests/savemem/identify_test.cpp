@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chip_messages.h"
 #include "chips/infrared.h"
 #include "frontend/run_state.h"
 #include "savemem/bus.h"
@@ -12,19 +13,13 @@
 
 namespace {
 
-const std::string kCheck = "メモリIDをチェックします\n";
-const std::string kProbe = "セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n";
-const std::string kBlank =
+const std::string BLANK =
     "このカートリッジはおそらく未フォーマットです\n"
     "形式が判別できないため、正しく読み書きできないかもしれない\n"
     "(あるいはカートリッジがちゃんと挿さっていません)\n";
-const std::string kLe25 = "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitです\n";
-const std::string kM45 = "シリアルFLASHメモリ STMicroelectronics製 M45PE20 2Mbitです\n";
-const std::string kM95040 = "シリアルEEPROM STMicroelectronics製 M95040 4kbitです\n";
-const std::string kM95640 = "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n";
-const std::string kM95512 = "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n";
-const std::string kUnknown = "未知の方式なので、処理できませんでした\n[ 何かキーを押して下さい ]\n";
-const std::string kNoId = kCheck + "メモリID=FFFFFF\n";
+const std::string UNKNOWN = "未知の方式なので、処理できませんでした\n[ 何かキーを押して下さい ]\n";
+// The line of the 256 KiB FLASH part, which the probes take every FLASH part without RDID for.
+const std::string LE25FW203 = part_line(emu::ChipKind::le25fw203);
 
 // A FLASH chip whose answer to RDID is replaced: by silence (id < 0), as a chip without
 // the instruction gives, or by the given identification. The first byte of every command
@@ -101,6 +96,9 @@ protected:
         return console.text();
     }
 
+    // The size of the chip's row in the emulator's table.
+    static int size_of(emu::ChipKind kind) { return static_cast<int>(emu::chip_info(kind).size); }
+
     static int stream_reads() {
         int reads = 0;
         for (const Bytes& packet : traffic().out) reads += !packet.empty() && packet[0] == 0x05;
@@ -110,35 +108,35 @@ protected:
 
 TEST_F(Identify, FlashChipsByTheirId) {
     insert_pattern(emu::ChipKind::le25fw203);
-    EXPECT_EQ(identify(), kCheck + "メモリID=621600\n" + kLe25);
+    EXPECT_EQ(identify(), identified(emu::ChipKind::le25fw203));
     EXPECT_EQ(save_type, SAVE_FLASH);
-    EXPECT_EQ(save_size, 0x40000);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::le25fw203));
     EXPECT_EQ(stream_reads(), 0);
     EXPECT_EQ(traffic().in.size(), 6u);  // two RDIDs and nothing else
 
     insert(emu::ChipKind::m45pe20);
-    EXPECT_EQ(identify(RUN_WRITE, 0x200), kCheck + "メモリID=204012\n" + kM45);
+    EXPECT_EQ(identify(RUN_WRITE, 0x200), identified(emu::ChipKind::m45pe20));
     EXPECT_EQ(save_type, SAVE_FLASH);
-    EXPECT_EQ(save_size, 0x40000);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m45pe20));
 }
 
 TEST_F(Identify, EepromsByTheProbes) {
     insert_pattern(emu::ChipKind::m95040);
-    EXPECT_EQ(identify(), kNoId + kProbe + kM95040);
+    EXPECT_EQ(identify(), identified(emu::ChipKind::m95040));
     EXPECT_EQ(save_type, SAVE_EEPROM_9BIT);
-    EXPECT_EQ(save_size, 0x200);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m95040));
     EXPECT_EQ(stream_reads(), 0);
 
     insert_pattern(emu::ChipKind::m95640);
-    EXPECT_EQ(identify(), kNoId + kProbe + kM95640);
+    EXPECT_EQ(identify(), identified(emu::ChipKind::m95640));
     EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
-    EXPECT_EQ(save_size, 0x2000);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m95640));
     EXPECT_EQ(stream_reads(), 2);  // the size test: 16 KiB, then all of the first 64 KiB
 
     insert_pattern(emu::ChipKind::m95512);
-    EXPECT_EQ(identify(), kNoId + kProbe + kM95512);
+    EXPECT_EQ(identify(), identified(emu::ChipKind::m95512));
     EXPECT_EQ(save_type, SAVE_EEPROM_16BIT);
-    EXPECT_EQ(save_size, 0x10000);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m95512));
 }
 
 // Without an identification, the memory that the 24-bit probe answers is the 128 KiB
@@ -151,21 +149,20 @@ TEST_F(Identify, FlashWithoutRdidByTheWidestProbe) {
     chip.fill(contents);
     RdidOverride quiet(chip_.get());
     adapter().insert(&quiet);
-    EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
+    EXPECT_EQ(identify(), NO_ID + PROBE + LE25FW203);
     EXPECT_EQ(save_type, SAVE_FLASH);
     EXPECT_EQ(save_size, 0x40000);
     // Its first 16 bytes erased: found by the data check, then the widest probe.
     insert_with(emu::ChipKind::m45pe20, {{0x100, 0x12}, {0x105, 0x34}});
     RdidOverride quiet_again(chip_.get());
     adapter().insert(&quiet_again);
-    EXPECT_EQ(identify(), kNoId + kProbe + kLe25);
+    EXPECT_EQ(identify(), NO_ID + PROBE + LE25FW203);
     EXPECT_EQ(save_size, 0x40000);
 
     insert_pattern(emu::ChipKind::m95m01);
-    EXPECT_EQ(identify(),
-              kNoId + kProbe + "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n");
+    EXPECT_EQ(identify(), identified(emu::ChipKind::m95m01));
     EXPECT_EQ(save_type, SAVE_EEPROM_24BIT);
-    EXPECT_EQ(save_size, 0x20000);
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m95m01));
 }
 
 TEST_F(Identify, AnUnknownIdIsReportedAndTheProbesDecide) {
@@ -177,32 +174,26 @@ TEST_F(Identify, AnUnknownIdIsReportedAndTheProbesDecide) {
     Ending ending = run_to_exit([] { identify_save_memory(RUN_WRITE, 0x200); });
     EXPECT_EQ(ending.code, 1);
     EXPECT_EQ(ending.output,
-              kCheck + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + kProbe + kUnknown);
+              ID_CHECK + "メモリID=000000\n未知のシリアルFLASHメモリです\n" + PROBE + UNKNOWN);
 }
 
-// The parts of the table by their identification; outside it, a JEDEC capacity code of
-// more than 256 KiB that the buffers hold gives the size, and every other value leaves
-// the decision to the probes (which take the 256 KiB chip behind for an LE25FW203).
-TEST_F(Identify, FurtherFlashPartsByTheirIdOrCapacityCode) {
+// An identification outside the table: a JEDEC capacity code of more than 256 KiB that the
+// buffers hold gives the size, and every other value leaves the decision to the probes
+// (which take the 256 KiB chip behind for an LE25FW203). The parts of the table, each by
+// its identification, are the end-to-end tests' walk through the emulator's chips.
+TEST_F(Identify, AnUnknownFlashIdByItsCapacityCode) {
     const std::string unknown = "未知のシリアルFLASHメモリです\n";
     struct Case {
         int id;
         std::string lines;
         int size;
     } cases[] = {
-        {0x204013, "シリアルFLASHメモリ STMicroelectronics製 M45PE40 4Mbitです\n", 0x80000},
-        {0x204014, "シリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n", 0x100000},
-        {0x621100, "シリアルFLASHメモリ SANYO製 LE25FW403A 4Mbitです\n", 0x80000},
-        {0xC22012, "シリアルFLASHメモリ Macronix製 MX25L2005 2Mbitです\n", 0x40000},
-        {0xC22013, "シリアルFLASHメモリ Macronix製 MX25L4005 4Mbitです\n", 0x80000},
-        {0xC22014, "シリアルFLASHメモリ Macronix製 MX25L8005 8Mbitです\n", 0x100000},
-        {0xC22017, "シリアルFLASHメモリ Macronix製 MX25L6445E 64Mbitです\n", 0x800000},
         {0x123413, unknown + "容量を512Kbyteと仮定します\n", 0x80000},
         {0xEF4015, unknown + "容量を2048Kbyteと仮定します\n", 0x200000},
         {0x202017, unknown + "容量を8192Kbyteと仮定します\n", 0x800000},
-        {0x202018, unknown + kProbe + kLe25, 0x40000},  // 16 MiB: more than the buffers hold
-        {0x205012, unknown + kProbe + kLe25, 0x40000},
-        {0x621000, unknown + kProbe + kLe25, 0x40000},
+        {0x202018, unknown + PROBE + LE25FW203, 0x40000},  // 16 MiB: more than the buffers hold
+        {0x205012, unknown + PROBE + LE25FW203, 0x40000},
+        {0x621000, unknown + PROBE + LE25FW203, 0x40000},
     };
     for (const Case& c : cases) {
         insert_pattern(emu::ChipKind::le25fw203);
@@ -210,7 +201,7 @@ TEST_F(Identify, FurtherFlashPartsByTheirIdOrCapacityCode) {
         adapter().insert(&answer);
         char id_line[32];
         std::snprintf(id_line, sizeof id_line, "メモリID=%06X\n", c.id);
-        EXPECT_EQ(identify(), kCheck + id_line + c.lines) << std::hex << c.id;
+        EXPECT_EQ(identify(), ID_CHECK + id_line + c.lines) << std::hex << c.id;
         EXPECT_EQ(save_type, SAVE_FLASH) << std::hex << c.id;
         EXPECT_EQ(save_size, c.size) << std::hex << c.id;
     }
@@ -246,48 +237,42 @@ TEST_F(Identify, BehindAnInfraredTransceiverOnlyWhenTheIdSettlesNothing) {
     insert_pattern(K::m45pe80);
     emu::InfraredTransceiver transceiver(chip_.get());
     adapter().insert(&transceiver);
-    EXPECT_EQ(identify(),
-              kCheck +
-                  "メモリID="
-                  "000000\n未知のシリアルFLASHメモリです\n赤外線通信機能付きのカートリッジです\n" +
-                  kCheck +
-                  "メモリID=204014\nシリアルFLASHメモリ STMicroelectronics製 M45PE80 8Mbitです\n");
+    EXPECT_EQ(identify(), identified(K::m45pe80, true));
     EXPECT_EQ(save_type, SAVE_FLASH);
-    EXPECT_EQ(save_size, 0x100000);
+    EXPECT_EQ(save_size, size_of(K::m45pe80));
     EXPECT_TRUE(bus_prefixed());
     EXPECT_EQ(transceiver.mcu_commands(), (Bytes{0x9F, 0x9F}));
     EXPECT_EQ(transceiver.timing_faults(), 0);
 }
 
 TEST_F(Identify, DataBeyondTheFirstSixteenBytesIsFoundAndSized) {
-    const std::string m95m01 = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
+    using K = emu::ChipKind;
     struct Case {
-        emu::ChipKind chip;
+        K chip;
         uint32_t address;
-        const std::string& message;
-        int size;
+        K found;  // what it is identified as
     } cases[] = {
         // 24-bit addresses: the widest probe again, on the first data.
-        {emu::ChipKind::m95m01, 0x0100, m95m01, 0x20000},
-        {emu::ChipKind::m95m01, 0x3FF0, m95m01, 0x20000},
-        {emu::ChipKind::m95640, 0x0100, kM95640, 0x2000},
-        {emu::ChipKind::m95512, 0x0100, kM95512, 0x10000},
-        {emu::ChipKind::m95512, 0x0010, kM95512, 0x10000},
+        {K::m95m01, 0x0100, K::m95m01},
+        {K::m95m01, 0x3FF0, K::m95m01},
+        {K::m95640, 0x0100, K::m95640},
+        {K::m95512, 0x0100, K::m95512},
+        {K::m95512, 0x0010, K::m95512},
         // Its 512 bytes repeat through the streamed read, so it passes for 8 KiB.
-        {emu::ChipKind::m95040, 0x0100, kM95640, 0x2000},
+        {K::m95040, 0x0100, K::m95640},
         // Beyond 0x2000 only a 64 KiB memory can hold data; the compared area is unread zeros.
-        {emu::ChipKind::m95512, 0x3000, kM95512, 0x10000},
+        {K::m95512, 0x3000, K::m95512},
     };
     for (const Case& c : cases) {
         insert_with(c.chip, {{c.address, 0x12}, {c.address + 5, 0x34}});
         std::memset(cart_buffer, 0, BUFFER_SIZE);
-        EXPECT_EQ(identify(), kNoId + kProbe + c.message)
+        EXPECT_EQ(identify(), identified(c.found))
             << emu::chip_kind_name(c.chip) << " " << c.address;
-        EXPECT_EQ(save_type, c.size == 0x20000 ? SAVE_EEPROM_24BIT : SAVE_EEPROM_16BIT);
-        EXPECT_EQ(save_size, c.size);
+        EXPECT_EQ(save_type, c.found == K::m95m01 ? SAVE_EEPROM_24BIT : SAVE_EEPROM_16BIT);
+        EXPECT_EQ(save_size, size_of(c.found));
         // The data check's read serves the size test, unless its two 8 KiB agree (or the
         // memory has 24-bit addresses).
-        EXPECT_EQ(stream_reads(), c.size == 0x10000 ? 1 : 2);
+        EXPECT_EQ(stream_reads(), c.found == K::m95512 ? 1 : 2);
     }
 }
 
@@ -298,26 +283,28 @@ TEST_F(Identify, FirstDataAboveTheWrapIsNeverTakenFor8KiB) {
     std::vector<uint8_t> contents(0x10000, 0xFF);
     for (uint32_t a = 0x3000; a < 0x3100; a++) contents[a] = 0x00;
     chip_->fill(contents);
-    EXPECT_EQ(identify(), kNoId + kProbe + kM95512);
-    EXPECT_EQ(save_size, 0x10000);
+    EXPECT_EQ(identify(), identified(emu::ChipKind::m95512));
+    EXPECT_EQ(save_size, size_of(emu::ChipKind::m95512));
 }
 
 TEST_F(Identify, ABlankMemoryIsGuessedFromTheFileOfAWriteRun) {
+    using K = emu::ChipKind;
     struct Case {
-        int length;
-        const char* message;
+        K assumed;
         int type;
     } cases[] = {
-        {0x200, "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n", SAVE_EEPROM_9BIT},
-        {0x2000, "シリアルEEPROM STMicroelectronics製 M95640 64kbitと仮定\n", SAVE_EEPROM_16BIT},
-        {0x20000, "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitと仮定\n", SAVE_EEPROM_24BIT},
-        {0x40000, "シリアルFLASHメモリ SANYO製 LE25FW203 2Mbitと仮定\n", SAVE_FLASH},
+        {K::m95040, SAVE_EEPROM_9BIT},
+        {K::m95640, SAVE_EEPROM_16BIT},
+        {K::m95m01, SAVE_EEPROM_24BIT},
+        {K::le25fw203, SAVE_FLASH},
     };
     for (const Case& c : cases) {
+        const int length = size_of(c.assumed);
         insert(emu::ChipKind::m95512);
-        EXPECT_EQ(identify(RUN_WRITE, c.length), kNoId + kProbe + kBlank + c.message);
+        EXPECT_EQ(identify(RUN_WRITE, length),
+                  NO_ID + PROBE + BLANK + part_line(c.assumed, "と仮定"));
         EXPECT_EQ(save_type, c.type);
-        EXPECT_EQ(save_size, c.length);
+        EXPECT_EQ(save_size, length);
     }
 }
 
@@ -334,13 +321,13 @@ TEST_F(Identify, NothingRecognisedEndsTheRun) {
         insert(emu::ChipKind::m95640);
         Ending ending = run_to_exit([&c] { identify_save_memory(c.mode, c.length); });
         EXPECT_EQ(ending.code, 1) << c.mode << " " << c.length;
-        EXPECT_EQ(ending.output, kNoId + kProbe + kBlank + kUnknown) << c.mode << " " << c.length;
+        EXPECT_EQ(ending.output, NO_ID + PROBE + BLANK + UNKNOWN) << c.mode << " " << c.length;
     }
     // An empty slot: nothing answers at all.
     adapter().insert(nullptr);
     Ending ending = run_to_exit([] { identify_save_memory(RUN_READ, 0); });
     EXPECT_EQ(ending.code, 1);
-    EXPECT_EQ(ending.output, kNoId + kProbe + kBlank + kUnknown);
+    EXPECT_EQ(ending.output, NO_ID + PROBE + BLANK + UNKNOWN);
 }
 
 }  // namespace
