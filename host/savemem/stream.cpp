@@ -10,11 +10,13 @@
 #include "savemem/batch.h"
 #include "savemem/bus.h"
 
+namespace {
+
 // Streams build their headers and stage their data in the batch's packet storage;
 // the batch is empty between bus operations, so nothing queued is overwritten.
-static unsigned char* const packet = command_batch.packet;
+unsigned char* const packet = command_batch.packet;
 
-static void put24(unsigned char* at, unsigned int value) {
+void put24(unsigned char* at, unsigned int value) {
     at[0] = (unsigned char)(value >> 16);
     at[1] = (unsigned char)(value >> 8);
     at[2] = (unsigned char)value;
@@ -25,7 +27,7 @@ static void put24(unsigned char* at, unsigned int value) {
 // does not know the operation (an older one still running in the adapter) skips it
 // without a reply, so that the register read behind it gives the only reply byte; the
 // memory could then be neither read nor written.
-static void request_prefix() {
+void request_prefix() {
     if (!bus_prefixed()) return;
     packet[0] = OP_SAVE_PREFIX;
     packet[1] = OP_READ_REG;
@@ -41,6 +43,8 @@ static void request_prefix() {
     con_printf("(アダプタをUSBから抜いて、挿し直して下さい)\n");
     fail_run();
 }
+
+}  // namespace
 
 void stream_read(int address, int count, int display) {
     unsigned int total = (unsigned int)count;
@@ -92,15 +96,17 @@ void stream_read_eeprom(int type, int size, int display) {
     std::rotate(cart_buffer, cart_buffer + (size - first) % size, cart_buffer + size);
 }
 
+namespace {
+
 // Sends the next packet of a transfer's data, with left bytes to go; returns its size.
-static int send_packet(const unsigned char* data, int left) {
+int send_packet(const unsigned char* data, int left) {
     int n = left < PACKET_SIZE ? left : PACKET_SIZE;
     std::memcpy(packet, data, (size_t)n);
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
     return n;
 }
 
-static void show_written(int display, int shown, int total) {
+void show_written(int display, int shown, int total) {
     if (display == DISPLAY_PERCENT) show_progress(shown, total);
 }
 
@@ -111,7 +117,7 @@ enum { STREAM_PIECE = 0x1000 };
 
 // One streamed write of count bytes of image_buffer from address on, in pieces; the
 // display counts from `shown` of `total` bytes on.
-static void send_write_stream(int address, int count, int display, int shown, int total) {
+void send_write_stream(int address, int count, int display, int shown, int total) {
     for (int sent = 0; sent < count;) {
         check_interrupt();
         const int piece = count - sent < STREAM_PIECE ? count - sent : STREAM_PIECE;
@@ -130,6 +136,8 @@ static void send_write_stream(int address, int count, int display, int shown, in
         }
     }
 }
+
+}  // namespace
 
 void stream_write(int address, int count, int display) {
     // No header for an empty stream; image_buffer is the source.
