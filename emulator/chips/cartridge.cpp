@@ -6,7 +6,7 @@ namespace emu {
 
 namespace {
 
-constexpr char kNone[] = "none";
+constexpr char NONE_NAME[] = "none";
 
 // A cartridge without a save chip: nothing ever drives the data line.
 class NoChip : public Cartridge {
@@ -18,11 +18,11 @@ public:
 }  // namespace
 
 const char* chip_kind_name(ChipKind kind) {
-    return kind == ChipKind::none ? kNone : chip_info(kind).name;
+    return kind == ChipKind::none ? NONE_NAME : chip_info(kind).name;
 }
 
 bool parse_chip_kind(const std::string& name, ChipKind& kind) {
-    if (name == kNone) {
+    if (name == NONE_NAME) {
         kind = ChipKind::none;
         return true;
     }

@@ -7,9 +7,9 @@ namespace emu {
 
 namespace {
 
-constexpr uint64_t kUs = 1000;
-constexpr uint64_t kMs = 1000 * kUs;
-constexpr uint64_t kS = 1000 * kMs;
+constexpr uint64_t NS_PER_US = 1000;
+constexpr uint64_t NS_PER_MS = 1000 * NS_PER_US;
+constexpr uint64_t NS_PER_S = 1000 * NS_PER_MS;
 
 constexpr uint8_t SE = 0xD8, PE = 0xDB, SE4K = 0x20, BE52 = 0x52, CE60 = 0x60, CE = 0xC7;
 
@@ -56,71 +56,71 @@ constexpr uint8_t SE = 0xD8, PE = 0xDB, SE4K = 0x20, BE52 = 0x52, CE60 = 0x60, C
 //   the highest address at address 0 and a WRITE wraps inside its page.
 // Infrared: the M45PE80 sits behind the infrared transceiver of Walk with Me (GBATEK
 //   "DS Cart Infrared Component Lists", U4 "45PE80VG").
-constexpr Duration kLe25Program{1500 * kUs, 2500 * kUs};
-constexpr EraseInstruction kLe25Sector{SE, 0x10000, {25 * kMs, 500 * kMs}};
-constexpr EraseInstruction kLe25Chip{CE, 0, {250 * kMs, 5 * kS}};
-constexpr Duration kM45Program{1200 * kUs, 5 * kMs};
-constexpr EraseInstruction kM45Sector{SE, 0x10000, {1 * kS, 5 * kS}};
-constexpr EraseInstruction kM45Page{PE, 256, {10 * kMs, 20 * kMs}};
-constexpr Duration kMxProgram{1400 * kUs, 5 * kMs};
-constexpr EraseInstruction kMx4K{SE4K, 0x1000, {60 * kMs, 120 * kMs}};
-constexpr Duration kMx05Block{1 * kS, 2 * kS};
-constexpr Duration kEepromWrite{5 * kMs, 5 * kMs};
+constexpr Duration LE25_PROGRAM{1500 * NS_PER_US, 2500 * NS_PER_US};
+constexpr EraseInstruction LE25_SECTOR{SE, 0x10000, {25 * NS_PER_MS, 500 * NS_PER_MS}};
+constexpr EraseInstruction LE25_CHIP{CE, 0, {250 * NS_PER_MS, 5 * NS_PER_S}};
+constexpr Duration M45_PROGRAM{1200 * NS_PER_US, 5 * NS_PER_MS};
+constexpr EraseInstruction M45_SECTOR{SE, 0x10000, {1 * NS_PER_S, 5 * NS_PER_S}};
+constexpr EraseInstruction M45_PAGE{PE, 256, {10 * NS_PER_MS, 20 * NS_PER_MS}};
+constexpr Duration MX_PROGRAM{1400 * NS_PER_US, 5 * NS_PER_MS};
+constexpr EraseInstruction MX_4K{SE4K, 0x1000, {60 * NS_PER_MS, 120 * NS_PER_MS}};
+constexpr Duration MX05_BLOCK{1 * NS_PER_S, 2 * NS_PER_S};
+constexpr Duration EEPROM_WRITE{5 * NS_PER_MS, 5 * NS_PER_MS};
 
 // The MX25L..05 erases: 4 KiB, 64 KiB by 52h and D8h alike, and the chip by 60h or C7h,
 // which takes as long as every block's erase in turn.
-constexpr std::array<EraseInstruction, kMaxEraseInstructions> mx05_erases(uint32_t size) {
-    const Duration chip{size / 0x10000 * kMx05Block.typ_ns, size / 0x10000 * kMx05Block.max_ns};
-    return {kMx4K,
-            {BE52, 0x10000, kMx05Block},
-            {SE, 0x10000, kMx05Block},
+constexpr std::array<EraseInstruction, MAX_ERASE_INSTRUCTIONS> mx05_erases(uint32_t size) {
+    const Duration chip{size / 0x10000 * MX05_BLOCK.typ_ns, size / 0x10000 * MX05_BLOCK.max_ns};
+    return {MX_4K,
+            {BE52, 0x10000, MX05_BLOCK},
+            {SE, 0x10000, MX05_BLOCK},
             {CE60, 0, chip},
             {CE, 0, chip}};
 }
 
-constexpr Duration kMx6445Chip{50 * kS, 128 * 2 * kS};
+constexpr Duration MX6445_CHIP{50 * NS_PER_S, 128 * 2 * NS_PER_S};
 
 // One row per chip, as the rows stand.
 // clang-format off
-const ChipInfo kChips[] = {
+const ChipInfo CHIPS[] = {
     // kind, name, vendor, part, size, page, address bytes, flash, RDID, program,
     //   erase instructions, behind an infrared transceiver
     {ChipKind::le25fw203, "le25fw203", "SANYO", "LE25FW203", 0x40000, 256, 3, true, 0x621600,
-     kLe25Program, {kLe25Sector, kLe25Chip}, false},
+     LE25_PROGRAM, {LE25_SECTOR, LE25_CHIP}, false},
     {ChipKind::m45pe20, "m45pe20", "STMicroelectronics", "M45PE20", 0x40000, 256, 3, true, 0x204012,
-     kM45Program, {kM45Sector, kM45Page}, false},
+     M45_PROGRAM, {M45_SECTOR, M45_PAGE}, false},
     {ChipKind::m45pe40, "m45pe40", "STMicroelectronics", "M45PE40", 0x80000, 256, 3, true, 0x204013,
-     kM45Program, {kM45Sector, kM45Page}, false},
+     M45_PROGRAM, {M45_SECTOR, M45_PAGE}, false},
     {ChipKind::m45pe80, "m45pe80", "STMicroelectronics", "M45PE80", 0x100000, 256, 3, true, 0x204014,
-     kM45Program, {kM45Sector, kM45Page}, true},
+     M45_PROGRAM, {M45_SECTOR, M45_PAGE}, true},
     {ChipKind::le25fw403a, "le25fw403a", "SANYO", "LE25FW403A", 0x80000, 256, 3, true, 0x621100,
-     kLe25Program, {kLe25Sector, kLe25Chip}, false},
+     LE25_PROGRAM, {LE25_SECTOR, LE25_CHIP}, false},
     {ChipKind::mx25l2005, "mx25l2005", "Macronix", "MX25L2005", 0x40000, 256, 3, true, 0xC22012,
-     kMxProgram, mx05_erases(0x40000), false},
+     MX_PROGRAM, mx05_erases(0x40000), false},
     {ChipKind::mx25l4005, "mx25l4005", "Macronix", "MX25L4005", 0x80000, 256, 3, true, 0xC22013,
-     kMxProgram, mx05_erases(0x80000), false},
+     MX_PROGRAM, mx05_erases(0x80000), false},
     {ChipKind::mx25l8005, "mx25l8005", "Macronix", "MX25L8005", 0x100000, 256, 3, true, 0xC22014,
-     kMxProgram, mx05_erases(0x100000), false},
+     MX_PROGRAM, mx05_erases(0x100000), false},
     {ChipKind::mx25l6445e, "mx25l6445e", "Macronix", "MX25L6445E", 0x800000, 256, 3, true, 0xC22017,
-     kMxProgram,
-     {kMx4K, {BE52, 0x8000, {500 * kMs, 2 * kS}}, {SE, 0x10000, {700 * kMs, 2 * kS}}, {CE60, 0, kMx6445Chip},
-      {CE, 0, kMx6445Chip}},
+     MX_PROGRAM,
+     {MX_4K, {BE52, 0x8000, {500 * NS_PER_MS, 2 * NS_PER_S}}, {SE, 0x10000, {700 * NS_PER_MS, 2 * NS_PER_S}}, {CE60, 0, MX6445_CHIP},
+      {CE, 0, MX6445_CHIP}},
      false},
-    {ChipKind::m95040, "m95040", "STMicroelectronics", "M95040", 0x200, 16, 1, false, 0, kEepromWrite, {}, false},
-    {ChipKind::m95640, "m95640", "STMicroelectronics", "M95640", 0x2000, 32, 2, false, 0, kEepromWrite, {}, false},
-    {ChipKind::m95512, "m95512", "STMicroelectronics", "M95512", 0x10000, 128, 2, false, 0, kEepromWrite, {},
+    {ChipKind::m95040, "m95040", "STMicroelectronics", "M95040", 0x200, 16, 1, false, 0, EEPROM_WRITE, {}, false},
+    {ChipKind::m95640, "m95640", "STMicroelectronics", "M95640", 0x2000, 32, 2, false, 0, EEPROM_WRITE, {}, false},
+    {ChipKind::m95512, "m95512", "STMicroelectronics", "M95512", 0x10000, 128, 2, false, 0, EEPROM_WRITE, {},
      false},
-    {ChipKind::m95m01, "m95m01", "STMicroelectronics", "M95M01", 0x20000, 256, 3, false, 0, kEepromWrite, {},
+    {ChipKind::m95m01, "m95m01", "STMicroelectronics", "M95M01", 0x20000, 256, 3, false, 0, EEPROM_WRITE, {},
      false},
 };
 // clang-format on
 
 }  // namespace
 
-ChipRange chip_table() { return {std::begin(kChips), std::end(kChips)}; }
+ChipRange chip_table() { return {std::begin(CHIPS), std::end(CHIPS)}; }
 
 const ChipInfo& chip_info(ChipKind kind) {
-    for (const ChipInfo& chip : kChips)
+    for (const ChipInfo& chip : CHIPS)
         if (chip.kind == kind) return chip;
     throw std::invalid_argument("no save chip of kind none");
 }

@@ -44,7 +44,7 @@ struct EraseInstruction {
     Duration time;
 };
 
-constexpr int kMaxEraseInstructions = 5;
+constexpr int MAX_ERASE_INSTRUCTIONS = 5;
 
 struct ChipInfo {
     ChipKind kind;
@@ -57,7 +57,7 @@ struct ChipInfo {
     bool flash;
     uint32_t id;       // the three RDID bytes (FLASH only)
     Duration program;  // page program (FLASH) or write cycle tW (EEPROM)
-    std::array<EraseInstruction, kMaxEraseInstructions> erases;  // unused entries have code 0
+    std::array<EraseInstruction, MAX_ERASE_INSTRUCTIONS> erases;  // unused entries have code 0
     bool infrared;  // public DS documentation names it behind an infrared transceiver
 };
 

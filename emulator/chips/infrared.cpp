@@ -44,13 +44,13 @@ void InfraredTransceiver::drive(BusLines lines, uint64_t now_ns) {
 }
 
 void InfraredTransceiver::first_byte_edge(BusLines lines, uint64_t now_ns) {
-    if (bits_ > 0 && now_ns - last_rise_ns_ < kPrefixBitNs) too_fast_ = true;
+    if (bits_ > 0 && now_ns - last_rise_ns_ < PREFIX_BIT_NS) too_fast_ = true;
     last_rise_ns_ = now_ns;
     byte_ = static_cast<uint8_t>(byte_ << 1 | (lines.data ? 1 : 0));
     if (++bits_ < 8) return;
     if (byte_ == CMD_SAVE_PREFIX && !too_fast_) {
         phase_ = Phase::opening;
-        open_ns_ = now_ns + kPauseNs;
+        open_ns_ = now_ns + PAUSE_NS;
         return;
     }
     if (byte_ == CMD_SAVE_PREFIX) ++timing_faults_;
@@ -63,7 +63,7 @@ void InfraredTransceiver::first_byte_edge(BusLines lines, uint64_t now_ns) {
 void InfraredTransceiver::release(uint64_t now_ns) {
     if (phase_ == Phase::memory) memory_->drive(lines_, now_ns);
     if (phase_ == Phase::memory || phase_ == Phase::opening) {
-        bool seen = now_ns - last_edge_ns_ >= kPauseNs;
+        bool seen = now_ns - last_edge_ns_ >= PAUSE_NS;
         if (late_bits_ || !seen) ++timing_faults_;
         gate_open_ = !seen;
     }

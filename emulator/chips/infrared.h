@@ -30,8 +30,8 @@ namespace emu {
 
 class InfraredTransceiver final : public Cartridge {
 public:
-    static constexpr uint64_t kPauseNs = 61100;     // 2048 clocks at 33.51 MHz
-    static constexpr uint64_t kPrefixBitNs = 1000;  // 1 MHz
+    static constexpr uint64_t PAUSE_NS = 61100;      // 2048 clocks at 33.51 MHz
+    static constexpr uint64_t PREFIX_BIT_NS = 1000;  // 1 MHz
 
     explicit InfraredTransceiver(Cartridge* memory) : memory_(memory) {}
 

@@ -12,8 +12,8 @@ namespace emu {
 
 namespace {
 
-constexpr uint64_t kUs = 1000;
-constexpr uint64_t kNever = UINT64_MAX;
+constexpr uint64_t NS_PER_US = 1000;
+constexpr uint64_t NEVER = UINT64_MAX;
 
 std::string errno_text() { return std::strerror(errno); }
 
@@ -83,7 +83,7 @@ void SaveChip::add_stuck_bits(uint32_t address, uint8_t mask) {
 
 void SaveChip::set_erase_hang(bool hang) { erase_hang_ = hang; }
 
-void SaveChip::set_program_time_us(uint32_t us) { program_ns_ = uint64_t{us} * kUs; }
+void SaveChip::set_program_time_us(uint32_t us) { program_ns_ = uint64_t{us} * NS_PER_US; }
 
 void SaveChip::set_drop_writes(bool drop) { drop_writes_ = drop; }
 
@@ -130,7 +130,7 @@ void SaveChip::settle(uint64_t now_ns) {
         cycle_open_ = false;
         return;
     }
-    if (cycle_end_ns_ == kNever || now_ns < cycle_end_ns_) return;
+    if (cycle_end_ns_ == NEVER || now_ns < cycle_end_ns_) return;
     cycle_open_ = false;
     wel_ = false;
     if (drop_writes_) return;
@@ -153,7 +153,7 @@ void SaveChip::settle(uint64_t now_ns) {
 }
 
 void SaveChip::finish() {
-    if (cycle_open_ && cycle_end_ns_ != kNever) settle(cycle_end_ns_);
+    if (cycle_open_ && cycle_end_ns_ != NEVER) settle(cycle_end_ns_);
 }
 
 void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t count,
@@ -161,7 +161,7 @@ void SaveChip::start_cycle(ChipCycle::Kind kind, uint32_t address, uint32_t coun
     bool erase = kind == ChipCycle::Kind::sector_erase || kind == ChipCycle::Kind::chip_erase;
     cycle_open_ = true;
     cycle_kind_ = kind;
-    cycle_end_ns_ = (erase && erase_hang_) ? kNever : now_ns + duration;
+    cycle_end_ns_ = (erase && erase_hang_) ? NEVER : now_ns + duration;
     if (erase) {
         cycle_address_ = address;
         cycle_count_ = count;

@@ -14,10 +14,14 @@
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 
+namespace {
+
 enum {
     WRITE_SETTLE_MS = 3000,  // after the streamed write or the EEPROM byte loop
     ERASE_SETTLE_MS = 1000,  // after the EEPROM's 0xFF loop
 };
+
+}  // namespace
 
 // The streamed read sends a 24-bit address: the FLASH memories and the 24-bit EEPROM
 // take it as it is, the narrower EEPROMs from an address that puts their bytes in place.
@@ -28,10 +32,12 @@ void read_save_memory() {
         stream_read_eeprom(save_type, save_size, DISPLAY_PERCENT);
 }
 
+namespace {
+
 // Reads the memory twice, the first read into first_read: dirty or worn contacts garble
 // bits at random, which one read cannot tell from the save. The address of the first
 // byte in which the reads differ, or -1 when they agree.
-static int read_twice() {
+int read_twice() {
     read_save_memory();
     check_link();  // a read over a failing link must not become a file
     std::memcpy(first_read, cart_buffer, static_cast<size_t>(save_size));
@@ -46,12 +52,14 @@ static int read_twice() {
 
 // Ends the run when the two reads differed at address: what was read is saved, but
 // nothing may rely on it.
-static void check_reads_agree(int address) {
+void check_reads_agree(int address) {
     if (address < 0) return;
     con_printf("Error: カートリッジの読み込みが安定しません(adr=%04X)\n", address);
     con_printf("(カートリッジの端子を掃除して、挿し直して下さい)\n");
     fail_run();
 }
+
+}  // namespace
 
 void take_backup() {
     static char names[2][PATH_SIZE + 16];  // the prefix plus the bare name always fits
@@ -82,7 +90,9 @@ void read_run() {
     con_printf("保存しました(savedata.txt, savedata.sav)\n");
 }
 
-[[noreturn]] static void fail_write_unfinished(int address) {
+namespace {
+
+[[noreturn]] void fail_write_unfinished(int address) {
     con_printf("Error: 書き込みが終わりませんでした(adr=%04X)\n", address);
     fail_run();
 }
@@ -92,7 +102,7 @@ void read_run() {
 // that does not end by far ends the run. As in the byte loop, a memory that reads busy
 // before the first page (a data-in line stuck high) is not written at all. The display
 // is that of the byte loop.
-static void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
+void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
     static unsigned char fill[PAGE_WRITE_MAX];
     std::memset(fill, value, sizeof fill);
     if (wait_write_done() != 0) fail_write_unfinished(0);
@@ -109,7 +119,7 @@ static void fill_eeprom_pages(const EepromPart& part, const unsigned char* sourc
 // On an older firmware every EEPROM byte gets its own write enable. The memory ignores
 // the enable while its previous write cycle runs, so the status is read first: a write
 // that has not ended by far ends the run before anything else is sent to the memory.
-static void fill_eeprom(const unsigned char* source, int value) {
+void fill_eeprom(const unsigned char* source, int value) {
     const EepromPart* part = eeprom_part(save_type, save_size);
     if (part != nullptr && part->page <= PAGE_WRITE_MAX && probe_page_write()) {
         fill_eeprom_pages(*part, source, value);
@@ -126,8 +136,7 @@ static void fill_eeprom(const unsigned char* source, int value) {
 
 // Reads the memory back and compares it with source (or, without one, with value in
 // every byte); the first difference ends the run with the two lines given.
-static void read_back(const unsigned char* source, int value, const char* difference,
-                      const char* retry) {
+void read_back(const unsigned char* source, int value, const char* difference, const char* retry) {
     con_printf("カートリッジデータ読み込み中です...\n");
     read_save_memory();
     check_link();
@@ -147,16 +156,16 @@ static void read_back(const unsigned char* source, int value, const char* differ
 // reads erased from end to end may be no memory at all (an empty slot reads so): then
 // every sector is erased, and the erase's status poll is the sign that a chip answers.
 // The verification still reads everything.
-static unsigned char sector_kept[BUFFER_SIZE / SECTOR_SIZE];
-static unsigned char page_programmed[BUFFER_SIZE / STREAM_PAGE_SIZE];
+unsigned char sector_kept[BUFFER_SIZE / SECTOR_SIZE];
+unsigned char page_programmed[BUFFER_SIZE / STREAM_PAGE_SIZE];
 
-static bool all_ff(const unsigned char* bytes, int count) {
+bool all_ff(const unsigned char* bytes, int count) {
     for (int i = 0; i < count; i++)
         if (bytes[i] != 0xFF) return false;
     return true;
 }
 
-static void plan_flash_write() {
+void plan_flash_write() {
     bool blank = all_ff(cart_buffer, save_size);
     for (int at = 0; at < save_size; at += SECTOR_SIZE) {
         int n = save_size - at < SECTOR_SIZE ? save_size - at : SECTOR_SIZE;
@@ -169,6 +178,8 @@ static void plan_flash_write() {
         }
     }
 }
+
+}  // namespace
 
 void write_run() {
     drop_padding(save_size);

@@ -1,4 +1,4 @@
-// The state of the one run a process makes: written by the stage that settles it,
+// The state of the one run a process makes: written by the stage that determines it,
 // read by the later ones.
 #pragma once
 #include "platform/winapi.h"
@@ -6,7 +6,7 @@
 typedef int RunMode;  // the kind of run
 enum { RUN_READ = 0, RUN_WRITE = 1, RUN_ERASE = 2 };
 
-typedef int SaveType;  // the kind of save memory; 0 while nothing is settled
+typedef int SaveType;  // the kind of save memory; 0 until it is identified
 enum { SAVE_EEPROM_9BIT = 1, SAVE_EEPROM_16BIT = 2, SAVE_FLASH = 3, SAVE_EEPROM_24BIT = 4 };
 
 // The buffers hold the largest save memory the tool handles: 8 MiB, the largest serial

@@ -9,6 +9,8 @@
 #include "platform/driver_device.h"
 #include "platform/driver_requests.h"
 
+namespace {
+
 enum {
     DOWNLOAD_CHUNK = 64,     // one endpoint-0 packet per load request
     DOWNLOAD_MAX = 0x10000,  // the load request addresses 64 KiB
@@ -24,7 +26,9 @@ enum {
     PRODUCT_FIRMWARE = 0x1002,
 };
 
-static const uint16_t chip_products[] = {0x2131, 0x2135, 0x2136};
+const uint16_t chip_products[] = {0x2131, 0x2135, 0x2136};
+
+}  // namespace
 
 bool is_adapter_id(uint16_t vendor, uint16_t product) {
     if (vendor != VENDOR_ANCHOR) return false;
@@ -43,13 +47,15 @@ void report_unusable(const char* line) {
     std::fflush(stderr);
 }
 
+namespace {
+
 struct OpenDevice {
     void* device;
 };
 
-static OpenDevice open_devices[DRIVER_MAX_OPEN];
+OpenDevice open_devices[DRIVER_MAX_OPEN];
 
-static OpenDevice* find_open(HANDLE handle) {
+OpenDevice* find_open(HANDLE handle) {
     for (OpenDevice& slot : open_devices) {
         if (handle == static_cast<HANDLE>(&slot) && slot.device != nullptr) return &slot;
     }
@@ -57,7 +63,7 @@ static OpenDevice* find_open(HANDLE handle) {
 }
 
 // "\\.\ezusb-N" with N in decimal; -1 for any other name.
-static int parse_path(const char* path) {
+int parse_path(const char* path) {
     static const char prefix[] = "\\\\.\\ezusb-";
     const size_t prefix_length = sizeof prefix - 1;
     if (path == nullptr || std::strncmp(path, prefix, prefix_length) != 0) return -1;
@@ -71,6 +77,8 @@ static int parse_path(const char* path) {
     }
     return index;
 }
+
+}  // namespace
 
 HANDLE ezusb_create(const char* path) {
     int index = parse_path(path);
@@ -102,7 +110,9 @@ void ezusb_close_all() {
     for (OpenDevice& slot : open_devices) ezusb_close(&slot);
 }
 
-static int vendor_request(void* device, const void* in, DWORD in_size, void* out, DWORD out_size) {
+namespace {
+
+int vendor_request(void* device, const void* in, DWORD in_size, void* out, DWORD out_size) {
     VendorRequestRecord record;
     if (in_size != sizeof record) return -1;
     std::memcpy(&record, in, sizeof record);
@@ -118,7 +128,7 @@ static int vendor_request(void* device, const void* in, DWORD in_size, void* out
     return record.direction == 1 ? moved : 0;
 }
 
-static int download(void* device, const void* in, DWORD in_size) {
+int download(void* device, const void* in, DWORD in_size) {
     if (in == nullptr || in_size == 0 || in_size > DOWNLOAD_MAX) return -1;
     uint8_t chunk[DOWNLOAD_CHUNK];
     for (DWORD offset = 0; offset < in_size; offset += DOWNLOAD_CHUNK) {
@@ -133,7 +143,7 @@ static int download(void* device, const void* in, DWORD in_size) {
     return 0;
 }
 
-static int get_string(void* device, const void* in, DWORD in_size, void* out, DWORD out_size) {
+int get_string(void* device, const void* in, DWORD in_size, void* out, DWORD out_size) {
     StringDescriptorRequest request;
     if (in_size != sizeof request || out == nullptr || out_size < 2) return -1;
     std::memcpy(&request, in, sizeof request);
@@ -144,8 +154,8 @@ static int get_string(void* device, const void* in, DWORD in_size, void* out, DW
                           static_cast<uint8_t*>(out), length);
 }
 
-static int pipe_transfer(void* device, bool in_direction, const void* in, DWORD in_size, void* out,
-                         DWORD out_size) {
+int pipe_transfer(void* device, bool in_direction, const void* in, DWORD in_size, void* out,
+                  DWORD out_size) {
     BulkTransferControl control;
     if (in_size != sizeof control || out_size > PIPE_PIECE_MAX) return -1;
     if (out == nullptr && out_size > 0) return -1;
@@ -157,6 +167,8 @@ static int pipe_transfer(void* device, bool in_direction, const void* in, DWORD 
     return device_transfer(device, endpoint, static_cast<uint8_t*>(out),
                            static_cast<int>(out_size));
 }
+
+}  // namespace
 
 BOOL ezusb_ioctl(HANDLE handle, DWORD code, const void* in, DWORD in_size, void* out,
                  DWORD out_size, DWORD* returned) {

@@ -8,6 +8,8 @@
 
 #include "platform/driver_device.h"
 
+namespace {
+
 enum { MAX_ENDPOINTS = 32 };
 
 struct UsbDevice {
@@ -16,10 +18,10 @@ struct UsbDevice {
     DeviceEndpoint endpoints[MAX_ENDPOINTS];
 };
 
-static libusb_context* context;
-static UsbDevice usb_devices[DRIVER_MAX_OPEN];
+libusb_context* context;
+UsbDevice usb_devices[DRIVER_MAX_OPEN];
 
-static void report_unusable(libusb_device* device, const libusb_device_descriptor& descriptor,
+void report_unusable_device(libusb_device* device, const libusb_device_descriptor& descriptor,
                             int error) {
     char line[160];
     int n = std::snprintf(line, sizeof line,
@@ -37,7 +39,7 @@ static void report_unusable(libusb_device* device, const libusb_device_descripto
 
 // The index-th adapter, opened with its interface 0 claimed; nullptr if there is none or
 // it cannot be used.
-static libusb_device_handle* open_nth_adapter(int index) {
+libusb_device_handle* open_nth_adapter(int index) {
     libusb_device** list = nullptr;
     ssize_t count = libusb_get_device_list(context, &list);
     libusb_device_handle* handle = nullptr;
@@ -51,7 +53,7 @@ static libusb_device_handle* open_nth_adapter(int index) {
             int error = libusb_open(list[i], &handle);
             if (error != 0) {
                 handle = nullptr;
-                report_unusable(list[i], descriptor, error);
+                report_unusable_device(list[i], descriptor, error);
                 break;
             }
             // A kernel driver bound to the bare chip (usbtest, say) steps aside while the
@@ -59,7 +61,7 @@ static libusb_device_handle* open_nth_adapter(int index) {
             libusb_set_auto_detach_kernel_driver(handle, 1);
             error = libusb_claim_interface(handle, 0);
             if (error != 0) {
-                report_unusable(list[i], descriptor, error);
+                report_unusable_device(list[i], descriptor, error);
                 libusb_close(handle);
                 handle = nullptr;
             }
@@ -71,7 +73,7 @@ static libusb_device_handle* open_nth_adapter(int index) {
 }
 
 // Pipes are the endpoints of interface 0, alternate setting 0, in descriptor order.
-static void read_endpoints(UsbDevice* device) {
+void read_endpoints(UsbDevice* device) {
     device->endpoint_count = 0;
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(libusb_get_device(device->handle), &config) != 0)
@@ -86,6 +88,8 @@ static void read_endpoints(UsbDevice* device) {
     }
     libusb_free_config_descriptor(config);
 }
+
+}  // namespace
 
 void* device_open(int index) {
     if (context == nullptr && libusb_init(&context) != 0) {

@@ -8,19 +8,23 @@
 CommandBatch command_batch;
 unsigned char result_bytes[PACKET_SIZE];
 
+namespace {
+
 // Every caller keeps within one packet. An operation that would not fit whole is a
 // programming error; it is dropped rather than cut, since the adapter would take the
 // bytes of an earlier packet for its missing parameters.
-static bool room_for(int bytes) {
+bool room_for(int bytes) {
     return command_batch.count >= 0 && command_batch.count + bytes <= PACKET_SIZE;
 }
 
-static void queue_write_reg(int reg, int value) {
+void queue_write_reg(int reg, int value) {
     if (!room_for(3)) return;
     command_batch.packet[command_batch.count++] = OP_WRITE_REG;
     command_batch.packet[command_batch.count++] = (unsigned char)reg;
     command_batch.packet[command_batch.count++] = (unsigned char)value;
 }
+
+}  // namespace
 
 void batch_reset() { command_batch.count = 0; }
 

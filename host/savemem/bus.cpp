@@ -3,13 +3,17 @@
 #include "platform/winapi.h"
 #include "savemem/batch.h"
 
+namespace {
+
 // The transceiver needs 61 us ("800h clks at 33MHz seems to work okay", GBATEK, "DS Cart
 // Infrared Cartridge SPI Commands"). The packet that clocked the last bit is executed
 // well within a millisecond of its transfer, and Sleep waits at least its time, so a
 // Sleep of 2 ms after the transfer leaves more than a millisecond.
 enum { TRANSCEIVER_PAUSE_MS = 2 };
 
-static int prefixed;
+int prefixed;
+
+}  // namespace
 
 void bus_prefix(int on) { prefixed = on; }
 

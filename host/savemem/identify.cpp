@@ -8,6 +8,8 @@
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 
+namespace {
+
 enum {
     ID_NO_ANSWER = 0xFFFFFF,
     ID_LE25FW203 = 0x621600,
@@ -49,48 +51,46 @@ constexpr bool parts_fit_the_buffers() {
 }
 static_assert(parts_fit_the_buffers(), "a FLASH part larger than the buffers");
 
-static const FlashPart* flash_part(int id) {
+const FlashPart* flash_part(int id) {
     for (const FlashPart& part : FLASH_PARTS)
         if (part.id == id) return &part;
     return nullptr;
 }
 
-static const char MSG_M95640[] = "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n";
-static const char MSG_M95512[] = "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n";
+const char MSG_M95640[] = "シリアルEEPROM STMicroelectronics製 M95640 64kbitです\n";
+const char MSG_M95512[] = "シリアルEEPROM STMicroelectronics製 M95512 512kbitです\n";
 // The 1 Mbit EEPROM of DS cartridges (GBATEK, "DS Cartridge Backup"): 24-bit addresses
 // like the FLASH memories, but no RDID (M95M01 data sheet, instruction set), so only
 // the 24-bit probe answers, and a READ rolls over from its last byte to address 0.
-static const char MSG_M95M01[] = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
+const char MSG_M95M01[] = "シリアルEEPROM STMicroelectronics製 M95M01 1Mbitです\n";
 
 // Per address kind 1, 2, 3 (index kind - 1): one framed block read and sixteen single reads.
-static unsigned char probe_block[3][PROBE_SIZE];
-static unsigned char probe_singles[3][PROBE_SIZE];
-static unsigned char all_ff[PROBE_SIZE];
+unsigned char probe_block[3][PROBE_SIZE];
+unsigned char probe_singles[3][PROBE_SIZE];
+unsigned char all_ff[PROBE_SIZE];
 
 // Each stage of the identification writes save_type and save_size only when it has
 // identified the memory, and then says so by returning true.
-static void identify_as(SaveType type, int size, const char* message) {
+void identify_as(SaveType type, int size, const char* message) {
     save_type = type;
     save_size = size;
     con_print(message);
 }
 
-static void identify_as_part(const FlashPart& part) {
-    identify_as(part.type, part.size, part.message);
-}
+void identify_as_part(const FlashPart& part) { identify_as(part.type, part.size, part.message); }
 
 // The size that the third identification byte gives as a JEDEC capacity code (2 to the
 // power of the code, in bytes), when it is one of a memory larger than 256 KiB that
 // the buffers hold; otherwise 0. The probes would take such a memory for a 256 KiB one
 // and every later step would leave out the rest of it.
-static int size_from_capacity_code(int id) {
+int size_from_capacity_code(int id) {
     for (int code = 0x13; (1 << code) <= BUFFER_SIZE; code++)  // from 512 KiB on
         if ((id & 0xFF) == code) return 1 << code;
     return 0;
 }
 
 // The identification by RDID; the answer goes to *id for the later stages.
-static bool identify_by_id(int* id) {
+bool identify_by_id(int* id) {
     con_printf("メモリIDをチェックします\n");
     read_id();  // the first answer is discarded
     *id = read_id();
@@ -117,7 +117,7 @@ static bool identify_by_id(int* id) {
 // takes the prefix for an instruction it does not have and ignores the rest of the
 // command, so its output floats: FFFFFF. True when the identification through the
 // prefix answers; the bus stays prefixed then.
-static bool behind_transceiver() {
+bool behind_transceiver() {
     bus_prefix(1);
     int id = read_id();
     if (id != ID_NO_ANSWER && id != 0) {
@@ -131,7 +131,7 @@ static bool behind_transceiver() {
 // A data-in line held low answers the identification with 0x000000 and every probe
 // read with 0x00. Taken for an EEPROM full of zeros, it would give a backup of zeros
 // before the real contents are erased or overwritten.
-static bool data_line_stuck_low(int id) {
+bool data_line_stuck_low(int id) {
     if (id != 0) return false;
     for (int kind = 0; kind < 3; kind++) {
         for (int i = 0; i < PROBE_SIZE; i++) {
@@ -141,14 +141,14 @@ static bool data_line_stuck_low(int id) {
     return true;
 }
 
-[[noreturn]] static void fail_unknown() {
+[[noreturn]] void fail_unknown() {
     check_link();  // nothing recognised because the link failed: say that instead
     con_printf("未知の方式なので、処理できませんでした\n");
     fail_run();
 }
 
 // Whether every block of size bytes in cart_buffer up to end repeats the first one.
-static bool repeats_every(int size, int end) {
+bool repeats_every(int size, int end) {
     for (int block = size; block < end; block += size)
         if (std::memcmp(cart_buffer, cart_buffer + block, (size_t)size) != 0) return false;
     return true;
@@ -160,7 +160,7 @@ static bool repeats_every(int size, int end) {
 // one streamed read are compared with each other, so the shift that a narrower address
 // gives the streamed data does not matter. The data check's read holds the first two
 // blocks; only when they agree is the rest read.
-static void size_16bit_eeprom() {
+void size_16bit_eeprom() {
     bool repeats = repeats_every(SIZE_8K, CHECK_SIZE);
     if (repeats) {
         stream_read(0, SIZE_64K, DISPLAY_NONE);
@@ -175,7 +175,7 @@ static void size_16bit_eeprom() {
 // A memory without an identification that the 24-bit probe answers: the 1 Mbit EEPROM
 // when its 256 KiB streamed read (no shift: the address is as wide as the stream's)
 // repeats after 128 KiB; a 256 KiB FLASH memory does not.
-static void size_24bit_memory() {
+void size_24bit_memory() {
     stream_read(0, 2 * SIZE_128K, DISPLAY_NONE);
     if (repeats_every(SIZE_128K, 2 * SIZE_128K))
         identify_as(SAVE_EEPROM_24BIT, SIZE_128K, MSG_M95M01);
@@ -186,7 +186,7 @@ static void size_24bit_memory() {
 // A memory read with its own address width gives the same bytes through the block
 // read and the single reads; with a wrong width the two disagree unless all bytes
 // are alike, and an erased area recognises nothing.
-static bool probe_matches(int kind) {
+bool probe_matches(int kind) {
     return compare16(probe_block[kind - 1], probe_singles[kind - 1]) == 0 &&
            compare16(probe_block[kind - 1], all_ff) != 0;
 }
@@ -194,7 +194,7 @@ static bool probe_matches(int kind) {
 // The 16 bytes from address on, read with the address width of kind by one framed block
 // read (into the part of cart_buffer past the data check's bytes, which is indexed by
 // address) and by sixteen single reads.
-static void read_probe(int kind, int address) {
+void read_probe(int kind, int address) {
     unsigned char* scratch = cart_buffer + CHECK_SIZE;
     read_block(kind, address, scratch, PROBE_SIZE);
     std::memcpy(probe_block[kind - 1], scratch + address, PROBE_SIZE);
@@ -202,7 +202,7 @@ static void read_probe(int kind, int address) {
         probe_singles[kind - 1][i] = (unsigned char)read_byte(kind, address + i);
 }
 
-static bool identify_by_probe(int id) {
+bool identify_by_probe(int id) {
     con_printf("セーブ用メモリの先頭部分を読み込んで、セーブ方式を判別します\n");
     for (int kind = 1; kind <= 3; kind++) read_probe(kind, 0);
     if (data_line_stuck_low(id)) fail_unknown();
@@ -224,7 +224,7 @@ static bool identify_by_probe(int id) {
 }
 
 // The position of the first byte that is not 0xFF in the first 16 KiB, or -1.
-static int find_first_data() {
+int find_first_data() {
     stream_read(0, CHECK_SIZE, DISPLAY_NONE);
     for (int i = 0; i < CHECK_SIZE; i++)
         if (cart_buffer[i] != 0xFF) return i;
@@ -238,7 +238,7 @@ static int find_first_data() {
 // block read and the single reads give alike only when all are 0xFF. So the 128 KiB EEPROM (or a
 // FLASH memory without an identification) is not taken for a 16-bit EEPROM when its first 16 bytes
 // are erased. Without any data nothing is identified.
-static bool identify_by_first_data(int id) {
+bool identify_by_first_data(int id) {
     int first_data = find_first_data();
     if (first_data < 0) {
         con_printf("このカートリッジはおそらく未フォーマットです\n");
@@ -258,7 +258,7 @@ static bool identify_by_first_data(int id) {
 }
 
 // The memory that a file of length bytes would fill, for a write run on a blank memory.
-static bool guess_from_file(int length) {
+bool guess_from_file(int length) {
     if (length == SIZE_9BIT)
         identify_as(SAVE_EEPROM_9BIT, SIZE_9BIT,
                     "シリアルEEPROM STMicroelectronics製 M95040 4kbitと仮定\n");
@@ -274,6 +274,8 @@ static bool guess_from_file(int length) {
         return false;
     return true;
 }
+
+}  // namespace
 
 // The stages in their order, each made only when the ones before it identified nothing.
 void identify_save_memory(RunMode mode, int length) {

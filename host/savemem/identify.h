@@ -2,6 +2,6 @@
 #pragma once
 #include "frontend/run_state.h"
 
-// Opens the bus and settles save_type (1, 2 or 3) and save_size; ends the run when
-// no type can be settled.
+// Opens the bus, identifies the save memory and sets save_type and save_size; ends the
+// run when no memory can be identified.
 void identify_save_memory(RunMode mode, int data_length);

@@ -9,6 +9,8 @@
 #include "platform/winapi.h"
 #include "savemem/bus.h"
 
+namespace {
+
 enum {
     ERASE_POLL_MS = 300,
     ERASE_LIMIT_MS = 60000,  // per sector; the chips need a few seconds at worst
@@ -22,7 +24,7 @@ enum {
 };
 
 // The 9-bit EEPROM carries address bit 8 in bit 3 of its READ and WRITE instructions.
-static void send_header(int instruction, int type, int address) {
+void send_header(int instruction, int type, int address) {
     if (type == SAVE_EEPROM_9BIT) {
         shift_out((unsigned)(address >= 0x100 ? instruction | CMD_A8 : instruction), 8);
         shift_out((unsigned)address & 0xFF, 8);
@@ -34,6 +36,8 @@ static void send_header(int instruction, int type, int address) {
         shift_out((unsigned)address, 24);
     }
 }
+
+}  // namespace
 
 void send_read_header(int type, int address) { send_header(CMD_READ, type, address); }
 

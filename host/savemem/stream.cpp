@@ -10,26 +10,16 @@
 #include "savemem/batch.h"
 #include "savemem/bus.h"
 
+namespace {
+
 // Streams build their headers and stage their data in the batch's packet storage;
 // the batch is empty between bus operations, so nothing queued is overwritten.
-static unsigned char* const packet = command_batch.packet;
+unsigned char* const packet = command_batch.packet;
 
-static void put24(unsigned char* at, unsigned int value) {
+void put24(unsigned char* at, unsigned int value) {
     at[0] = (unsigned char)(value >> 16);
     at[1] = (unsigned char)(value >> 8);
     at[2] = (unsigned char)value;
-}
-
-static void show_read_byte(int display, int position, int count, int address, int value) {
-    switch (display) {
-    case DISPLAY_HEX:
-        if (position % 16 == 0) con_printf("\n%2.6X ", address);
-        con_printf("%2.2X ", value);
-        break;
-    case DISPLAY_ADDRESS: con_printf("READ : %2.6X\r ", address); break;
-    case DISPLAY_PERCENT: show_progress(position, count); break;
-    default: break;
-    }
 }
 
 // On an infrared cartridge the adapter sends the 00h prefix before each command of
@@ -37,7 +27,7 @@ static void show_read_byte(int display, int position, int count, int address, in
 // does not know the operation (an older one still running in the adapter) skips it
 // without a reply, so that the register read behind it gives the only reply byte; the
 // memory could then be neither read nor written.
-static void request_prefix() {
+void request_prefix() {
     if (!bus_prefixed()) return;
     packet[0] = OP_SAVE_PREFIX;
     packet[1] = OP_READ_REG;
@@ -53,6 +43,8 @@ static void request_prefix() {
     con_printf("(アダプタをUSBから抜いて、挿し直して下さい)\n");
     fail_run();
 }
+
+}  // namespace
 
 void stream_read(int address, int count, int display) {
     unsigned int total = (unsigned int)count;
@@ -70,7 +62,7 @@ void stream_read(int address, int count, int display) {
         bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
         for (unsigned int j = 0; j < PACKET_SIZE && i + j < total; j++) {
             cart_buffer[i + j] = packet[j];
-            show_read_byte(display, (int)(i + j), count, address + (int)(i + j), packet[j]);
+            if (display == DISPLAY_PERCENT) show_progress((int)(i + j), count);
         }
     }
 
@@ -104,19 +96,18 @@ void stream_read_eeprom(int type, int size, int display) {
     std::rotate(cart_buffer, cart_buffer + (size - first) % size, cart_buffer + size);
 }
 
+namespace {
+
 // Sends the next packet of a transfer's data, with left bytes to go; returns its size.
-static int send_packet(const unsigned char* data, int left) {
+int send_packet(const unsigned char* data, int left) {
     int n = left < PACKET_SIZE ? left : PACKET_SIZE;
     std::memcpy(packet, data, (size_t)n);
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, n);
     return n;
 }
 
-static void show_written(int display, int address, int shown, int total) {
-    if (display == DISPLAY_ADDRESS)
-        con_printf("WRITE : %2.6X \r ", address);
-    else if (display == DISPLAY_PERCENT)
-        show_progress(shown, total);
+void show_written(int display, int shown, int total) {
+    if (display == DISPLAY_PERCENT) show_progress(shown, total);
 }
 
 // The memory is written in streams of STREAM_PIECE bytes (whole pages) at most, each with
@@ -124,10 +115,9 @@ static void show_written(int display, int address, int shown, int total) {
 // page of it programmed and the adapter out of its stream.
 enum { STREAM_PIECE = 0x1000 };
 
-// One streamed write of count bytes, in pieces; the display counts from `shown` of
-// `total` bytes on.
-static void send_write_stream(int address, int count, int offset, int display, int shown,
-                              int total) {
+// One streamed write of count bytes of image_buffer from address on, in pieces; the
+// display counts from `shown` of `total` bytes on.
+void send_write_stream(int address, int count, int display, int shown, int total) {
     for (int sent = 0; sent < count;) {
         check_interrupt();
         const int piece = count - sent < STREAM_PIECE ? count - sent : STREAM_PIECE;
@@ -141,16 +131,19 @@ static void send_write_stream(int address, int count, int offset, int display, i
 
         // The adapter leaves the stream by itself after the piece's last byte: no end packet.
         for (const int end = sent + piece; sent < end;) {
-            sent += send_packet(image_buffer + offset + sent, end - sent);
-            show_written(display, address + sent, shown + sent, total);
+            sent += send_packet(image_buffer + address + sent, end - sent);
+            show_written(display, shown + sent, total);
         }
     }
 }
 
-void stream_write(int address, int count, int offset, int display) {
-    if (count <= 0 || offset < 0 || offset >= BUFFER_SIZE) return;  // no header for an empty stream
-    if (count > BUFFER_SIZE - offset) count = BUFFER_SIZE - offset;  // image_buffer is the source
-    send_write_stream(address, count, offset, display, 0, count);
+}  // namespace
+
+void stream_write(int address, int count, int display) {
+    // No header for an empty stream; image_buffer is the source.
+    if (count <= 0 || address < 0 || address >= BUFFER_SIZE) return;
+    if (count > BUFFER_SIZE - address) count = BUFFER_SIZE - address;
+    send_write_stream(address, count, display, 0, count);
 }
 
 void stream_write_pages(int count, const unsigned char* program, int display) {
@@ -162,12 +155,12 @@ void stream_write_pages(int count, const unsigned char* program, int display) {
                (program[end / STREAM_PAGE_SIZE] != 0) == (program[start / STREAM_PAGE_SIZE] != 0))
             end = end + STREAM_PAGE_SIZE < count ? end + STREAM_PAGE_SIZE : count;
         if (program[start / STREAM_PAGE_SIZE]) {
-            send_write_stream(start, end - start, start, display, start, count);
+            send_write_stream(start, end - start, display, start, count);
         } else {
             // Shown as if sent, packet by packet: the display is that of one whole stream.
             for (int shown = start; shown < end;) {
                 shown = end - shown < PACKET_SIZE ? end : shown + PACKET_SIZE;
-                show_written(display, shown, shown, count);
+                show_written(display, shown, count);
             }
         }
         start = end;

@@ -1,8 +1,8 @@
 // Streamed transfers: the adapter clocks the memory itself, 64 data bytes a packet.
 #pragma once
 
-// display: 0 nothing, 1 hex dump, 2 address counter, 3 percentage.
-enum { DISPLAY_NONE = 0, DISPLAY_HEX = 1, DISPLAY_ADDRESS = 2, DISPLAY_PERCENT = 3 };
+// display: nothing, or the percentage of the bytes transferred.
+enum { DISPLAY_NONE = 0, DISPLAY_PERCENT = 1 };
 // A streamed write from a multiple of it on programs the FLASH memory page by page.
 enum { STREAM_PAGE_SIZE = 256 };
 
@@ -11,8 +11,9 @@ void stream_read(int address, int count, int display);
 // Reads a whole EEPROM (SaveType 1 or 2) of size bytes into cart_buffer, memory address =
 // offset, in one streamed read, which every firmware of the adapter has.
 void stream_read_eeprom(int type, int size, int display);
-// Programs count bytes of image_buffer from offset on into the memory from address on.
-void stream_write(int address, int count, int offset, int display);
+// Programs count bytes of image_buffer from address on into the memory at the same
+// addresses.
+void stream_write(int address, int count, int display);
 // Programs the first count bytes of image_buffer into the memory at the same addresses,
 // leaving out the 256-byte pages whose entry in program is 0: each run of pages to be
 // programmed is one streamed write. The display is that of one streamed write of count

@@ -9,7 +9,7 @@
 
 namespace emu_test {
 
-constexpr uint64_t kMs = 1000000;
+constexpr uint64_t NS_PER_MS = 1000000;
 
 class BusMaster {
 public:

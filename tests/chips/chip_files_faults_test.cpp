@@ -106,7 +106,7 @@ TEST(ChipFaults, PulledCartridgeGoesSilentAndLosesTheCycleInFlight) {
     program_page(bus, 0x40, {0x00});
     ASSERT_EQ(chip.cycles().size(), 1u);
     chip.pull_at(bus.now() + 1000);  // during the page program
-    bus.wait_ns(5 * kMs);
+    bus.wait_ns(5 * NS_PER_MS);
     EXPECT_EQ(bus.query({0x9F}, 3), std::vector<uint8_t>(3, 0xFF));
     EXPECT_EQ(bus.undriven_bits(), 24);
     program_page(bus, 0x80, {0x00});
@@ -120,7 +120,7 @@ TEST(ChipFaults, StuckBitsNeverChangeOnProgramWriteOrErase) {
     BusMaster bus(flash);
     flash.add_stuck_bits(0x10001, 0x81);
     program_page(bus, 0x10000, {0x00, 0x00});
-    bus.wait_ns(10 * kMs);
+    bus.wait_ns(10 * NS_PER_MS);
     EXPECT_EQ(bus.status(), 0x00);
     EXPECT_EQ(flash.memory()[0x10000], 0x00);
     EXPECT_EQ(flash.memory()[0x10001], 0x81);
@@ -147,7 +147,7 @@ TEST(ChipFaults, HangingEraseKeepsWriteInProgress) {
     BusMaster bus(chip);
     bus.command({0x06});
     bus.command({0xD8, 0, 0, 0});
-    bus.wait_ns(3600000 * kMs);
+    bus.wait_ns(3600000 * NS_PER_MS);
     EXPECT_EQ(bus.status() & 1, 1);
     chip.finish();
     EXPECT_EQ(chip.memory()[0], 0x00);
@@ -156,7 +156,7 @@ TEST(ChipFaults, HangingEraseKeepsWriteInProgress) {
     other.set_erase_hang(true);
     BusMaster obus(other);
     program_page(obus, 0, {0x12});
-    obus.wait_ns(5 * kMs);
+    obus.wait_ns(5 * NS_PER_MS);
     EXPECT_EQ(obus.status(), 0);
 }
 
@@ -166,10 +166,10 @@ TEST(ChipFaults, SlowProgramAndStuckDataIn) {
     BusMaster bus(chip);
     program_page(bus, 0, {0x00});
     ASSERT_EQ(chip.cycles().size(), 1u);
-    EXPECT_EQ(chip.cycles()[0].end_ns - chip.cycles()[0].start_ns, 40 * kMs);
-    bus.wait_ns(39 * kMs);
+    EXPECT_EQ(chip.cycles()[0].end_ns - chip.cycles()[0].start_ns, 40 * NS_PER_MS);
+    bus.wait_ns(39 * NS_PER_MS);
     EXPECT_EQ(bus.status() & 1, 1);
-    bus.wait_ns(1 * kMs);
+    bus.wait_ns(1 * NS_PER_MS);
     EXPECT_EQ(bus.status() & 1, 0);
 
     for (int level : {0, 1}) {

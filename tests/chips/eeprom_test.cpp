@@ -76,7 +76,7 @@ TEST_P(Eeprom, WriteNeedsTheLatchWrapsInThePageAndTakesAWriteCycle) {
     EXPECT_EQ(c.kind, ChipCycle::Kind::eeprom_write);
     EXPECT_EQ(c.address, base + page - 2);
     EXPECT_EQ(c.count, page + 1);
-    EXPECT_EQ(c.end_ns - c.start_ns, 5 * kMs);  // tW, the data sheets' "within 5 ms"
+    EXPECT_EQ(c.end_ns - c.start_ns, 5 * NS_PER_MS);  // tW, the data sheets' "within 5 ms"
 
     // Busy: the read is ignored and status shows WIP with WEL still set.
     EXPECT_EQ(bus.status(), 0x03);
@@ -84,7 +84,7 @@ TEST_P(Eeprom, WriteNeedsTheLatchWrapsInThePageAndTakesAWriteCycle) {
     read(base, 1);
     EXPECT_EQ(bus.undriven_bits() - before, 8);
     bus.command({0x06});
-    bus.wait_ns(5 * kMs);
+    bus.wait_ns(5 * NS_PER_MS);
     EXPECT_EQ(bus.status(), 0x00);  // WEL cleared at the end, the WREN while busy was ignored
 
     auto got = read(base, page);
@@ -96,7 +96,7 @@ TEST_P(Eeprom, WriteNeedsTheLatchWrapsInThePageAndTakesAWriteCycle) {
     }
     // An EEPROM write sets bits as well as clearing them.
     write(base, {0xFF});
-    bus.wait_ns(5 * kMs);
+    bus.wait_ns(5 * NS_PER_MS);
     EXPECT_EQ(read(base, 1)[0], 0xFF);
 }
 

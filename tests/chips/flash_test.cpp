@@ -22,7 +22,7 @@ protected:
     BusMaster bus{chip};
 
     void wait_ready() {
-        for (int i = 0; i < 100000 && (bus.status() & 1); ++i) bus.wait_ns(kMs);
+        for (int i = 0; i < 100000 && (bus.status() & 1); ++i) bus.wait_ns(NS_PER_MS);
     }
     void program(uint32_t address, const std::vector<uint8_t>& data) {
         bus.command({0x06});
@@ -120,7 +120,7 @@ TEST_P(Flash, BusyChipAnswersOnlyStatusUntilTheCycleEnds) {
     EXPECT_EQ(erase.address, 0x10000u);
     EXPECT_EQ(erase.count, 0x10000u);
     // Data sheets: tens of milliseconds at least for a 64 KiB sector.
-    EXPECT_GE(erase.end_ns - erase.start_ns, 10 * kMs);
+    EXPECT_GE(erase.end_ns - erase.start_ns, 10 * NS_PER_MS);
 
     EXPECT_EQ(bus.status(), 0x03);
     int before = bus.undriven_bits();
@@ -137,14 +137,14 @@ TEST_P(Flash, BusyChipAnswersOnlyStatusUntilTheCycleEnds) {
     uint8_t s = bus.read();
     int polls = 0;
     while ((s & 1) && polls < 100000) {
-        bus.wait_ns(kMs / 10);
+        bus.wait_ns(NS_PER_MS / 10);
         s = bus.read();
         ++polls;
     }
     bus.deselect();
     EXPECT_EQ(s, 0x00);
     EXPECT_GE(bus.now(), erase.end_ns);
-    EXPECT_LT(bus.now(), erase.end_ns + kMs);
+    EXPECT_LT(bus.now(), erase.end_ns + NS_PER_MS);
 
     auto mem = chip.memory();
     auto orig = pattern(chip.size());
@@ -211,7 +211,7 @@ TEST(FlashParts, IdentificationSizeAndEraseInstructions) {
                 EXPECT_EQ(bus.status(), 0x02);  // not taken: the latch is still set
                 continue;
             }
-            while (bus.status() & 1) bus.wait_ns(10 * kMs);
+            while (bus.status() & 1) bus.wait_ns(10 * NS_PER_MS);
             const std::vector<uint8_t>& mem = chip.memory();
             uint32_t first = e.size == 0 ? 0 : at & ~(e.size - 1),
                      end = e.size == 0 ? c.size : first + e.size;
@@ -229,7 +229,7 @@ TEST(FlashParts, ChipEraseNeedsExactFraming) {
     bus.command({0xC7, 0x00});  // an extra byte: rejected
     EXPECT_TRUE(chip.cycles().empty());
     bus.command({0xC7});
-    while (bus.status() & 1) bus.wait_ns(kMs);
+    while (bus.status() & 1) bus.wait_ns(NS_PER_MS);
     ASSERT_EQ(chip.cycles().size(), 1u);
     EXPECT_EQ(chip.cycles()[0].kind, ChipCycle::Kind::chip_erase);
     EXPECT_EQ(chip.memory(), std::vector<uint8_t>(chip.size(), 0xFF));

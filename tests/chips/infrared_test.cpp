@@ -15,13 +15,13 @@ using Bytes = std::vector<uint8_t>;
 
 class Infrared : public ::testing::Test {
 protected:
-    static constexpr uint64_t kPause = 70000;  // a little more than the 61 us needed
+    static constexpr uint64_t PAUSE_NS = 70000;  // a little more than the 61 us needed
     SaveChip flash{ChipKind::m45pe80};
     InfraredTransceiver ir{&flash};
     BusMaster bus{ir, 1000};  // one pin change a microsecond: 500 kHz
 
-    Bytes prefixed(std::initializer_list<uint8_t> command, size_t n, uint64_t after_prefix = kPause,
-                   uint64_t before_release = kPause) {
+    Bytes prefixed(std::initializer_list<uint8_t> command, size_t n,
+                   uint64_t after_prefix = PAUSE_NS, uint64_t before_release = PAUSE_NS) {
         bus.select();
         bus.write({0x00});
         bus.wait_ns(after_prefix);
@@ -53,7 +53,7 @@ TEST_F(Infrared, OnlyPrefixedCommandsWithTheirPausesReachTheMemory) {
     // Select released right after the last byte: the command itself is done, but the
     // microcontroller misses the release, so the next command reaches the memory with
     // its prefix as the instruction (ignored), and closes the gate again.
-    EXPECT_EQ(prefixed({0x9F}, 3, kPause, 0), id);
+    EXPECT_EQ(prefixed({0x9F}, 3, PAUSE_NS, 0), id);
     EXPECT_EQ(prefixed({0x9F}, 3), floating);
     EXPECT_EQ(prefixed({0x9F}, 3), id);
     EXPECT_EQ(ir.timing_faults(), 2);

@@ -34,8 +34,8 @@ bool FirmwareAdapter::start(const unsigned char* image, unsigned size) {
     if (!load(CPUCS, &run, 1)) return false;
     const uint64_t released = adapter_.now_ns();
     uint64_t left = 0, back = 0;
-    while (adapter_.now_ns() - released < 10000 * ms) {
-        adapter_.sleep_ns(1 * ms);
+    while (adapter_.now_ns() - released < 10000 * NS_PER_MS) {
+        adapter_.sleep_ns(1 * NS_PER_MS);
         if (!adapter_.attached() && left == 0) left = adapter_.now_ns();
         if (left != 0 && adapter_.attached() && back == 0) back = adapter_.now_ns();
         if (adapter_.present() && adapter_.enumeration() > before) {
@@ -60,7 +60,7 @@ std::vector<uint8_t> FirmwareAdapter::receive(int length) {
 }
 
 bool FirmwareAdapter::nothing_pending() {
-    adapter_.set_timeout_ns(20 * ms);
+    adapter_.set_timeout_ns(20 * NS_PER_MS);
     uint8_t data[64];
     int n = adapter_.bulk_in(EP1_IN, data, 64);
     adapter_.set_timeout_ns(emu::Adapter::DEFAULT_TIMEOUT_NS);

@@ -12,7 +12,7 @@
 
 namespace fwtest {
 
-constexpr uint64_t ms = 1000000;
+constexpr uint64_t NS_PER_MS = 1000000;
 
 class FirmwareAdapter {
 public:
@@ -34,7 +34,7 @@ public:
     // is executed after it was taken: settle() before looking at its effects.
     bool send(const std::vector<uint8_t>& packet);
     // Lets 20 ms of virtual time pass, time enough for any packet's execution.
-    void settle() { adapter_.sleep_ns(20 * ms); }
+    void settle() { adapter_.sleep_ns(20 * NS_PER_MS); }
     // One packet from EP1 IN (up to 64 bytes); empty when nothing came before the timeout.
     std::vector<uint8_t> receive(int length = 64);
     // True when EP1 IN offers nothing within 20 ms.

@@ -6,11 +6,15 @@
 
 namespace fwtest {
 
-static std::ifstream open_or_throw(const std::string& path) {
+namespace {
+
+std::ifstream open_or_throw(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot open " + path);
     return in;
 }
+
+}  // namespace
 
 HexImage read_hex(const std::string& path) {
     std::ifstream in = open_or_throw(path);

@@ -15,7 +15,7 @@ namespace {
 using emu::ChipCycle;
 using emu::ChipKind;
 using fwtest::FirmwareAdapter;
-using fwtest::ms;
+using fwtest::NS_PER_MS;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t OUTB = 0x97, PINSC = 0x9B;
@@ -148,7 +148,7 @@ TEST(FirmwarePageWrite, WritesOnePageAndReplies) {
         }
         EXPECT_EQ(rig.fw.receive(), Bytes{c.reply});
         if (c.reply == 0x00) {
-            EXPECT_GE(rig.fw.adapter().now_ns() - last_sent, 25 * ms)
+            EXPECT_GE(rig.fw.adapter().now_ns() - last_sent, 25 * NS_PER_MS)
                 << "the poll lasts several times the 5 ms write time";
         }
         EXPECT_TRUE(rig.fw.nothing_pending()) << "one reply byte, nothing from the bytes after";

@@ -12,7 +12,7 @@
 namespace {
 
 using fwtest::FirmwareAdapter;
-using fwtest::ms;
+using fwtest::NS_PER_MS;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t EP0CS = 0x7FB4, IN1CS = 0x7FB6, OUT2CS = 0x7FC8, TOGCTL = 0x7FD7;
@@ -45,9 +45,9 @@ protected:
 };
 
 TEST_F(FirmwareUsb, ComesBackAsItsOwnDeviceAfterLeavingTheBus) {
-    EXPECT_GE(fw.detached_ns(), 1500 * ms);
-    EXPECT_GE(fw.restart_ns(), 1500 * ms);
-    EXPECT_LT(fw.restart_ns(), 3000 * ms);
+    EXPECT_GE(fw.detached_ns(), 1500 * NS_PER_MS);
+    EXPECT_GE(fw.restart_ns(), 1500 * NS_PER_MS);
+    EXPECT_LT(fw.restart_ns(), 3000 * NS_PER_MS);
     const Bytes& d = fw.adapter().device_descriptor();
     ASSERT_EQ(d.size(), 18u);
     EXPECT_EQ(d[8] | d[9] << 8, 0x0547);
@@ -194,10 +194,10 @@ TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface) {
 
 TEST_F(FirmwareUsb, SuspendAndResume) {
     fw.adapter().suspend();
-    fw.adapter().sleep_ns(10 * ms);
+    fw.adapter().sleep_ns(10 * NS_PER_MS);
     EXPECT_TRUE(fw.adapter().suspended());
     fw.adapter().resume();
-    fw.adapter().sleep_ns(10 * ms);
+    fw.adapter().sleep_ns(10 * NS_PER_MS);
     EXPECT_FALSE(fw.adapter().suspended());
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
     EXPECT_TRUE(fw.send({0x03, 0x9D}));
@@ -207,20 +207,20 @@ TEST_F(FirmwareUsb, SuspendAndResume) {
 TEST_F(FirmwareUsb, WakeupPinResumesTheBusOnlyWhenPermitted) {
     EXPECT_EQ(fw.control_out(0x00, 0x01, 1, 0), 0);  // remote wake-up off
     fw.adapter().suspend();
-    fw.adapter().sleep_ns(10 * ms);
+    fw.adapter().sleep_ns(10 * NS_PER_MS);
     fw.adapter().wakeup_pin();
-    fw.adapter().sleep_ns(50 * ms);
+    fw.adapter().sleep_ns(50 * NS_PER_MS);
     EXPECT_TRUE(fw.adapter().suspended()) << "not permitted: the chip goes back to sleep";
     fw.adapter().resume();
-    fw.adapter().sleep_ns(10 * ms);
+    fw.adapter().sleep_ns(10 * NS_PER_MS);
     ASSERT_FALSE(fw.adapter().suspended());
 
     EXPECT_EQ(fw.control_out(0x00, 0x03, 1, 0), 0);  // remote wake-up on
     fw.adapter().suspend();
-    fw.adapter().sleep_ns(10 * ms);
+    fw.adapter().sleep_ns(10 * NS_PER_MS);
     ASSERT_TRUE(fw.adapter().suspended());
     fw.adapter().wakeup_pin();
-    fw.adapter().sleep_ns(50 * ms);
+    fw.adapter().sleep_ns(50 * NS_PER_MS);
     EXPECT_FALSE(fw.adapter().suspended()) << "the firmware signals the resume";
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
 }

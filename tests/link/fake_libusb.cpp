@@ -166,8 +166,10 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t request_type, 
     return moved < 0 ? LIBUSB_ERROR_PIPE : moved;
 }
 
-static int transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
-                    int length, int* moved, unsigned int timeout) {
+namespace {
+
+int transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
+             int* moved, unsigned int timeout) {
     *moved = 0;
     emu::Adapter* adapter = live(handle);
     if (adapter == nullptr) return LIBUSB_ERROR_NO_DEVICE;
@@ -179,6 +181,8 @@ static int transfer(libusb_device_handle* handle, unsigned char endpoint, unsign
     *moved = result;
     return 0;
 }
+
+}  // namespace
 
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* moved, unsigned int timeout) {

@@ -23,7 +23,11 @@ std::vector<Call> calls_of(uint32_t code) {
 
 }  // namespace script
 
-static int handle_token;
+namespace {
+
+int handle_token;
+
+}  // namespace
 
 // Elsewhere the link calls these four functions by name. On Windows it calls pelkat.exe's
 // driver entry points, which call kernel32 through the import table: the scripted ones

@@ -73,7 +73,7 @@ TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
         {"stream_read 100", K::le25fw203, [] { stream_read(0, 100, DISPLAY_NONE); }, 2, 3, {7, 1}},
         {"stream_write 100",
          K::le25fw203,
-         [] { stream_write(0, 100, 0, DISPLAY_NONE); },
+         [] { stream_write(0, 100, DISPLAY_NONE); },
          3,
          0,
          {9, 64, 36}},

@@ -32,7 +32,7 @@ std::string temp_path(const char* what) {
 }
 
 // The console's output is compared as the Shift-JIS bytes it writes under the C locale.
-const int c_locale = setenv("LC_ALL", "C", 1);
+const int C_LOCALE = setenv("LC_ALL", "C", 1);
 
 }  // namespace
 
@@ -184,7 +184,7 @@ Rig::Ending Rig::run_to_exit(const std::function<void()>& body) {
         });
         body();
         con_flush();
-        std::exit(kReturned);
+        std::exit(RETURNED_EXIT);
     }
     int status = 0;
     waitpid(child, &status, 0);

@@ -57,8 +57,8 @@ protected:
         Bytes memory;
     };
     // Runs body in a child process with an empty standard input; a body that returns
-    // ends it with kReturned.
-    static constexpr int kReturned = 99;
+    // ends it with RETURNED_EXIT.
+    static constexpr int RETURNED_EXIT = 99;
     Ending run_to_exit(const std::function<void()>& body);
 
     std::unique_ptr<emu::SaveChip> chip_;
