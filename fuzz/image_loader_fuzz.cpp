@@ -13,7 +13,7 @@
 #include <string>
 
 #include "frontend/image_parse.h"
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/run_state.h"
 #include "platform/files.h"
+#include "run/run_state.h"
 
 int classify_arguments(int argc, char** argv) {
     if (argc == 1) return RUN_READ;

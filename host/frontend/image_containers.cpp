@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "frontend/image_parse.h"
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 namespace {
 

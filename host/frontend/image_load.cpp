@@ -1,10 +1,10 @@
 #include <cstring>
 
-#include "frontend/console_services.h"
 #include "frontend/image_files.h"
 #include "frontend/image_parse.h"
-#include "frontend/run_state.h"
 #include "platform/console.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 
 namespace {
 

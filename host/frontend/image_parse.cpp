@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "frontend/dump_line.h"
-#include "frontend/run_state.h"
 #include "platform/files.h"
+#include "run/run_state.h"
 
 namespace {
 

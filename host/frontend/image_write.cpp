@@ -1,12 +1,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/console_services.h"
 #include "frontend/image_files.h"
-#include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 
 namespace {
 

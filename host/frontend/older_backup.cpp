@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "frontend/image_files.h"
-#include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "run/run_state.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ void choose_kept_names(const char* const names[PAIR], const char* stamp) {
         for (int i = 0; i < PAIR; ++i) {
             const char* extension = names[i] + std::strlen(names[i]) - 4;
             const int stem = static_cast<int>(std::strlen(names[0]) - 4);
-            std::snprintf(kept_names[i], sizeof kept_names[i], "%.*s-%s%s%s", stem, names[0],
-                          stamp, suffix, extension);
+            std::snprintf(kept_names[i], sizeof kept_names[i], "%.*s-%s%s%s", stem, names[0], stamp,
+                          suffix, extension);
             if (file_kind(kept_names[i]) != FILE_MISSING) free = false;
         }
         if (free) return;

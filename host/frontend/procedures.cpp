@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "adapter_protocol.h"
-#include "frontend/console_services.h"
 #include "frontend/image_files.h"
 #include "frontend/older_backup.h"
-#include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/winapi.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 #include "savemem/eeprom_parts.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"

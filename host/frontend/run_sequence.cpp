@@ -2,15 +2,15 @@
 
 #include "firmware_image.h"
 #include "frontend/cmdline.h"
-#include "frontend/console_services.h"
 #include "frontend/help.h"
 #include "frontend/image_files.h"
 #include "frontend/procedures.h"
-#include "frontend/run_state.h"
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/interrupts.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 #include "savemem/bus.h"
 #include "savemem/identify.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
 #include "link/link.h"
+#include "run/run_state.h"
 
 CommandBatch command_batch;
 unsigned char result_bytes[PACKET_SIZE];

@@ -1,7 +1,7 @@
 // The serial EEPROMs the tool writes, by the size and address kind that identification
 // settles: how their WRITE addresses them and how many bytes one write cycle takes.
 #pragma once
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 struct EepromPart {
     SaveType type;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "frontend/console_services.h"
 #include "platform/console.h"
+#include "run/console_services.h"
 #include "savemem/bus.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"

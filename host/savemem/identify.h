@@ -1,6 +1,6 @@
 // Identification of the cartridge's save memory.
 #pragma once
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 // Opens the bus, identifies the save memory and sets save_type and save_size; ends the
 // run when no memory can be identified.

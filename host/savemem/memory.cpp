@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "adapter_protocol.h"
-#include "frontend/console_services.h"
-#include "frontend/run_state.h"
 #include "platform/console.h"
 #include "platform/winapi.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 #include "savemem/bus.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frontend/console_services.h"
-#include "frontend/run_state.h"
 #include "link/link.h"
 #include "platform/console.h"
+#include "run/console_services.h"
+#include "run/run_state.h"
 #include "savemem/batch.h"
 #include "savemem/bus.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "frontend/cmdline.h"
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "frontend/console_services.h"
 #include "platform/console.h"
+#include "run/console_services.h"
 #include "support.h"
 
 #ifdef _WIN32

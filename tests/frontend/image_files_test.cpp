@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "frontend/image_files.h"
-#include "frontend/run_state.h"
 #include "platform/files.h"
+#include "run/run_state.h"
 #include "support.h"
 
 #ifdef _WIN32

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 #include "savemem/batch.h"
 #include "savemem/bus.h"
 #include "savemem/memory.h"

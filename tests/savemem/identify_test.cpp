@@ -7,7 +7,7 @@
 
 #include "chip_messages.h"
 #include "chips/infrared.h"
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 #include "savemem/bus.h"
 #include "savemem/identify.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "frontend/run_state.h"
 #include "platform/winapi.h"
+#include "run/run_state.h"
 #include "savemem/memory.h"
 
 namespace {

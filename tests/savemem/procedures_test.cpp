@@ -15,8 +15,8 @@
 
 #include "firmware_image.h"
 #include "frontend/procedures.h"
-#include "frontend/run_state.h"
 #include "link/link.h"
+#include "run/run_state.h"
 #include "savemem/bus.h"
 #include "savemem/stream.h"
 

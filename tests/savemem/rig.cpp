@@ -10,11 +10,11 @@
 #include <sstream>
 
 #include "firmware_image.h"
-#include "frontend/run_state.h"
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/driver_emu.h"
 #include "platform/driver_requests.h"
+#include "run/run_state.h"
 #include "savemem/batch.h"
 #include "savemem/bus.h"
 

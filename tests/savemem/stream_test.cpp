@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/run_state.h"
 #include "platform/winapi.h"
+#include "run/run_state.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 

@@ -1,4 +1,4 @@
-#include "frontend/run_state.h"
+#include "run/run_state.h"
 
 unsigned char cart_buffer[BUFFER_SIZE];
 unsigned char image_buffer[BUFFER_SIZE];

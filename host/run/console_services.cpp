@@ -1,11 +1,11 @@
-#include "frontend/console_services.h"
+#include "run/console_services.h"
 
 #include <cstdlib>
 
-#include "frontend/run_state.h"
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/interrupts.h"
+#include "run/run_state.h"
 
 void show_progress(int index, int total) {
     if (total < 0x100 || index % 128 != 0) return;
