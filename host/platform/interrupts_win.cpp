@@ -14,7 +14,9 @@ namespace {
 
 enum { TEMPORARIES = 4, NAME_SIZE = 640 };
 
-CRITICAL_SECTION file_lock;
+// A slim lock needs no initialisation: the files are guarded even where no handler was
+// installed (the front end's tests write files without one).
+SRWLOCK file_lock = SRWLOCK_INIT;
 bool held;
 volatile LONG deferring;
 volatile LONG pending;
@@ -26,7 +28,7 @@ BOOL WINAPI on_control(DWORD event) {
         if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
         Sleep(INFINITE);
     }
-    EnterCriticalSection(&file_lock);
+    AcquireSRWLockExclusive(&file_lock);
     for (LONG i = 0; i < temporary_count; ++i) DeleteFileA(temporaries[i]);
     TerminateProcess(GetCurrentProcess(), 1);  // no clean-up that could wait on the run
     return TRUE;
@@ -34,10 +36,7 @@ BOOL WINAPI on_control(DWORD event) {
 
 }  // namespace
 
-void catch_interrupts() {
-    InitializeCriticalSection(&file_lock);
-    SetConsoleCtrlHandler(on_control, TRUE);
-}
+void catch_interrupts() { SetConsoleCtrlHandler(on_control, TRUE); }
 
 void defer_interrupts(bool defer) { InterlockedExchange(&deferring, defer ? 1 : 0); }
 
@@ -47,14 +46,14 @@ void release_interrupts() { SetConsoleCtrlHandler(on_control, FALSE); }
 
 void hold_interrupts() {
     if (held) return;
-    EnterCriticalSection(&file_lock);
+    AcquireSRWLockExclusive(&file_lock);
     held = true;
 }
 
 void let_interrupts() {
     if (!held) return;
     held = false;
-    LeaveCriticalSection(&file_lock);
+    ReleaseSRWLockExclusive(&file_lock);
 }
 
 void track_temporary(const char* name) {
