@@ -175,7 +175,7 @@ TEST_F(FirmwareUsb, ConfigurationAndInterfaceValuesAreKeptAsSet) {
     EXPECT_EQ(fw.control_out(0x01, 0x0B, 3, 7), 0);
     EXPECT_EQ(fw.control_in(0x81, 0x0A, 0, 0, 1), (Bytes{0x03}));
     // The protocol runs whatever the configuration value.
-    EXPECT_TRUE(fw.send({0x02, 0x97, 0x04, 0x03, 0x97}));
+    EXPECT_TRUE(fw.send({OP_WRITE_REG, 0x97, 0x04, OP_READ_REG, 0x97}));
     EXPECT_EQ(fw.receive(), (Bytes{0x04}));
 }
 
@@ -188,7 +188,7 @@ TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface) {
     EXPECT_EQ(fw.control_in(0x80, 0x08, 0, 0, 1), (Bytes{0x05}));
     EXPECT_EQ(fw.control_in(0x81, 0x0A, 0, 0, 1), (Bytes{0x02}));
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, 0x9D}));
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
@@ -200,7 +200,7 @@ TEST_F(FirmwareUsb, SuspendAndResume) {
     fw.adapter().sleep_ns(10 * ms);
     EXPECT_FALSE(fw.adapter().suspended());
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, 0x9D}));
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
@@ -229,7 +229,7 @@ TEST_F(FirmwareUsb, TrafficOnUnusedEndpointsDoesNotDisturbTheProtocol) {
     const uint8_t junk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(fw.adapter().bulk_out(0x02, junk, 8), 8);
     EXPECT_EQ(fw.adapter().bulk_out(0x07, junk, 8), 8);
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, 0x9D}));
     EXPECT_EQ(fw.receive().size(), 1u);
     EXPECT_EQ(get_descriptor(3, 1, 255).size(), 10u);
 }

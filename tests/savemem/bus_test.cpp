@@ -13,7 +13,7 @@ namespace {
 // The OUTB writes of a shift: 02 97 value for each pin state.
 Bytes outb_writes(std::initializer_list<uint8_t> values) {
     Bytes packet;
-    for (uint8_t value : values) packet.insert(packet.end(), {0x02, 0x97, value});
+    for (uint8_t value : values) packet.insert(packet.end(), {OP_WRITE_REG, 0x97, value});
     return packet;
 }
 
@@ -26,10 +26,10 @@ TEST_F(BusSignalling, OpenAndReleaseAreOnePacketEach) {
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);
     EXPECT_TRUE(seen.in.empty());
-    EXPECT_EQ(seen.out[0], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E,
-                                  0x00, 0x02, 0x97, 0x04}));
-    EXPECT_EQ(seen.out[1],
-              (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0x00, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00}));
+    EXPECT_EQ(seen.out[0], (Bytes{OP_WRITE_REG, 0x94, 0x00, OP_WRITE_REG, 0x9D, 0xFF, OP_WRITE_REG,
+                                  0x95, 0x00, OP_WRITE_REG, 0x9E, 0x00, OP_WRITE_REG, 0x97, 0x04}));
+    EXPECT_EQ(seen.out[1], (Bytes{OP_WRITE_REG, 0x94, 0x00, OP_WRITE_REG, 0x9D, 0x00, OP_WRITE_REG,
+                                  0x95, 0x00, OP_WRITE_REG, 0x9E, 0x00}));
     // Released pins are undriven: the adapter's port B no longer drives the bus.
     EXPECT_EQ(adapter().peek(0x7F9D), 0x00);
     bus_open();
@@ -103,7 +103,8 @@ TEST_F(BusSignalling, ShiftInTakesBitZeroOfEachReplyByte) {
     ASSERT_EQ(seen.out.size(), 2u);
     Bytes bit_reads;
     for (int i = 0; i < 8; i++)
-        bit_reads.insert(bit_reads.end(), {0x02, 0x97, 0x02, 0x03, 0x9B, 0x02, 0x97, 0x00});
+        bit_reads.insert(bit_reads.end(),
+                         {OP_WRITE_REG, 0x97, 0x02, OP_READ_REG, 0x9B, OP_WRITE_REG, 0x97, 0x00});
     EXPECT_EQ(seen.out[0], bit_reads);  // exactly one full packet
     ASSERT_EQ(seen.in.size(), 1u);
     ASSERT_EQ(seen.in[0].size(), 8u);
@@ -138,7 +139,7 @@ TEST_F(BusSignalling, FlushSendsNothingWhenEmptyAndEmptiesTheBatchOnFailure) {
     batch_flush();
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);  // the failed one is in the record too
-    EXPECT_EQ(seen.out[1], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF}));
+    EXPECT_EQ(seen.out[1], (Bytes{OP_WRITE_REG, 0x94, 0x00, OP_WRITE_REG, 0x9D, 0xFF}));
     EXPECT_FALSE(emu_driver::requests()[0].succeeded);
     EXPECT_TRUE(emu_driver::requests()[1].succeeded);
 }
