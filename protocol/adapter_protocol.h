@@ -70,7 +70,7 @@ enum {
 enum { PAGE_WRITE_MAX = 256 };
 
 /* Register numbers: the low byte of the register's address in the EZ-USB register
- * page 0x7F00-0x7FFF. */
+ * page 0x7F00-0x7FFF (ezusb_registers.h; the emulator checks them against it). */
 enum {
     REG_PORTBCFG = 0x94,
     REG_PORTCCFG = 0x95,

@@ -139,7 +139,7 @@ std::vector<Bytes> Rig::bus_commands() {
             uint8_t reg = packet[i + 1];
             uint8_t value = packet[i + 2];
             i += OP_WRITE_REG_SIZE;
-            if (reg != 0x97) continue;
+            if (reg != REG_OUTB) continue;
             bool select_low = (value & 0x04) == 0;
             bool clock_high = (value & 0x02) != 0;
             if (select_low && !selected) {

@@ -37,7 +37,7 @@ using StreamRead = Rig;
 
 TEST_F(StreamRead, TakesOnePacketPerStartedSixtyFourBytesThenEndsAndDrains) {
     insert_pattern(emu::ChipKind::le25fw203);
-    const Bytes header = {OP_STREAM_READ, 0x97, 0x9B, 0x00, 0x00, 0x00, 0x01};
+    const Bytes header = {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x00, 0x00, 0x00, 0x01};
     struct Case {
         int count;
         std::string order;
@@ -66,7 +66,8 @@ TEST_F(StreamRead, SendsTheAddressAndStoresFromTheBufferStart) {
     insert_pattern(emu::ChipKind::m45pe20);
     std::memset(cart_buffer, 0xA5, 0x100);
     stream_read(0x012345, 32, DISPLAY_NONE);
-    EXPECT_EQ(traffic().out[0], (Bytes{OP_STREAM_READ, 0x97, 0x9B, 0x01, 0x23, 0x45, 0x01}));
+    EXPECT_EQ(traffic().out[0],
+              (Bytes{OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x01, 0x23, 0x45, 0x01}));
     for (int i = 0; i < 32; i++)
         EXPECT_EQ(cart_buffer[i], pattern(0x012345u + static_cast<uint32_t>(i))) << i;
     EXPECT_EQ(cart_buffer[32], 0xA5);
@@ -89,13 +90,13 @@ TEST_F(StreamRead, AWholeEepromComesInOneStreamInPlace) {
     } cases[] = {
         {emu::ChipKind::m95040,
          SAVE_EEPROM_9BIT,
-         {OP_STREAM_READ, 0x97, 0x9B, 0xFE, 0x00, 0x00, 0x01}},
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0xFE, 0x00, 0x00, 0x01}},
         {emu::ChipKind::m95640,
          SAVE_EEPROM_16BIT,
-         {OP_STREAM_READ, 0x97, 0x9B, 0x1F, 0xFF, 0x00, 0x01}},
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x1F, 0xFF, 0x00, 0x01}},
         {emu::ChipKind::m95512,
          SAVE_EEPROM_16BIT,
-         {OP_STREAM_READ, 0x97, 0x9B, 0xFF, 0xFF, 0x00, 0x01}},
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0xFF, 0xFF, 0x00, 0x01}},
     };
     for (const Case& c : cases) {
         insert_pattern(c.kind);
@@ -158,7 +159,7 @@ TEST_F(StreamWrite, OneHundredBytes) {
     EXPECT_TRUE(seen.in.empty());
     ASSERT_EQ(seen.out.size(), 3u);
     EXPECT_EQ(seen.out[0],
-              (Bytes{OP_STREAM_WRITE, 0x97, 0x9B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
+              (Bytes{OP_STREAM_WRITE, REG_OUTB, REG_PINSC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
     EXPECT_EQ(seen.out[1], Bytes(image_buffer, image_buffer + 64));
     EXPECT_EQ(seen.out[2], Bytes(image_buffer + 64, image_buffer + 100));
     for (uint32_t a = 0; a < 0x40000; a++)
