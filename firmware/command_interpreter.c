@@ -130,23 +130,27 @@ static void wait_not_busy(void)
  * max 5 ms). */
 enum { PAGE_WRITE_POLLS = 2048 };
 
-/* Bytes of each operation, code included. */
+/* Bytes of each operation, code included, that must be in the packet: OP_STREAM_END's
+ * byte is not interpreted and may be left out. A byte that is no operation's code is
+ * skipped alone, as OP_SAVE_PREFIX is; two operations of one size share a case. */
+_Static_assert(OP_SAVE_PREFIX_SIZE == 1, "a byte of no operation is skipped alone");
+_Static_assert(OP_CHIP_ERASE_SIZE == OP_READ_REG_SIZE, "the shared case of the two");
 static unsigned char operation_size(unsigned char code)
 {
     switch (code) {
     case OP_WRITE_REG:
-        return 3;
+        return OP_WRITE_REG_SIZE;
     case OP_STREAM_WRITE:
-        return 9;
+        return OP_STREAM_WRITE_SIZE;
     case OP_PAGE_WRITE:
         return OP_PAGE_WRITE_SIZE;
     case OP_STREAM_READ:
-        return 7;
+        return OP_STREAM_READ_SIZE;
     case OP_READ_REG:
     case OP_CHIP_ERASE:
-        return 2;
-    default:
-        return 1;
+        return OP_READ_REG_SIZE;
+    default: /* OP_SAVE_PREFIX, OP_STREAM_END's code, a byte that is no code */
+        return OP_SAVE_PREFIX_SIZE;
     }
 }
 
@@ -256,7 +260,7 @@ static void execute_operations(void)
             if (!out_reg_ptr)
                 out_reg_ptr = &OUTB;
             bus_end();
-            p++;
+            p += (unsigned char)(OP_STREAM_END_SIZE - 1); /* its byte, where the packet has it */
             break;
         case OP_CHIP_ERASE:
             out_reg_ptr = register_at(op[1]);

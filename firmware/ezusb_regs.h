@@ -1,9 +1,11 @@
 /* EZ-USB AN21xx registers used by the adapter firmware, under the names of the
  * chip's technical reference. Special function registers of the 8051 core and
- * of the chip's extensions, then the endpoint buffers and the register page in
- * the data space (0x7E00-0x7FFF). */
+ * of the chip's extensions, then the endpoint buffers and the registers of the
+ * data space (0x7E00-0x7FFF), at the addresses of the list in ezusb_registers.h. */
 #ifndef EZUSB_REGS_H
 #define EZUSB_REGS_H
+
+#include "ezusb_registers.h"
 
 /* Special function registers. */
 __sfr __at(0x87) PCON;
@@ -27,43 +29,43 @@ __sfr __at(0xE8) EIE;
 
 #define XREG(addr) (*(volatile __xdata unsigned char *)(addr))
 
-/* Endpoint buffers. */
-#define IN0BUF_ADDR 0x7F00
-#define OUT1BUF_ADDR 0x7E40
-#define IN1BUF_ADDR 0x7E80
-#define IN0BUF ((volatile __xdata unsigned char *)IN0BUF_ADDR)
-#define OUT1BUF ((volatile __xdata unsigned char *)OUT1BUF_ADDR)
-#define IN1BUF ((volatile __xdata unsigned char *)IN1BUF_ADDR)
+/* Addresses for endpoint arithmetic, taken before the names below become the registers:
+ * INnCS at EP0CS_ADDR + 2n, OUTnCS at OUT0CS_BASE + 2n and OUTnBC at OUT1BC_ADDR + 2(n-1),
+ * n = 1..7. */
+enum { EP0CS_ADDR = EP0CS, OUT0CS_BASE = OUT1CS - 2, OUT1BC_ADDR = OUT1BC };
+
+/* The registers and endpoint buffers of the list under their own names: inside its own
+ * macro a name is not replaced again (C11 6.10.3.4), so there it is the list's address. */
+#define IN0BUF ((volatile __xdata unsigned char *)IN0BUF)
+#define OUT1BUF ((volatile __xdata unsigned char *)OUT1BUF)
+#define IN1BUF ((volatile __xdata unsigned char *)IN1BUF)
+#define SETUPDAT ((volatile __xdata unsigned char *)SETUPDAT)
 
 /* Register page: every register number of the wire protocol is an offset into it. */
 #define REG_PAGE 0x7F00
 
-#define OUTB XREG(0x7F97)
-#define OEA XREG(0x7F9C)
+#define OUTB XREG(OUTB)
+#define OEA XREG(OEA)
 
-#define IN07IRQ XREG(0x7FA9)
-#define OUT07IRQ XREG(0x7FAA)
-#define USBIRQ XREG(0x7FAB)
-#define IN07IEN XREG(0x7FAC)
-#define OUT07IEN XREG(0x7FAD)
-#define USBIEN XREG(0x7FAE)
-#define USBBAV XREG(0x7FAF)
+#define IN07IRQ XREG(IN07IRQ)
+#define OUT07IRQ XREG(OUT07IRQ)
+#define USBIRQ XREG(USBIRQ)
+#define IN07IEN XREG(IN07IEN)
+#define OUT07IEN XREG(OUT07IEN)
+#define USBIEN XREG(USBIEN)
+#define USBBAV XREG(USBBAV)
 
-#define EP0CS_ADDR 0x7FB4
-#define EP0CS XREG(EP0CS_ADDR)
-#define IN0BC XREG(0x7FB5)
-#define IN1BC XREG(0x7FB7)
-#define OUT0CS_BASE 0x7FC4 /* OUTnCS at OUT0CS_BASE + 2n, n = 1..7 */
-#define OUT1BC_ADDR 0x7FC7 /* OUTnBC at OUT1BC_ADDR + 2(n-1) */
-#define OUT1BC XREG(OUT1BC_ADDR)
+#define EP0CS XREG(EP0CS)
+#define IN0BC XREG(IN0BC)
+#define IN1BC XREG(IN1BC)
+#define OUT1BC XREG(OUT1BC)
 
-#define SUDPTRH XREG(0x7FD4)
-#define SUDPTRL XREG(0x7FD5)
-#define USBCS XREG(0x7FD6)
-#define TOGCTL XREG(0x7FD7)
-#define IN07VAL XREG(0x7FDE)
-#define OUT07VAL XREG(0x7FDF)
-#define SETUPDAT ((volatile __xdata unsigned char *)0x7FE8)
+#define SUDPTRH XREG(SUDPTRH)
+#define SUDPTRL XREG(SUDPTRL)
+#define USBCS XREG(USBCS)
+#define TOGCTL XREG(TOGCTL)
+#define IN07VAL XREG(IN07VAL)
+#define OUT07VAL XREG(OUT07VAL)
 
 /* USBIRQ */
 #define bmSUDAV 0x01

@@ -28,11 +28,8 @@
 	.globl _out1buf_to_buffer
 	.globl _stream_buffer
 
+	.include "ezusb_registers.inc" ; the EZ-USB register list, from ezusb_registers.h
 	MPAGE = 0x92            ; high address byte of MOVX @Ri
-	OUT1BUF = 0x7E40
-	IN1BUF = 0x7E80
-	OUT07IRQ = 0x7FAA       ; bit 1: an EP1 OUT packet waits
-	IN1CS = 0x7FB6          ; bit 1: EP1 IN holds a packet for the host
 	PACKET_SIZE = 64
 
 	.area DSEG (DATA)
@@ -182,8 +179,9 @@ prefetch_stop:
 	pop MPAGE
 	ret
 
-; CY = an EP1 OUT packet waits and EP1 IN holds one. Reads both registers through R0
-; (MPAGE is the register page) and puts R0 back onto the bus output register.
+; CY = an EP1 OUT packet waits and EP1 IN holds one (bit 1 of OUT07IRQ and of IN1CS).
+; Reads both registers through R0 (MPAGE is the register page) and puts R0 back onto the
+; bus output register.
 end_came_first:
 	clr c
 	mov r0,#<OUT07IRQ

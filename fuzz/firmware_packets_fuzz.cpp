@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else if (action == 6) {
             adapter.sleep_ns(script.next() * MS);
         } else {
-            fw.send({0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00, 0x02,
-                     0x97, 0x04});
+            fw.send({OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB, 0xFF, OP_WRITE_REG,
+                     REG_PORTCCFG, 0x00, OP_WRITE_REG, REG_OEC, 0x00, OP_WRITE_REG, REG_OUTB,
+                     0x04});
         }
         check(adapter.now_ns() - before <= action_bound,
               "every action ends in bounded virtual time");

@@ -14,7 +14,7 @@ namespace {
 constexpr uint64_t CYCLES_PER_FRAME = CYCLES_PER_SECOND / 1000;
 }
 
-Chip::Chip() : cpu_(mem_, this, ram_size) { power_up(); }
+Chip::Chip() : cpu_(mem_, this, RAM_SIZE) { power_up(); }
 
 void Chip::power_up() {
     std::memset(mem_, 0, sizeof mem_);
@@ -40,13 +40,13 @@ void Chip::insert(Cartridge* cartridge) {
 void Chip::set_held(bool hold) {
     if (held_ && !hold) cpu_.reset();
     held_ = hold;
-    mem_[CPUCS] = uint8_t(chip_revision << CPUCS_REVISION_SHIFT | (hold ? CPUCS_8051RES : 0));
+    mem_[CPUCS] = uint8_t(CHIP_REVISION << CPUCS_REVISION_SHIFT | (hold ? CPUCS_8051RES : 0));
 }
 
 bool Chip::pullup() const { return (usbcs() & USBCS_DISCOE) && !(usbcs() & USBCS_DISCON); }
 
 bool Chip::load_write(uint16_t addr, uint8_t value) {
-    if (addr < ram_size || (addr >= buffers_begin && addr < regs_begin)) {
+    if (addr < RAM_SIZE || (addr >= BUFFERS_BEGIN && addr < REGS_BEGIN)) {
         mem_[addr] = value;
         return true;
     }
@@ -58,7 +58,7 @@ bool Chip::load_write(uint16_t addr, uint8_t value) {
 }
 
 bool Chip::load_read(uint16_t addr, uint8_t& value) const {
-    if (addr < ram_size || (addr >= buffers_begin && addr < regs_begin) || addr == CPUCS) {
+    if (addr < RAM_SIZE || (addr >= BUFFERS_BEGIN && addr < REGS_BEGIN) || addr == CPUCS) {
         value = mem_[addr];
         return true;
     }
@@ -84,7 +84,7 @@ inline void Chip::drive_cartridge() {
 }
 
 uint8_t Chip::peek(uint16_t addr) const {
-    if (addr >= ram_size && addr < buffers_begin) return 0xFF;  // nothing decodes there
+    if (addr >= RAM_SIZE && addr < BUFFERS_BEGIN) return 0xFF;  // nothing decodes there
     switch (addr) {
     case PINSA:
     case PINSB:
@@ -121,8 +121,8 @@ void Chip::xdata_write(uint16_t addr, uint8_t value) {
         drive_cartridge();
         return;
     }
-    if (addr < buffers_begin) return;
-    if (addr < regs_begin) {
+    if (addr < BUFFERS_BEGIN) return;
+    if (addr < REGS_BEGIN) {
         mem_[addr] = value;
         return;
     }
@@ -246,7 +246,7 @@ void Chip::raise(uint16_t irq_reg, uint8_t bit) {
 void Chip::interrupt_taken(uint16_t vector) {
     if (vector != USB_VECTOR) return;
     int s = pending_source();
-    if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[autovector_byte] = uint8_t(s * 4);
+    if (s >= 0 && (mem_[USBBAV] & 0x01)) mem_[AUTOVECTOR_BYTE] = uint8_t(s * 4);
 }
 
 void Chip::bus_reset() {

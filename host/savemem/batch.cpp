@@ -18,7 +18,7 @@ bool room_for(int bytes) {
 }
 
 void queue_write_reg(int reg, int value) {
-    if (!room_for(3)) return;
+    if (!room_for(OP_WRITE_REG_SIZE)) return;
     command_batch.packet[command_batch.count++] = OP_WRITE_REG;
     command_batch.packet[command_batch.count++] = (unsigned char)reg;
     command_batch.packet[command_batch.count++] = (unsigned char)value;
@@ -41,7 +41,7 @@ void configure_port_c(int outputs) {
 void queue_outb(int value) { queue_write_reg(REG_OUTB, value); }
 
 void queue_read_pinsc() {
-    if (!room_for(2)) return;
+    if (!room_for(OP_READ_REG_SIZE)) return;
     command_batch.packet[command_batch.count++] = OP_READ_REG;
     command_batch.packet[command_batch.count++] = REG_PINSC;
 }

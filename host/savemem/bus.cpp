@@ -45,13 +45,18 @@ void bus_deselect() {
     batch_flush();
 }
 
+// A byte shifted out is 16 pin writes, and the pin write after the last byte joins them;
+// a byte shifted in, 8 bits of two pin writes and a register read each: one packet.
+static_assert(8 * 2 * OP_WRITE_REG_SIZE + OP_WRITE_REG_SIZE <= PACKET_SIZE, "shift_out's batch");
+static_assert(8 * (2 * OP_WRITE_REG_SIZE + OP_READ_REG_SIZE) <= PACKET_SIZE, "shift_in's batch");
+
 void shift_out(unsigned int value, int n) {
     if (n > 32) n = 32;
     for (int i = 0; i < n; i++) {
         int bit = (int)((value >> (n - 1 - i)) & 1);
         set_pins(0, 0, bit);            // data set while the clock is low
         set_pins(0, 1, bit);            // taken on the rising edge
-        if (i % 8 == 7) batch_flush();  // 8 bits = 16 pin writes = 48 bytes
+        if (i % 8 == 7) batch_flush();  // a byte in a packet
     }
     set_pins(0, 0, 0);
     batch_flush();
@@ -59,7 +64,7 @@ void shift_out(unsigned int value, int n) {
 
 int shift_in(int n) {
     if (n < 1) n = 1;
-    if (n > 8) n = 8;  // 8 bits of 8 bytes each fill the packet
+    if (n > 8) n = 8;  // a byte in a packet
     for (int i = 0; i < n; i++) {
         set_pins(0, 1, 0);  // sampled while the clock is high
         queue_read_pinsc();

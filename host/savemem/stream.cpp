@@ -30,9 +30,9 @@ void put24(unsigned char* at, unsigned int value) {
 void request_prefix() {
     if (!bus_prefixed()) return;
     packet[0] = OP_SAVE_PREFIX;
-    packet[1] = OP_READ_REG;
-    packet[2] = REG_PINSC;
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 3);
+    packet[OP_SAVE_PREFIX_SIZE] = OP_READ_REG;
+    packet[OP_SAVE_PREFIX_SIZE + 1] = REG_PINSC;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_SAVE_PREFIX_SIZE + OP_READ_REG_SIZE);
     if (bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == SAVE_PREFIX_TAKEN)
         return;
     check_link();
@@ -56,7 +56,7 @@ void stream_read(int address, int count, int display) {
     packet[2] = REG_PINSC;
     put24(packet + 3, (unsigned int)address);
     packet[6] = 1;  // keep the stream open after the first 64 bytes
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 7);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_STREAM_READ_SIZE);
 
     for (unsigned int i = 0; i < total; i += PACKET_SIZE) {
         bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
@@ -66,7 +66,7 @@ void stream_read(int address, int count, int display) {
         }
     }
 
-    packet[0] = OP_STREAM_END;
+    packet[0] = OP_STREAM_END;  // alone: the byte after the code is not interpreted
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 1);
     // The adapter refilled EP1 IN when the last needed packet was taken; that packet
     // must be drained before any later reply can be read.
@@ -127,7 +127,7 @@ void send_write_stream(int address, int count, int display, int shown, int total
         packet[2] = REG_PINSC;
         put24(packet + 3, (unsigned int)(address + sent));
         put24(packet + 6, (unsigned int)piece);
-        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 9);
+        bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_STREAM_WRITE_SIZE);
 
         // The adapter leaves the stream by itself after the piece's last byte: no end packet.
         for (const int end = sent + piece; sent < end;) {
@@ -178,7 +178,7 @@ int probe_page_write() {
     std::memset(packet + 4, 0, OP_PAGE_WRITE_SIZE - 4);
     packet[OP_PAGE_WRITE_SIZE] = OP_READ_REG;
     packet[OP_PAGE_WRITE_SIZE + 1] = REG_PINSC;
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + 2);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + OP_READ_REG_SIZE);
     return bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == PAGE_DONE;
 }
 

@@ -11,6 +11,7 @@
 #include "core/cpu8051.h"
 #include "echo_firmware.h"
 #include "ezusb/adapter.h"
+#include "ezusb_registers.h"
 #include "trace/usb_pcap.h"
 
 namespace {
@@ -61,7 +62,7 @@ TEST(BareChip, EnumeratesWithTheDefaultIdentityAndServesTheLoadRequestWhileHeld)
     uint8_t back[100] = {};
     EXPECT_EQ(adapter.control({0xC0, 0xA0, 0x1000, 0, 100}, back), 100);
     EXPECT_EQ(std::memcmp(back, pattern, 100), 0);
-    EXPECT_EQ(adapter.control({0xC0, 0xA0, 0x7F92, 0, 1}, back), 1);
+    EXPECT_EQ(adapter.control({0xC0, 0xA0, CPUCS, 0, 1}, back), 1);
     EXPECT_EQ(back[0] & 0x09, 0x01);  // held; the clock flag reads 0
     EXPECT_TRUE(adapter.held_in_reset());
     EXPECT_EQ(adapter.cpu().instructions(), 0u);

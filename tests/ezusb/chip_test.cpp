@@ -60,25 +60,25 @@ TEST(ChipRegisters, AutovectorPutsTheHighestPrioritySlotIntoByte45) {
     chip.xdata_write(in_bc(1), 1);
     ASSERT_EQ(chip.in_take(1, data), 1);  // EP1 IN request
     chip.interrupt_taken(emu::USB_VECTOR);
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x00);  // autovectoring off: untouched
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x00);  // autovectoring off: untouched
 
     chip.xdata_write(USBBAV, 0x01);
     chip.bus_reset();  // USB reset outranks EP1 IN
     EXPECT_EQ(chip.peek(IVEC), 0x10);
     chip.interrupt_taken(emu::USB_VECTOR);
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x10);
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x10);
     chip.xdata_write(USBIRQ, 0xFF);
     chip.interrupt_taken(emu::USB_VECTOR);
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x20);
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x20);
     chip.xdata_write(out_bc(1), 0);
     chip.out_put(1, data, 1);  // EP1 IN still outranks EP1 OUT
     chip.interrupt_taken(emu::USB_VECTOR);
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x20);
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x20);
     chip.xdata_write(IN07IRQ, 0x02);
     chip.interrupt_taken(emu::USB_VECTOR);
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x24);
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x24);
     chip.interrupt_taken(emu::RESUME_VECTOR);  // other vectors leave it alone
-    EXPECT_EQ(chip.memory()[autovector_byte], 0x24);
+    EXPECT_EQ(chip.memory()[AUTOVECTOR_BYTE], 0x24);
 }
 
 TEST(ChipRegisters, EndpointsNakUntilArmedOrHandedOverAndKeepTheirCounts) {
@@ -189,7 +189,7 @@ TEST(ChipRegisters, PortPinsFollowDirectionLatchAndTheCartridge) {
 TEST(ChipRegisters, CpucsUsbcsAndTogctl) {
     Chip chip;
     EXPECT_TRUE(chip.held());
-    const uint8_t revision = chip_revision << 4;  // bits 7-4; 2-3 read 0
+    const uint8_t revision = CHIP_REVISION << 4;  // bits 7-4; 2-3 read 0
     EXPECT_EQ(chip.xdata_read(CPUCS), revision | 0x01);
     chip.xdata_write(CPUCS, 0x00);  // the 8051 cannot release itself
     EXPECT_TRUE(chip.held());

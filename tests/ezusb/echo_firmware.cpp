@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "ezusb_registers.h"
+
 namespace ezusb_test {
 
 std::vector<uint8_t> echo_image() {
@@ -12,13 +14,13 @@ std::vector<uint8_t> echo_image() {
 
 bool download(emu::Adapter& adapter, const std::vector<uint8_t>& image) {
     uint8_t hold = 1, run = 0;
-    if (adapter.control({0x40, 0xA0, 0x7F92, 0, 1}, &hold) != 1) return false;
+    if (adapter.control({0x40, 0xA0, CPUCS, 0, 1}, &hold) != 1) return false;
     for (size_t at = 0; at < image.size(); at += 64) {
         uint16_t n = uint16_t(image.size() - at < 64 ? image.size() - at : 64);
         std::vector<uint8_t> chunk(image.begin() + long(at), image.begin() + long(at + n));
         if (adapter.control({0x40, 0xA0, uint16_t(at), 0, n}, chunk.data()) != n) return false;
     }
-    return adapter.control({0x40, 0xA0, 0x7F92, 0, 1}, &run) == 1;
+    return adapter.control({0x40, 0xA0, CPUCS, 0, 1}, &run) == 1;
 }
 
 bool start_echo(emu::Adapter& adapter) {

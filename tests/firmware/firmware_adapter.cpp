@@ -1,5 +1,6 @@
 #include "firmware_adapter.h"
 
+#include "ezusb_registers.h"
 #include "firmware_image.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 namespace fwtest {
 
 namespace {
-constexpr uint16_t CPUCS = 0x7F92;
 constexpr uint8_t EP1_OUT = 0x01;
 constexpr uint8_t EP1_IN = 0x81;
 }  // namespace

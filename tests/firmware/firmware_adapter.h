@@ -4,6 +4,7 @@
 // adapter.
 #pragma once
 
+#include "adapter_protocol.h"
 #include "chips/save_chip.h"
 #include "ezusb/adapter.h"
 

@@ -3,6 +3,7 @@
 // endpoints' state while the firmware works.
 #include "chips/infrared.h"
 #include "core/cpu8051.h"
+#include "ezusb_registers.h"
 #include "firmware_adapter.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,6 @@ using fwtest::FirmwareAdapter;
 using fwtest::NS_PER_MS;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t OUTB = 0x97, PINSC = 0x9B;
-constexpr uint16_t IN1CS = 0x7FB6, OUT1CS = 0x7FC6;
 constexpr uint8_t EP_BUSY = 0x02;  // INnCS: a packet waits for the host; OUTnCS: armed
 
 Bytes pattern(size_t n, uint8_t seed) {
@@ -31,13 +30,14 @@ Bytes pattern(size_t n, uint8_t seed) {
 // A started adapter with the host's port set-up done.
 struct Rig {
     explicit Rig(ChipKind kind) : fw(kind) {
-        started = fw.start() && fw.send({0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02,
-                                         0x9E, 0x00, 0x02, OUTB, 0x04});
+        started = fw.start() && fw.send({OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB,
+                                         0xFF, OP_WRITE_REG, REG_PORTCCFG, 0x00, OP_WRITE_REG,
+                                         REG_OEC, 0x00, OP_WRITE_REG, REG_OUTB, 0x04});
     }
     Bytes page_write_header(uint8_t width, uint32_t address, unsigned n) const {
-        return {0x0B,
-                OUTB,
-                PINSC,
+        return {OP_PAGE_WRITE,
+                REG_OUTB,
+                REG_PINSC,
                 width,
                 uint8_t(address >> 16),
                 uint8_t(address >> 8),
@@ -111,7 +111,7 @@ const PageCase page_cases[] = {
      0x0100,
      3,
      {3},
-     {0x03, OUTB, 0x02, OUTB, 0x00},
+     {OP_READ_REG, REG_OUTB, 0x02, REG_OUTB, 0x00},
      0,
      0x01,
      32},
@@ -163,7 +163,7 @@ TEST(FirmwarePageWrite, WritesOnePageAndReplies) {
             ASSERT_EQ(rig.fw.chip().memory()[base + (c.address - base + i) % c.page], data[i])
                 << "byte " << i;
         // Operations again, with the memory deselected.
-        ASSERT_TRUE(rig.fw.send({0x03, OUTB}));
+        ASSERT_TRUE(rig.fw.send({OP_READ_REG, REG_OUTB}));
         EXPECT_EQ(rig.fw.receive(), Bytes{0x04});
     }
 }
@@ -174,7 +174,8 @@ TEST(FirmwarePageWrite, WritesOnePageAndReplies) {
 TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
     Rig rig(ChipKind::m95512);
     ASSERT_TRUE(rig.started);
-    const Bytes probe = {0x0B, OUTB, PINSC, 0x01, 0, 0, 0, 0, 0, 0x03, PINSC};
+    const Bytes probe = {OP_PAGE_WRITE, REG_OUTB, REG_PINSC, 0x01, 0, 0, 0, 0, 0,
+                         OP_READ_REG,   REG_PINSC};
     struct Case {
         const char* what;
         Bytes packet;
@@ -184,7 +185,9 @@ TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
         {"257 bytes", rig.page_write_header(2, 0x100, 257), {0x02}},
         {"address width 0", rig.page_write_header(0, 0x100, 16), {0x02}},
         {"address width 4", rig.page_write_header(4, 0x100, 16), {0x02}},
-        {"a header cut short", Bytes{0x0B, OUTB, PINSC, 0x02, 0x00, 0x01, 0x00, 0x00}, {}},
+        {"a header cut short",
+         Bytes{OP_PAGE_WRITE, REG_OUTB, REG_PINSC, 0x02, 0x00, 0x01, 0x00, 0x00},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -194,7 +197,7 @@ TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
         else
             EXPECT_EQ(rig.fw.receive(), c.reply);
         // The next packet is operations, and the memory saw no write enable.
-        ASSERT_TRUE(rig.fw.send({0x03, OUTB}));
+        ASSERT_TRUE(rig.fw.send({OP_READ_REG, REG_OUTB}));
         EXPECT_EQ(rig.fw.receive(), Bytes{0x04});
         EXPECT_EQ(rig.fw.chip().status(rig.fw.adapter().now_ns()), 0x00);
     }
@@ -225,15 +228,15 @@ TEST(FirmwareStreamBuffer, StreamedReadsDeliverEveryPacketOnceInOrder) {
         uint32_t start = 0x3F000;
         for (long packets = 1; packets <= 24; ++packets) {
             SCOPED_TRACE(packets);
-            ASSERT_TRUE(rig.fw.send({0x05, OUTB, PINSC, uint8_t(start >> 16), uint8_t(start >> 8),
-                                     uint8_t(start), 0x01}));
+            ASSERT_TRUE(rig.fw.send({OP_STREAM_READ, REG_OUTB, REG_PINSC, uint8_t(start >> 16),
+                                     uint8_t(start >> 8), uint8_t(start), 0x01}));
             Bytes got;
             for (long i = 0; i < packets; ++i) {
                 Bytes r = rig.fw.receive();
                 ASSERT_EQ(r.size(), 64u) << "packet " << i;
                 got.insert(got.end(), r.begin(), r.end());
             }
-            ASSERT_TRUE(rig.fw.send({0x06}));
+            ASSERT_TRUE(rig.fw.send({OP_STREAM_END}));
             Bytes pending = rig.fw.receive();
             got.insert(got.end(), pending.begin(), pending.end());
             EXPECT_EQ(got, Bytes(data.begin() + start, data.begin() + start + (packets + 1) * 64));
@@ -250,15 +253,15 @@ TEST(FirmwareStreamBuffer, PrefixedStreamedReadThroughATransceiver) {
     rig.fw.chip().fill(data);
     emu::InfraredTransceiver ir(&rig.fw.chip());
     rig.fw.adapter().insert(&ir);
-    ASSERT_TRUE(rig.fw.send({0x0A}));
+    ASSERT_TRUE(rig.fw.send({OP_SAVE_PREFIX}));
     EXPECT_EQ(rig.fw.receive(), Bytes{0x01});
-    ASSERT_TRUE(rig.fw.send({0x05, OUTB, PINSC, 0x0F, 0xFF, 0x00, 0x01}));
+    ASSERT_TRUE(rig.fw.send({OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x0F, 0xFF, 0x00, 0x01}));
     Bytes got;
     for (int i = 0; i < 6; ++i) {
         Bytes r = rig.fw.receive();
         got.insert(got.end(), r.begin(), r.end());
     }
-    ASSERT_TRUE(rig.fw.send({0x06}));
+    ASSERT_TRUE(rig.fw.send({OP_STREAM_END}));
     Bytes pending = rig.fw.receive();
     got.insert(got.end(), pending.begin(), pending.end());
     // The memory's address counter runs on past its last byte to 0.
@@ -276,7 +279,8 @@ TEST(FirmwareStreamBuffer, StreamedWriteTakesTheNextPacketWhileAPageCloses) {
     Rig rig(ChipKind::le25fw203);
     ASSERT_TRUE(rig.started);
     const Bytes data = pattern(512, 3);
-    ASSERT_TRUE(rig.fw.send({0x04, OUTB, PINSC, 0x00, 0x20, 0x00, 0x00, 0x02, 0x00}));
+    ASSERT_TRUE(
+        rig.fw.send({OP_STREAM_WRITE, REG_OUTB, REG_PINSC, 0x00, 0x20, 0x00, 0x00, 0x02, 0x00}));
     for (size_t p = 0; p < 4; ++p)
         ASSERT_TRUE(
             rig.fw.send(Bytes(data.begin() + long(64 * p), data.begin() + long(64 * p + 64))));

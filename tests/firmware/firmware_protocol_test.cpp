@@ -2,6 +2,7 @@
 // observed through USB and on the cartridge's bus (the FLASH model records every page
 // program and erase it starts).
 #include "chips/infrared.h"
+#include "ezusb_registers.h"
 #include "firmware_adapter.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +14,25 @@ namespace {
 using emu::ChipCycle;
 using fwtest::FirmwareAdapter;
 
-constexpr uint8_t OUTB = 0x97, PINSC = 0x9B, OEB = 0x9D, OEC = 0x9E, PORTBCFG = 0x94,
-                  PORTCCFG = 0x95;
-constexpr uint16_t OUTB_ADDR = 0x7F97;
+// The tests name the operations; their codes and sizes are fixed by the firmware of
+// earlier releases, which adapters may still run.
+static_assert(OP_WRITE_REG == 0x02 && OP_WRITE_REG_SIZE == 3, "register write");
+static_assert(OP_READ_REG == 0x03 && OP_READ_REG_SIZE == 2, "register read");
+static_assert(OP_STREAM_WRITE == 0x04 && OP_STREAM_WRITE_SIZE == 9, "streamed write");
+static_assert(OP_STREAM_READ == 0x05 && OP_STREAM_READ_SIZE == 7, "streamed read");
+static_assert(OP_STREAM_END == 0x06 && OP_STREAM_END_SIZE == 2, "end of a stream");
+static_assert(OP_CHIP_ERASE == 0x09 && OP_CHIP_ERASE_SIZE == 2, "chip erase");
+static_assert(OP_SAVE_PREFIX == 0x0A && OP_SAVE_PREFIX_SIZE == 1, "save prefix");
+static_assert(OP_PAGE_WRITE == 0x0B && OP_PAGE_WRITE_SIZE == 9, "page write");
 
 class FirmwareProtocol : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fw.start());
         // Port set-up as the host does it before any other exchange.
-        ASSERT_TRUE(fw.send({0x02, PORTBCFG, 0x00, 0x02, OEB, 0xFF, 0x02, PORTCCFG, 0x00, 0x02, OEC,
-                             0x00, 0x02, OUTB, 0x04}));
+        ASSERT_TRUE(fw.send({OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB, 0xFF,
+                             OP_WRITE_REG, REG_PORTCCFG, 0x00, OP_WRITE_REG, REG_OEC, 0x00,
+                             OP_WRITE_REG, REG_OUTB, 0x04}));
     }
 
     std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
@@ -35,8 +44,9 @@ protected:
     // A streamed write as the host sends it: the header, then the data in 64-byte packets.
     void stream_write(uint32_t address, const std::vector<uint8_t>& data) {
         const auto n = static_cast<uint32_t>(data.size());
-        ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, uint8_t(address >> 16), uint8_t(address >> 8),
-                             uint8_t(address), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)}));
+        ASSERT_TRUE(fw.send({OP_STREAM_WRITE, REG_OUTB, REG_PINSC, uint8_t(address >> 16),
+                             uint8_t(address >> 8), uint8_t(address), uint8_t(n >> 16),
+                             uint8_t(n >> 8), uint8_t(n)}));
         for (size_t p = 0; p < data.size(); p += 64)
             ASSERT_TRUE(fw.send(std::vector<uint8_t>(
                 data.begin() + static_cast<long>(p),
@@ -70,11 +80,11 @@ protected:
 
     uint8_t outb() {
         fw.settle();
-        return fw.peek(OUTB_ADDR);
+        return fw.peek(OUTB);
     }
 
     uint8_t read_outb() {
-        EXPECT_TRUE(fw.send({0x03, OUTB}));
+        EXPECT_TRUE(fw.send({OP_READ_REG, REG_OUTB}));
         auto r = fw.receive();
         EXPECT_EQ(r.size(), 1u);
         return r.empty() ? 0xEE : r[0];
@@ -90,22 +100,23 @@ TEST_F(FirmwareProtocol, APacketLandingAsTheEndpointIsReArmedIsExecuted) {
     worst.instant_out = true;
     fw.adapter().set_faults(worst);
     std::vector<uint8_t> two_packets(128, 0x00);  // zero bytes are skipped
-    two_packets[0] = two_packets[64] = 0x02;
-    two_packets[1] = two_packets[65] = OEB;
+    two_packets[0] = two_packets[64] = OP_WRITE_REG;
+    two_packets[1] = two_packets[65] = REG_OEB;
     two_packets[2] = 0x11;
     two_packets[66] = 0x22;
     ASSERT_TRUE(fw.send(two_packets));
-    ASSERT_TRUE(fw.send({0x03, OEB}));
+    ASSERT_TRUE(fw.send({OP_READ_REG, REG_OEB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x22}));
 }
 
 TEST_F(FirmwareProtocol, RegisterReadsReplyInOrderAndWritesProduceNoReply) {
-    EXPECT_TRUE(fw.send({0x02, OUTB, 0x05}));
+    EXPECT_TRUE(fw.send({OP_WRITE_REG, REG_OUTB, 0x05}));
     EXPECT_TRUE(fw.nothing_pending());
     EXPECT_EQ(outb(), 0x05);
 
     // Reads after writes in one packet see the writes; the reply keeps their order.
-    EXPECT_TRUE(fw.send({0x02, OUTB, 0x06, 0x03, OUTB, 0x03, OEB, 0x02, OUTB, 0x01, 0x03, OUTB}));
+    EXPECT_TRUE(fw.send({OP_WRITE_REG, REG_OUTB, 0x06, OP_READ_REG, REG_OUTB, OP_READ_REG, REG_OEB,
+                         OP_WRITE_REG, REG_OUTB, 0x01, OP_READ_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x06, 0xFF, 0x01}));
     EXPECT_TRUE(fw.nothing_pending());
 }
@@ -114,39 +125,42 @@ TEST_F(FirmwareProtocol, ZeroAndUnknownBytesAreSkippedOneAtATime) {
     EXPECT_TRUE(fw.send(std::vector<uint8_t>(64, 0x00)));
     EXPECT_TRUE(fw.nothing_pending());
 
-    EXPECT_TRUE(fw.send({0x00, 0x00, 0x03, OEB, 0x00, 0x07, 0xFF, 0x03, OUTB, 0x00}));
+    EXPECT_TRUE(
+        fw.send({0x00, 0x00, OP_READ_REG, REG_OEB, 0x00, 0x07, 0xFF, OP_READ_REG, REG_OUTB, 0x00}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0xFF, 0x04}));
 }
 
 TEST_F(FirmwareProtocol, BitLevelReadThroughRegistersFollowsThePins) {
     // RDID clocked by hand: select, 0x9F out bit by bit, 24 bits in.
     fw.chip().finish();
-    std::vector<uint8_t> out = {0x02, OUTB, 0x00};
+    std::vector<uint8_t> out = {OP_WRITE_REG, REG_OUTB, 0x00};
     for (int bit = 7; bit >= 0; --bit) {
         uint8_t d = (0x9F >> bit) & 1;
-        out.insert(out.end(), {0x02, OUTB, d, 0x02, OUTB, uint8_t(d | 0x02)});
+        out.insert(out.end(),
+                   {OP_WRITE_REG, REG_OUTB, d, OP_WRITE_REG, REG_OUTB, uint8_t(d | 0x02)});
     }
-    out.insert(out.end(), {0x02, OUTB, 0x00});
+    out.insert(out.end(), {OP_WRITE_REG, REG_OUTB, 0x00});
     ASSERT_TRUE(fw.send(out));
     uint32_t id = 0;
     for (int byte = 0; byte < 3; ++byte) {
         std::vector<uint8_t> p;
         for (int bit = 0; bit < 8; ++bit)
-            p.insert(p.end(), {0x02, OUTB, 0x02, 0x03, PINSC, 0x02, OUTB, 0x00});
+            p.insert(p.end(), {OP_WRITE_REG, REG_OUTB, 0x02, OP_READ_REG, REG_PINSC, OP_WRITE_REG,
+                               REG_OUTB, 0x00});
         ASSERT_EQ(p.size(), 64u);
         ASSERT_TRUE(fw.send(p));
         auto r = fw.receive();
         ASSERT_EQ(r.size(), 8u);
         for (uint8_t v : r) id = id << 1 | (v & 1);
     }
-    EXPECT_TRUE(fw.send({0x02, OUTB, 0x04}));
+    EXPECT_TRUE(fw.send({OP_WRITE_REG, REG_OUTB, 0x04}));
     EXPECT_EQ(id, 0x621600u);
 }
 
 TEST_F(FirmwareProtocol, StreamedReadWithoutContinueReturnsOnePacketAndDeselects) {
     const auto data = pattern(0x40000, 3);
     fw.chip().fill(data);
-    ASSERT_TRUE(fw.send({0x05, OUTB, PINSC, 0x01, 0x23, 0x40, 0x00}));
+    ASSERT_TRUE(fw.send({OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x01, 0x23, 0x40, 0x00}));
     auto r = fw.receive();
     EXPECT_EQ(r, std::vector<uint8_t>(data.begin() + 0x12340, data.begin() + 0x12380));
     EXPECT_EQ(outb(), 0x04);
@@ -156,7 +170,7 @@ TEST_F(FirmwareProtocol, StreamedReadWithoutContinueReturnsOnePacketAndDeselects
 TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending) {
     const auto data = pattern(0x40000, 11);
     fw.chip().fill(data);
-    ASSERT_TRUE(fw.send({0x05, OUTB, PINSC, 0x02, 0xFF, 0x80, 0x01}));
+    ASSERT_TRUE(fw.send({OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x02, 0xFF, 0x80, 0x01}));
     std::vector<uint8_t> got;
     for (int i = 0; i < 5; ++i) {
         auto r = fw.receive();
@@ -166,7 +180,7 @@ TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending) 
     EXPECT_EQ(got, std::vector<uint8_t>(data.begin() + 0x2FF80, data.begin() + 0x300C0));
     EXPECT_EQ(outb() & 0x04, 0) << "the memory stays selected";
 
-    ASSERT_TRUE(fw.send({0x06}));
+    ASSERT_TRUE(fw.send({OP_STREAM_END}));
     EXPECT_EQ(outb(), 0x04);
     auto pending = fw.receive();
     EXPECT_EQ(pending, std::vector<uint8_t>(data.begin() + 0x300C0, data.begin() + 0x30100));
@@ -177,7 +191,8 @@ TEST_F(FirmwareProtocol, StreamedReadRefillsUntilStreamEndThenLeavesOnePending) 
 }
 
 TEST_F(FirmwareProtocol, StreamEndSkipsTheByteAfterItAndGoesOn) {
-    ASSERT_TRUE(fw.send({0x02, OUTB, 0x00, 0x06, 0x03, 0x03, OUTB}));
+    ASSERT_TRUE(
+        fw.send({OP_WRITE_REG, REG_OUTB, 0x00, OP_STREAM_END, 0x03, OP_READ_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
 }
 
@@ -226,9 +241,10 @@ TEST_F(FirmwareProtocol, StreamedWriteCrossesAddress0x10000PageByPage) {
 }
 
 TEST_F(FirmwareProtocol, BytesAfterTheLastDataByteAreDiscarded) {
-    ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, 0x00, 0x05, 0x00, 0x00, 0x00, 0x03}));
+    ASSERT_TRUE(
+        fw.send({OP_STREAM_WRITE, REG_OUTB, REG_PINSC, 0x00, 0x05, 0x00, 0x00, 0x00, 0x03}));
     // Three data bytes, then what would be a register read and a register write.
-    ASSERT_TRUE(fw.send({0x11, 0x22, 0x33, 0x03, OUTB, 0x02, OUTB, 0x00}));
+    ASSERT_TRUE(fw.send({0x11, 0x22, 0x33, OP_READ_REG, REG_OUTB, OP_WRITE_REG, REG_OUTB, 0x00}));
     EXPECT_TRUE(fw.nothing_pending());
     EXPECT_EQ(outb(), 0x04);
     expect_programs({{0x500, 3}});
@@ -238,7 +254,7 @@ TEST_F(FirmwareProtocol, BytesAfterTheLastDataByteAreDiscarded) {
 
 TEST_F(FirmwareProtocol, ChipEraseSendsEnableEraseDisable) {
     fw.chip().fill(std::vector<uint8_t>(0x40000, 0x00));
-    ASSERT_TRUE(fw.send({0x09, OUTB}));
+    ASSERT_TRUE(fw.send({OP_CHIP_ERASE, REG_OUTB}));
     fw.settle();
     EXPECT_EQ(outb(), 0x04);
     ASSERT_EQ(fw.chip().cycles().size(), 1u);
@@ -249,7 +265,8 @@ TEST_F(FirmwareProtocol, ChipEraseSendsEnableEraseDisable) {
 }
 
 TEST_F(FirmwareProtocol, StreamedWriteOfLengthZeroLeavesOperationsRunning) {
-    ASSERT_TRUE(fw.send({0x04, OUTB, PINSC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    ASSERT_TRUE(
+        fw.send({OP_STREAM_WRITE, REG_OUTB, REG_PINSC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_EQ(read_outb(), 0x04);
     EXPECT_TRUE(programs().empty());
 }
@@ -267,39 +284,51 @@ protected:
     void SetUp() override { ASSERT_TRUE(fw.start()); }
     uint8_t outb() {
         fw.settle();
-        return fw.peek(OUTB_ADDR);
+        return fw.peek(OUTB);
     }
     FirmwareAdapter fw;
 };
 
 TEST_F(FirmwareFresh, StreamEndBeforeAnyBusRegisterDeselectsOnOutb) {
     const std::vector<uint8_t> head(fw.adapter().memory(), fw.adapter().memory() + 16);
-    ASSERT_TRUE(fw.send({0x06}));
+    ASSERT_TRUE(fw.send({OP_STREAM_END}));
     EXPECT_EQ(outb(), 0x04);
     EXPECT_EQ(std::vector<uint8_t>(fw.adapter().memory(), fw.adapter().memory() + 16), head);
-    ASSERT_TRUE(fw.send({0x03, OUTB}));
+    ASSERT_TRUE(fw.send({OP_READ_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
 }
 
 TEST_F(FirmwareFresh, OperationCutOffByThePacketEndIsNotExecuted) {
-    ASSERT_TRUE(fw.send({0x02, OUTB, 0x04}));
+    ASSERT_TRUE(fw.send({OP_WRITE_REG, REG_OUTB, 0x04}));
     // Leaves 0x01 in the packet buffer at offset 4 ...
     ASSERT_TRUE(fw.send({0x00, 0x00, 0x00, 0x00, 0x01}));
     // ... which a register write cut off after its register number would take as value.
-    ASSERT_TRUE(fw.send({0x03, OUTB, 0x02, OUTB}));
+    ASSERT_TRUE(fw.send({OP_READ_REG, REG_OUTB, OP_WRITE_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
     EXPECT_EQ(outb(), 0x04);
 }
 
 TEST_F(FirmwareFresh, RepliesBeyondOnePacketAreDropped) {
     fw.chip().fill(std::vector<uint8_t>(0x40000, 0x5A));
-    std::vector<uint8_t> p = {0x02, OEB, 0xFF, 0x02, OUTB, 0x04, 0x05, OUTB, PINSC, 0, 0, 0, 0};
-    while (p.size() + 2 <= 64) p.insert(p.end(), {0x03, OUTB});
-    const uint8_t next_buffer = fw.peek(0x7EC0);
+    std::vector<uint8_t> p = {OP_WRITE_REG,
+                              REG_OEB,
+                              0xFF,
+                              OP_WRITE_REG,
+                              REG_OUTB,
+                              0x04,
+                              OP_STREAM_READ,
+                              REG_OUTB,
+                              REG_PINSC,
+                              0,
+                              0,
+                              0,
+                              0};
+    while (p.size() + OP_READ_REG_SIZE <= PACKET_SIZE) p.insert(p.end(), {OP_READ_REG, REG_OUTB});
+    const uint8_t next_buffer = fw.peek(OUT0BUF);
     ASSERT_TRUE(fw.send(p));
     EXPECT_EQ(fw.receive(), std::vector<uint8_t>(64, 0x5A));
     fw.settle();
-    EXPECT_EQ(fw.peek(0x7EC0), next_buffer) << "the buffer after IN1BUF is untouched";
+    EXPECT_EQ(fw.peek(OUT0BUF), next_buffer) << "the buffer after IN1BUF is untouched";
 }
 
 // OP_SAVE_PREFIX answers with one byte and sends the memory commands of the streams
@@ -312,22 +341,23 @@ TEST_F(FirmwareProtocol, SavePrefixSendsTheNextPacketsStreamsThroughATransceiver
     fw.chip().fill(contents);
     emu::InfraredTransceiver ir(&fw.chip());
     fw.adapter().insert(&ir);
-    const std::vector<uint8_t> read_at_100 = {0x05, OUTB, PINSC, 0x00, 0x01, 0x00, 0x00};
+    const std::vector<uint8_t> read_at_100 = {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x00,
+                                              0x01,           0x00,     0x00};
 
-    ASSERT_TRUE(fw.send({0x0A, 0x03, OUTB}));
+    ASSERT_TRUE(fw.send({OP_SAVE_PREFIX, OP_READ_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01, 0x04}));
     ASSERT_TRUE(fw.send(read_at_100));
     EXPECT_EQ(fw.receive(), std::vector<uint8_t>(data.begin(), data.begin() + 64));
 
-    ASSERT_TRUE(fw.send({0x0A}));
+    ASSERT_TRUE(fw.send({OP_SAVE_PREFIX}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01}));
-    ASSERT_TRUE(fw.send({0x03, OUTB}));  // a packet between: the prefix has lapsed
+    ASSERT_TRUE(fw.send({OP_READ_REG, REG_OUTB}));  // a packet between: the prefix has lapsed
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x04}));
     ASSERT_TRUE(fw.send(read_at_100));
     EXPECT_EQ(fw.receive(), std::vector<uint8_t>(64, 0x00));  // the microcontroller's answer
     EXPECT_EQ(ir.mcu_commands(), (std::vector<uint8_t>{0x03}));
 
-    ASSERT_TRUE(fw.send({0x0A}));
+    ASSERT_TRUE(fw.send({OP_SAVE_PREFIX}));
     EXPECT_EQ(fw.receive(), (std::vector<uint8_t>{0x01}));
     stream_write(0x1000, data);
     expect_programs({{0x1000, 256}, {0x1100, 44}});

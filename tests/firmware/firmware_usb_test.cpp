@@ -1,5 +1,6 @@
 // The firmware's USB side in the emulated adapter: leaving and rejoining the bus as its
 // own device, the standard requests on endpoint 0, suspend and resume.
+#include "ezusb_registers.h"
 #include "firmware_adapter.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,13 @@ using fwtest::FirmwareAdapter;
 using fwtest::NS_PER_MS;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint16_t EP0CS = 0x7FB4, IN1CS = 0x7FB6, OUT2CS = 0x7FC8, TOGCTL = 0x7FD7;
+constexpr uint16_t OUT2CS = OUT1CS + 2;
 constexpr uint8_t IN0BSY = 0x04;
 
 // OUTnCS bit 1: the endpoint is armed for its next packet.
 bool out_endpoints_armed(const FirmwareAdapter& fw) {
     for (uint16_t n = 1; n <= 7; ++n)
-        if (!(fw.peek(uint16_t(0x7FC4 + 2 * n)) & 0x02)) return false;
+        if (!(fw.peek(uint16_t(OUT1CS + 2 * (n - 1))) & 0x02)) return false;
     return true;
 }
 
@@ -175,7 +176,7 @@ TEST_F(FirmwareUsb, ConfigurationAndInterfaceValuesAreKeptAsSet) {
     EXPECT_EQ(fw.control_out(0x01, 0x0B, 3, 7), 0);
     EXPECT_EQ(fw.control_in(0x81, 0x0A, 0, 0, 1), (Bytes{0x03}));
     // The protocol runs whatever the configuration value.
-    EXPECT_TRUE(fw.send({0x02, 0x97, 0x04, 0x03, 0x97}));
+    EXPECT_TRUE(fw.send({OP_WRITE_REG, REG_OUTB, 0x04, OP_READ_REG, REG_OUTB}));
     EXPECT_EQ(fw.receive(), (Bytes{0x04}));
 }
 
@@ -188,7 +189,7 @@ TEST_F(FirmwareUsb, BusResetKeepsConfigurationAndInterface) {
     EXPECT_EQ(fw.control_in(0x80, 0x08, 0, 0, 1), (Bytes{0x05}));
     EXPECT_EQ(fw.control_in(0x81, 0x0A, 0, 0, 1), (Bytes{0x02}));
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, REG_OEB}));
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
@@ -200,7 +201,7 @@ TEST_F(FirmwareUsb, SuspendAndResume) {
     fw.adapter().sleep_ns(10 * NS_PER_MS);
     EXPECT_FALSE(fw.adapter().suspended());
     EXPECT_EQ(fw.control_in(0x80, 0x00, 0, 0, 2), (Bytes{0x02, 0x00}));
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, REG_OEB}));
     EXPECT_EQ(fw.receive().size(), 1u);
 }
 
@@ -229,7 +230,7 @@ TEST_F(FirmwareUsb, TrafficOnUnusedEndpointsDoesNotDisturbTheProtocol) {
     const uint8_t junk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(fw.adapter().bulk_out(0x02, junk, 8), 8);
     EXPECT_EQ(fw.adapter().bulk_out(0x07, junk, 8), 8);
-    EXPECT_TRUE(fw.send({0x03, 0x9D}));
+    EXPECT_TRUE(fw.send({OP_READ_REG, REG_OEB}));
     EXPECT_EQ(fw.receive().size(), 1u);
     EXPECT_EQ(get_descriptor(3, 1, 255).size(), 10u);
 }

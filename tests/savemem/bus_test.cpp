@@ -2,6 +2,7 @@
 // byte, reply bytes turned into bits, and the batch's behaviour around failed transfers.
 #include "rig.h"
 
+#include "ezusb_registers.h"
 #include "platform/driver_emu.h"
 #include "platform/driver_requests.h"
 #include "savemem/batch.h"
@@ -13,7 +14,7 @@ namespace {
 // The OUTB writes of a shift: 02 97 value for each pin state.
 Bytes outb_writes(std::initializer_list<uint8_t> values) {
     Bytes packet;
-    for (uint8_t value : values) packet.insert(packet.end(), {0x02, 0x97, value});
+    for (uint8_t value : values) packet.insert(packet.end(), {OP_WRITE_REG, REG_OUTB, value});
     return packet;
 }
 
@@ -26,15 +27,16 @@ TEST_F(BusSignalling, OpenAndReleaseAreOnePacketEach) {
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);
     EXPECT_TRUE(seen.in.empty());
-    EXPECT_EQ(seen.out[0], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF, 0x02, 0x95, 0x00, 0x02, 0x9E,
-                                  0x00, 0x02, 0x97, 0x04}));
-    EXPECT_EQ(seen.out[1],
-              (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0x00, 0x02, 0x95, 0x00, 0x02, 0x9E, 0x00}));
+    EXPECT_EQ(seen.out[0], (Bytes{OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB, 0xFF,
+                                  OP_WRITE_REG, REG_PORTCCFG, 0x00, OP_WRITE_REG, REG_OEC, 0x00,
+                                  OP_WRITE_REG, REG_OUTB, 0x04}));
+    EXPECT_EQ(seen.out[1], (Bytes{OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB, 0x00,
+                                  OP_WRITE_REG, REG_PORTCCFG, 0x00, OP_WRITE_REG, REG_OEC, 0x00}));
     // Released pins are undriven: the adapter's port B no longer drives the bus.
-    EXPECT_EQ(adapter().peek(0x7F9D), 0x00);
+    EXPECT_EQ(adapter().peek(OEB), 0x00);
     bus_open();
-    EXPECT_EQ(adapter().peek(0x7F9D), 0xFF);
-    EXPECT_EQ(adapter().peek(0x7F97), 0x04);
+    EXPECT_EQ(adapter().peek(OEB), 0xFF);
+    EXPECT_EQ(adapter().peek(OUTB), 0x04);
 }
 
 TEST_F(BusSignalling, ShiftOutSendsTheLowBitsMostSignificantFirst) {
@@ -103,7 +105,8 @@ TEST_F(BusSignalling, ShiftInTakesBitZeroOfEachReplyByte) {
     ASSERT_EQ(seen.out.size(), 2u);
     Bytes bit_reads;
     for (int i = 0; i < 8; i++)
-        bit_reads.insert(bit_reads.end(), {0x02, 0x97, 0x02, 0x03, 0x9B, 0x02, 0x97, 0x00});
+        bit_reads.insert(bit_reads.end(), {OP_WRITE_REG, REG_OUTB, 0x02, OP_READ_REG, REG_PINSC,
+                                           OP_WRITE_REG, REG_OUTB, 0x00});
     EXPECT_EQ(seen.out[0], bit_reads);  // exactly one full packet
     ASSERT_EQ(seen.in.size(), 1u);
     ASSERT_EQ(seen.in[0].size(), 8u);
@@ -138,7 +141,7 @@ TEST_F(BusSignalling, FlushSendsNothingWhenEmptyAndEmptiesTheBatchOnFailure) {
     batch_flush();
     PipeTraffic seen = traffic();
     ASSERT_EQ(seen.out.size(), 2u);  // the failed one is in the record too
-    EXPECT_EQ(seen.out[1], (Bytes{0x02, 0x94, 0x00, 0x02, 0x9D, 0xFF}));
+    EXPECT_EQ(seen.out[1], (Bytes{OP_WRITE_REG, REG_PORTBCFG, 0x00, OP_WRITE_REG, REG_OEB, 0xFF}));
     EXPECT_FALSE(emu_driver::requests()[0].succeeded);
     EXPECT_TRUE(emu_driver::requests()[1].succeeded);
 }

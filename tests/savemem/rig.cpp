@@ -123,21 +123,23 @@ std::vector<Bytes> Rig::bus_commands() {
     int bits = 0;
     int byte = 0;
     for (const Bytes& packet : traffic().out) {
-        if (packet.empty() || (packet[0] != 0x02 && packet[0] != 0x03)) continue;  // stream traffic
+        if (packet.empty() || (packet[0] != OP_WRITE_REG && packet[0] != OP_READ_REG))
+            continue;  // stream traffic
         // Clocks of bit reads carry no data to the memory.
         bool reading = false;
-        for (size_t i = 0; i + 1 < packet.size(); i += packet[i] == 0x03 ? 2 : 3)
-            reading |= packet[i] == 0x03;
+        for (size_t i = 0; i + 1 < packet.size();
+             i += packet[i] == OP_READ_REG ? OP_READ_REG_SIZE : OP_WRITE_REG_SIZE)
+            reading |= packet[i] == OP_READ_REG;
         for (size_t i = 0; i < packet.size();) {
-            if (packet[i] == 0x03) {
-                i += 2;
+            if (packet[i] == OP_READ_REG) {
+                i += OP_READ_REG_SIZE;
                 continue;
             }
-            if (packet[i] != 0x02 || i + 2 >= packet.size()) break;
+            if (packet[i] != OP_WRITE_REG || i + 2 >= packet.size()) break;
             uint8_t reg = packet[i + 1];
             uint8_t value = packet[i + 2];
-            i += 3;
-            if (reg != 0x97) continue;
+            i += OP_WRITE_REG_SIZE;
+            if (reg != REG_OUTB) continue;
             bool select_low = (value & 0x04) == 0;
             bool clock_high = (value & 0x02) != 0;
             if (select_low && !selected) {

@@ -7,6 +7,7 @@
 
 #include "platform/winapi.h"
 #include "run/run_state.h"
+#include "savemem/batch.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"
 
@@ -30,7 +31,7 @@ using StreamRead = Rig;
 
 TEST_F(StreamRead, TakesOnePacketPerStartedSixtyFourBytesThenEndsAndDrains) {
     insert_pattern(emu::ChipKind::le25fw203);
-    const Bytes header = {0x05, 0x97, 0x9B, 0x00, 0x00, 0x00, 0x01};
+    const Bytes header = {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x00, 0x00, 0x00, 0x01};
     struct Case {
         int count;
         std::string order;
@@ -44,7 +45,7 @@ TEST_F(StreamRead, TakesOnePacketPerStartedSixtyFourBytesThenEndsAndDrains) {
         EXPECT_EQ(std::string(seen.order.begin(), seen.order.end()), c.order) << c.count;
         ASSERT_EQ(seen.out.size(), 2u);
         EXPECT_EQ(seen.out[0], header);
-        EXPECT_EQ(seen.out[1], Bytes{0x06});
+        EXPECT_EQ(seen.out[1], Bytes{OP_STREAM_END});
         for (const Bytes& reply : seen.in) EXPECT_EQ(reply.size(), 64u);
         for (int i = 0; i < c.count; i++)
             ASSERT_EQ(cart_buffer[i], pattern(static_cast<uint32_t>(i))) << i;
@@ -59,7 +60,8 @@ TEST_F(StreamRead, SendsTheAddressAndStoresFromTheBufferStart) {
     insert_pattern(emu::ChipKind::m45pe20);
     std::memset(cart_buffer, 0xA5, 0x100);
     stream_read(0x012345, 32, DISPLAY_NONE);
-    EXPECT_EQ(traffic().out[0], (Bytes{0x05, 0x97, 0x9B, 0x01, 0x23, 0x45, 0x01}));
+    EXPECT_EQ(traffic().out[0],
+              (Bytes{OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x01, 0x23, 0x45, 0x01}));
     for (int i = 0; i < 32; i++)
         EXPECT_EQ(cart_buffer[i], pattern(0x012345u + static_cast<uint32_t>(i))) << i;
     EXPECT_EQ(cart_buffer[32], 0xA5);
@@ -80,9 +82,15 @@ TEST_F(StreamRead, AWholeEepromComesInOneStreamInPlace) {
         SaveType type;
         Bytes header;
     } cases[] = {
-        {emu::ChipKind::m95040, SAVE_EEPROM_9BIT, {0x05, 0x97, 0x9B, 0xFE, 0x00, 0x00, 0x01}},
-        {emu::ChipKind::m95640, SAVE_EEPROM_16BIT, {0x05, 0x97, 0x9B, 0x1F, 0xFF, 0x00, 0x01}},
-        {emu::ChipKind::m95512, SAVE_EEPROM_16BIT, {0x05, 0x97, 0x9B, 0xFF, 0xFF, 0x00, 0x01}},
+        {emu::ChipKind::m95040,
+         SAVE_EEPROM_9BIT,
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0xFE, 0x00, 0x00, 0x01}},
+        {emu::ChipKind::m95640,
+         SAVE_EEPROM_16BIT,
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0x1F, 0xFF, 0x00, 0x01}},
+        {emu::ChipKind::m95512,
+         SAVE_EEPROM_16BIT,
+         {OP_STREAM_READ, REG_OUTB, REG_PINSC, 0xFF, 0xFF, 0x00, 0x01}},
     };
     for (const Case& c : cases) {
         insert_pattern(c.kind);
@@ -128,7 +136,8 @@ TEST_F(StreamWrite, OneHundredBytes) {
     PipeTraffic seen = traffic();
     EXPECT_TRUE(seen.in.empty());
     ASSERT_EQ(seen.out.size(), 3u);
-    EXPECT_EQ(seen.out[0], (Bytes{0x04, 0x97, 0x9B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
+    EXPECT_EQ(seen.out[0],
+              (Bytes{OP_STREAM_WRITE, REG_OUTB, REG_PINSC, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
     EXPECT_EQ(seen.out[1], Bytes(image_buffer, image_buffer + 64));
     EXPECT_EQ(seen.out[2], Bytes(image_buffer + 64, image_buffer + 100));
     for (uint32_t a = 0; a < 0x40000; a++)
