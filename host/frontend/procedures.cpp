@@ -109,8 +109,9 @@ void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int 
     for (int a = 0; a < save_size; a += part.page) {
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
-        if (page_write(part.address_bytes, a, source ? source + a : fill, n) != PAGE_DONE &&
-            wait_write_done() != 0)
+        // Only a cycle still running is waited for: a refused page sent nothing.
+        int reply = page_write(part.address_bytes, a, source ? source + a : fill, n);
+        if (reply == PAGE_REFUSED || (reply != PAGE_DONE && wait_write_done() != 0))
             fail_write_unfinished(a);
         check_interrupt();
     }

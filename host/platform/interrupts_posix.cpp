@@ -1,18 +1,18 @@
 // POSIX interrupts: SIGINT, SIGTERM and SIGHUP. A signal that the run was started with
 // ignored (nohup, a background job) stays ignored. The handler is async-signal-safe: it
-// reads flags and names that the run changes only while these signals are blocked, and
-// calls only unlink and _exit.
+// reads sig_atomic_t flags and names that are added only while these signals are
+// blocked, and calls only unlink and _exit.
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
+#include "platform/interrupt_temporaries.h"
 #include "platform/interrupts.h"
 
 namespace {
 
-enum { SIGNALS = 3, TEMPORARIES = 4, NAME_SIZE = 640 };
+enum { SIGNALS = 3 };
 
 const int caught_signals[SIGNALS] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previous[SIGNALS];
@@ -22,8 +22,6 @@ bool held;
 
 volatile sig_atomic_t deferring;
 volatile sig_atomic_t pending;
-char temporaries[TEMPORARIES][NAME_SIZE];
-volatile sig_atomic_t temporary_count;
 
 void on_interrupt(int) {
     if (deferring && !pending) {
@@ -72,11 +70,3 @@ void let_interrupts() {
     held = false;
     sigprocmask(SIG_UNBLOCK, &caught_set, nullptr);
 }
-
-void track_temporary(const char* name) {
-    if (temporary_count == TEMPORARIES) return;
-    std::snprintf(temporaries[temporary_count], NAME_SIZE, "%s", name);
-    temporary_count = temporary_count + 1;
-}
-
-void forget_temporaries() { temporary_count = 0; }

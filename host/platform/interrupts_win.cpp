@@ -6,13 +6,10 @@
 // guarded by a lock that the handler takes before it removes the temporary ones.
 #include <windows.h>
 
-#include <cstdio>
-
+#include "platform/interrupt_temporaries.h"
 #include "platform/interrupts.h"
 
 namespace {
-
-enum { TEMPORARIES = 4, NAME_SIZE = 640 };
 
 // A slim lock needs no initialisation: the files are guarded even where no handler was
 // installed (the front end's tests write files without one).
@@ -20,8 +17,6 @@ SRWLOCK file_lock = SRWLOCK_INIT;
 bool held;
 volatile LONG deferring;
 volatile LONG pending;
-char temporaries[TEMPORARIES][NAME_SIZE];
-volatile LONG temporary_count;
 
 BOOL WINAPI on_control(DWORD event) {
     if (deferring && InterlockedExchange(&pending, 1) == 0) {
@@ -29,7 +24,7 @@ BOOL WINAPI on_control(DWORD event) {
         Sleep(INFINITE);
     }
     AcquireSRWLockExclusive(&file_lock);
-    for (LONG i = 0; i < temporary_count; ++i) DeleteFileA(temporaries[i]);
+    for (int i = 0; i < temporary_count; ++i) DeleteFileA(temporaries[i]);
     TerminateProcess(GetCurrentProcess(), 1);  // no clean-up that could wait on the run
     return TRUE;
 }
@@ -55,11 +50,3 @@ void let_interrupts() {
     held = false;
     ReleaseSRWLockExclusive(&file_lock);
 }
-
-void track_temporary(const char* name) {
-    if (temporary_count == TEMPORARIES) return;
-    std::snprintf(temporaries[temporary_count], NAME_SIZE, "%s", name);
-    temporary_count = temporary_count + 1;
-}
-
-void forget_temporaries() { temporary_count = 0; }
