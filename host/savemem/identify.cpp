@@ -15,6 +15,7 @@ enum {
     ID_LE25FW203 = 0x621600,
     PROBE_SIZE = 16,
     CHECK_SIZE = 0x4000,  // the start of the memory that the data check reads
+    RESUME_AT = 0x3E3E,   // where a read that goes on after the data check's starts
     SIZE_9BIT = 0x200,
     SIZE_8K = 0x2000,
     SIZE_64K = 0x10000,
@@ -159,11 +160,18 @@ bool repeats_every(int size, int end) {
 // blocks are compared: a 64 KiB save may well hold slots that begin alike. Positions of
 // one streamed read are compared with each other, so the shift that a narrower address
 // gives the streamed data does not matter. The data check's read holds the first two
-// blocks; only when they agree is the rest read.
+// blocks; only when they agree is the rest read, by a stream that goes on from position
+// RESUME_AT of the check's as if it were the same stream: a 16-bit memory takes the
+// first two address bytes (0x3E3E) and gives address 0x3E3F first, position RESUME_AT of
+// the check's, which it started at address 0 and gave one early; a 512-byte one (which
+// also gets here when its first bytes are erased) takes the first byte (0x3E) and gives
+// address 0x40 first, which the check's stream, two early, gave at RESUME_AT too
+// (RESUME_AT + 2 = 0x3E40, 0x40 modulo 512). 0x3E3E is the last such start before
+// CHECK_SIZE.
 void size_16bit_eeprom() {
     bool repeats = repeats_every(SIZE_8K, CHECK_SIZE);
     if (repeats) {
-        stream_read(0, SIZE_64K, DISPLAY_NONE);
+        stream_read_to(RESUME_AT << 8, SIZE_64K - RESUME_AT, RESUME_AT, DISPLAY_NONE);
         repeats = repeats_every(SIZE_8K, SIZE_64K);
     }
     if (repeats)

@@ -46,9 +46,13 @@ void request_prefix() {
 
 }  // namespace
 
-void stream_read(int address, int count, int display) {
+void stream_read(int address, int count, int display) { stream_read_to(address, count, 0, display); }
+
+void stream_read_to(int address, int count, int offset, int display) {
+    if (offset < 0 || offset > BUFFER_SIZE) return;
     unsigned int total = (unsigned int)count;
-    if (total > BUFFER_SIZE) total = BUFFER_SIZE;  // cart_buffer is the destination
+    unsigned int room = (unsigned int)(BUFFER_SIZE - offset);
+    if (total > room) total = room;  // cart_buffer is the destination
 
     request_prefix();
     packet[0] = OP_STREAM_READ;
@@ -61,7 +65,7 @@ void stream_read(int address, int count, int display) {
     for (unsigned int i = 0; i < total; i += PACKET_SIZE) {
         bulk_read(&adapter_handle, EP1_IN_PIPE, packet, PACKET_SIZE);
         for (unsigned int j = 0; j < PACKET_SIZE && i + j < total; j++) {
-            cart_buffer[i + j] = packet[j];
+            cart_buffer[offset + i + j] = packet[j];
             if (display == DISPLAY_PERCENT) show_progress((int)(i + j), count);
         }
     }

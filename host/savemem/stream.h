@@ -8,6 +8,9 @@ enum { STREAM_PAGE_SIZE = 256 };
 
 // Reads count bytes from address on into cart_buffer from offset 0.
 void stream_read(int address, int count, int display);
+// The same into cart_buffer from offset on (0 to BUFFER_SIZE; the bytes beyond the
+// buffer are not read).
+void stream_read_to(int address, int count, int offset, int display);
 // Reads a whole EEPROM (SaveType 1 or 2) of size bytes into cart_buffer, memory address =
 // offset, in one streamed read, which every firmware of the adapter has.
 void stream_read_eeprom(int type, int size, int display);
