@@ -25,6 +25,8 @@ static unsigned long stream_next;
 static unsigned long stream_left;
 
 static unsigned char reply_len;
+/* Data bytes of OP_PAGE_WRITE that came in the packet of its header. */
+static unsigned char page_bytes;
 
 /* OP_SAVE_PREFIX in this packet: the streams of the next one are prefixed. */
 static __bit prefix_requested;
@@ -178,18 +180,19 @@ static void start_transfer(void)
 }
 
 /* OP_PAGE_WRITE: refused, done at once (no data), or the command sent up to its
- * address and the data awaited in the next packets. */
-static void page_write_open(void)
+ * address and the data awaited: false when the rest of the packet is no operations
+ * (data, or what follows a refused header). */
+static unsigned char page_write_open(void)
 {
     unsigned char width = op[3], instruction = CMD_WRITE;
     unsigned int n = ((unsigned int)op[7] << 8) | op[8];
     if (n > PAGE_WRITE_MAX || width == 0 || width > 3) {
         add_reply(PAGE_REFUSED);
-        return;
+        return 0;
     }
     if (n == 0) {
         add_reply(PAGE_DONE);
-        return;
+        return 1;
     }
     start_transfer();
     if (width == 1 && (op[5] & 1))
@@ -199,6 +202,7 @@ static void page_write_open(void)
     bus_shift_out_bytes(op + 7 - width, width); /* the low bytes of the address */
     stream_left = n;
     stream.write_active = WRITE_PAGE;
+    return 0;
 }
 
 /* The next packet of the streamed read into the stream buffer; where the host sent
@@ -274,7 +278,15 @@ static void execute_operations(void)
             add_reply(SAVE_PREFIX_TAKEN);
             break;
         case OP_PAGE_WRITE:
-            page_write_open();
+            if (!page_write_open()) {
+                /* The page's first data bytes, clocked out once EP1 OUT is armed again. */
+                if (stream.write_active) {
+                    page_bytes = count - p;
+                    for (i = 0; i < page_bytes; i++)
+                        stream_buffer[i] = OUT1BUF[p + i];
+                }
+                return;
+            }
         }
     }
 }
@@ -339,7 +351,11 @@ static void page_write_data(unsigned char count)
     if (stream_left == 0) {
         stream.write_active = WRITE_NONE;
         bus_end();
-        IN1BUF[0] = still_busy(PAGE_WRITE_POLLS) ? PAGE_BUSY : PAGE_DONE;
+        count = still_busy(PAGE_WRITE_POLLS) ? PAGE_BUSY : PAGE_DONE;
+        /* The host may send a page before it takes the reply of the one before. */
+        while (IN1CS & bmEPBSY)
+            ;
+        IN1BUF[0] = count;
         IN1BC = 1;
     }
 }
@@ -364,6 +380,7 @@ void ep1_out_isr(void) __interrupt
             stream_write_data(count);
         return;
     }
+    page_bytes = 0;
     execute_operations();
     /* Hand over the reply, then re-arm EP1 OUT: the host cannot send the next packet
      * before OUT1BC is written, so the packet is never overwritten while it is
@@ -371,6 +388,8 @@ void ep1_out_isr(void) __interrupt
     if (reply_len)
         IN1BC = reply_len;
     OUT1BC = 0;
+    if (page_bytes)
+        page_write_data(page_bytes);
     /* A streamed read opened: its second packet, while the host takes the first. */
     if (stream.read_active == READ_FILL_DUE) {
         stream.read_active = READ_OPEN;

@@ -57,6 +57,7 @@ enum { EP0CS_ADDR = EP0CS, OUT0CS_BASE = OUT1CS - 2, OUT1BC_ADDR = OUT1BC };
 
 #define EP0CS XREG(EP0CS)
 #define IN0BC XREG(IN0BC)
+#define IN1CS XREG(IN1CS)
 #define IN1BC XREG(IN1BC)
 #define OUT1BC XREG(OUT1BC)
 
@@ -81,6 +82,8 @@ enum { EP0CS_ADDR = EP0CS, OUT0CS_BASE = OUT1CS - 2, OUT1BC_ADDR = OUT1BC };
 #define bmEPSTALL 0x01
 #define bmHSNAK 0x02
 #define bmIN0BSY 0x04
+/* IN1CS: the packet loaded is not yet taken by the host */
+#define bmEPBSY 0x02
 /* USBCS */
 #define bmSIGRSUME 0x01
 #define bmRENUM 0x02

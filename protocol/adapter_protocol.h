@@ -46,13 +46,17 @@ enum {
                            * reply bytes; a firmware without the operation skips 0Bh and
                            * every parameter byte (97h, 9Bh, 01h, 00h are no codes of its
                            * own) one at a time and gives only the register's byte.
-                           * N > 0: every byte of the next packets is data, 64 a packet,
-                           * the last one the remainder; the memory stays selected between
-                           * them; the reply comes after the packet with the N-th byte,
-                           * whose further bytes are discarded. The data must not cross a
-                           * page of the memory: the memory wraps them inside the page.
-                           * N over 256 or W not 1-3: PAGE_REFUSED, no bus traffic, and the
-                           * next packet is operations. */
+                           * N > 0: the bytes after the header in its packet and every
+                           * byte of the next packets are data, until the N-th; the memory
+                           * stays selected between packets; the reply comes after the
+                           * packet with the N-th byte, whose further bytes are discarded.
+                           * The firmware loads the reply once EP1 IN is free, so the host
+                           * may send the next page before it takes the reply. The data
+                           * must not cross a page of the memory: the memory wraps them
+                           * inside the page.
+                           * N over 256 or W not 1-3: PAGE_REFUSED, no bus traffic, the
+                           * rest of the packet skipped, and the next packet is
+                           * operations. */
     OP_PAGE_WRITE_SIZE = 9
 };
 

@@ -7,6 +7,7 @@
 #include "frontend/image_files.h"
 #include "frontend/older_backup.h"
 #include "platform/console.h"
+#include "platform/interrupts.h"
 #include "platform/winapi.h"
 #include "run/console_services.h"
 #include "run/run_state.h"
@@ -97,24 +98,50 @@ namespace {
     fail_run();
 }
 
+// Takes the reply of the page sent from address page on: true when its write cycle ended
+// while the firmware waited. A refused page sent nothing.
+bool page_done(int page) {
+    int reply = page_reply();
+    if (reply == PAGE_REFUSED) fail_write_unfinished(page);
+    return reply == PAGE_DONE;
+}
+
+// The reply of the last page sent; a cycle still running is waited for as the byte loop
+// waits, and one that does not end by far ends the run.
+void finish_page(int page) {
+    if (!page_done(page) && wait_write_done() != 0) fail_write_unfinished(page);
+}
+
 // A firmware that writes EEPROM pages itself gets one page a time, and waits for its write
-// cycle. A reply that the cycle still runs is waited for as the byte loop waits; a cycle
-// that does not end by far ends the run. As in the byte loop, a memory that reads busy
-// before the first page (a data-in line stuck high) is not written at all. The display
-// is that of the byte loop.
+// cycle. Each page is sent before the reply of the one before it is taken, so the adapter
+// holds the next page when a cycle ends. Where a cycle still ran after the firmware's wait,
+// the page sent behind it met a busy memory, which ignores a write: once the cycle has
+// ended (as the byte loop waits for it) that page is sent again. As in the byte loop, a
+// memory that reads busy before the first page (a data-in line stuck high) is not written
+// at all. An interrupt stops the run once the page under way is written. The display is
+// that of the byte loop.
 void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
     static unsigned char fill[PAGE_WRITE_MAX];
     std::memset(fill, value, sizeof fill);
     if (wait_write_done() != 0) fail_write_unfinished(0);
+    int pending = -1;  // the page whose reply is still to be taken
     for (int a = 0; a < save_size; a += part.page) {
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
-        // Only a cycle still running is waited for: a refused page sent nothing.
-        int reply = page_write(part.address_bytes, a, source ? source + a : fill, n);
-        if (reply == PAGE_REFUSED || (reply != PAGE_DONE && wait_write_done() != 0))
-            fail_write_unfinished(a);
-        check_interrupt();
+        const unsigned char* data = source ? source + a : fill;
+        page_send(part.address_bytes, a, data, n);
+        if (pending >= 0 && !page_done(pending)) {
+            page_reply();  // of the page that met the busy memory
+            if (wait_write_done() != 0) fail_write_unfinished(pending);
+            page_send(part.address_bytes, a, data, n);
+        }
+        pending = a;
+        if (interrupt_pending()) {
+            finish_page(pending);
+            check_interrupt();
+        }
     }
+    if (pending >= 0) finish_page(pending);
 }
 
 // On an older firmware every EEPROM byte gets its own write enable. The memory ignores

@@ -186,7 +186,8 @@ int probe_page_write() {
     return bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == PAGE_DONE;
 }
 
-int page_write(int address_bytes, int address, const unsigned char* data, int count) {
+// The header and the first data bytes share a packet.
+int page_send(int address_bytes, int address, const unsigned char* data, int count) {
     if (count <= 0 || count > PAGE_WRITE_MAX) return PAGE_REFUSED;
     request_prefix();
     packet[0] = OP_PAGE_WRITE;
@@ -196,9 +197,15 @@ int page_write(int address_bytes, int address, const unsigned char* data, int co
     put24(packet + 4, (unsigned int)address);
     packet[7] = (unsigned char)(count >> 8);
     packet[8] = (unsigned char)count;
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE);
-    for (int sent = 0; sent < count;)  // every byte of these packets is data
+    int sent = std::min(count, PACKET_SIZE - OP_PAGE_WRITE_SIZE);
+    std::memcpy(packet + OP_PAGE_WRITE_SIZE, data, (size_t)sent);
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + sent);
+    while (sent < count)  // every byte of these packets is data
         sent += send_packet(data + sent, count - sent);
+    return 0;
+}
+
+int page_reply() {
     packet[0] = PAGE_BUSY;  // what a reply that does not arrive counts as
     bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 1);
     return packet[0];

@@ -25,8 +25,11 @@ void stream_write_pages(int count, const unsigned char* program, int display);
 // 1 when the adapter's firmware writes EEPROM pages itself (OP_PAGE_WRITE), 0 when it is
 // an older one without the operation (or no answer came).
 int probe_page_write();
-// Writes count bytes (1 to 256, inside one page of the memory) from data into an EEPROM
-// whose WRITE takes address_bytes address bytes, from address on; the firmware waits for
-// the write cycle. Returns its reply: PAGE_DONE, PAGE_BUSY when the cycle had not ended
-// (or no reply came), PAGE_REFUSED.
-int page_write(int address_bytes, int address, const unsigned char* data, int count);
+// Sends the write of count bytes (1 to 256, inside one page of the memory) from data into
+// an EEPROM whose WRITE takes address_bytes address bytes, from address on; the firmware
+// waits for the write cycle and then has the reply for page_reply. Returns 0, or
+// PAGE_REFUSED for a count out of range, when nothing is sent.
+int page_send(int address_bytes, int address, const unsigned char* data, int count);
+// The reply of the page sent before it: PAGE_DONE, PAGE_BUSY when the cycle had not ended
+// (or no reply came), PAGE_REFUSED. The next page may be sent before it is taken.
+int page_reply();

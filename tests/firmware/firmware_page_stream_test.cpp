@@ -61,7 +61,8 @@ struct PageCase {
     Bytes after;                  // further bytes in the last packet
     uint32_t program_us;          // 0: the chip's own write time
     uint8_t reply;
-    uint32_t page;  // the chip's page: the data wrap inside it
+    uint32_t page;         // the chip's page: the data wrap inside it
+    size_t in_header = 0;  // data bytes in the header's packet, before those of packets
 };
 
 const PageCase page_cases[] = {
@@ -125,6 +126,9 @@ const PageCase page_cases[] = {
      200000,
      0x00,
      32},
+    {"the data in the header's packet", ChipKind::m95640, 2, 0x0160, 32, {}, {}, 0, 0x01, 32, 32},
+    {"the data begun in the header's packet, the rest in two more",
+     ChipKind::m95512, 2, 0x0080, 128, {64, 9}, {}, 0, 0x01, 128, 55},
 };
 
 TEST(FirmwarePageWrite, WritesOnePageAndReplies) {
@@ -134,10 +138,14 @@ TEST(FirmwarePageWrite, WritesOnePageAndReplies) {
         ASSERT_TRUE(rig.started);
         if (c.program_us) rig.fw.chip().set_program_time_us(c.program_us);
         const Bytes data = pattern(c.n, uint8_t(c.address));
-        ASSERT_TRUE(rig.fw.send(rig.page_write_header(c.width, c.address, c.n)));
-        EXPECT_TRUE(rig.fw.nothing_pending()) << "no reply before the data";
-        size_t at = 0;
-        uint64_t last_sent = 0;
+        Bytes header = rig.page_write_header(c.width, c.address, c.n);
+        for (size_t i = 0; i < c.in_header; ++i) header.push_back(data[i]);
+        ASSERT_TRUE(rig.fw.send(header));
+        uint64_t last_sent = rig.fw.adapter().now_ns();
+        if (!c.packets.empty()) {
+            EXPECT_TRUE(rig.fw.nothing_pending()) << "no reply before the data";
+        }
+        size_t at = c.in_header;
         for (size_t i = 0; i < c.packets.size(); ++i) {
             Bytes packet(data.begin() + long(at), data.begin() + long(at + c.packets[i]));
             if (i + 1 == c.packets.size())
@@ -185,6 +193,14 @@ TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
         {"257 bytes", rig.page_write_header(2, 0x100, 257), {0x02}},
         {"address width 0", rig.page_write_header(0, 0x100, 16), {0x02}},
         {"address width 4", rig.page_write_header(4, 0x100, 16), {0x02}},
+        {"refused, with bytes behind it that are not its operations",
+         [&] {
+             Bytes packet = rig.page_write_header(2, 0x100, 257);
+             for (int b : {int(OP_WRITE_REG), int(REG_OUTB), 0x00, int(OP_READ_REG), int(REG_OUTB)})
+                 packet.push_back(uint8_t(b));
+             return packet;
+         }(),
+         {0x02}},
         {"a header cut short",
          Bytes{OP_PAGE_WRITE, REG_OUTB, REG_PINSC, 0x02, 0x00, 0x01, 0x00, 0x00},
          {}},
@@ -210,6 +226,26 @@ TEST(FirmwarePageWrite, ProbeRefusalsAndCutHeadersSendNothing) {
     ASSERT_TRUE(old.start(previous.data(), unsigned(previous.size())));
     ASSERT_TRUE(old.send(probe));
     EXPECT_EQ(old.receive(), Bytes{0xFF}) << "the previous release: only the register's byte";
+}
+
+// Pages sent one ahead of the replies, as the host sends them: each reply waits until the
+// one before it has been taken, and every page is written.
+TEST(FirmwarePageWrite, APageSentBeforeTheReplyBeforeItIsTaken) {
+    Rig rig(ChipKind::m95640);
+    ASSERT_TRUE(rig.started);
+    const Bytes data = pattern(96, 5);
+    for (uint32_t page = 0; page < 96; page += 32) {
+        Bytes packet = rig.page_write_header(2, page, 32);
+        for (uint32_t i = 0; i < 32; ++i) packet.push_back(data[page + i]);
+        ASSERT_TRUE(rig.fw.send(packet));
+    }
+    rig.fw.settle();  // the second page is written while the first page's reply waits
+    for (int reply = 0; reply < 3; ++reply) EXPECT_EQ(rig.fw.receive(), Bytes{0x01}) << reply;
+    EXPECT_TRUE(rig.fw.nothing_pending());
+    rig.fw.settle();
+    rig.fw.chip().finish();
+    EXPECT_EQ(rig.fw.chip().cycles().size(), 3u);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), rig.fw.chip().memory().begin()));
 }
 
 // Streamed reads of several lengths: the packets come in order across the stream

@@ -26,6 +26,8 @@ TEST(WriteTiming, SlowChipsPassOrStopBeforeTheNextWrite) {
         {"le25fw203", 0x40000, "--fault slow-program=25000", nullptr},
         {"m95040", 0x200, "--fault slow-program=50000", nullptr},
         {"m95040", 0x200, "--fault slow-program=500000", ""},
+        // Every cycle outlasts the firmware's wait: the page sent behind it is sent again.
+        {"m95640", 0x2000, "--fault slow-program=100000", nullptr},
         // A page written by the firmware is named by its first byte.
         {"m95040", 0x200, "--fault slow-program=5000000", "0000"},
         // The previous release's firmware: byte by byte, the first byte not written.
