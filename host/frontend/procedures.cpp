@@ -11,6 +11,7 @@
 #include "platform/winapi.h"
 #include "run/console_services.h"
 #include "run/run_state.h"
+#include "savemem/bus.h"
 #include "savemem/eeprom_parts.h"
 #include "savemem/memory.h"
 #include "savemem/stream.h"
@@ -118,8 +119,10 @@ void finish_page(int page) {
 // the page sent behind it met a busy memory, which ignores a write: once the cycle has
 // ended (as the byte loop waits for it) that page is sent again. As in the byte loop, a
 // memory that reads busy before the first page (a data-in line stuck high) is not written
-// at all. An interrupt stops the run once the page under way is written. The display is
-// that of the byte loop.
+// at all. An interrupt stops the run once the page under way is written. Behind an infrared
+// transceiver each page is asked for with its own OP_SAVE_PREFIX, whose reply comes after
+// that of the page before: the pages go one at a time there. The display is that of the
+// byte loop.
 void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
     static unsigned char fill[PAGE_WRITE_MAX];
     std::memset(fill, value, sizeof fill);
@@ -129,6 +132,10 @@ void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int 
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
         const unsigned char* data = source ? source + a : fill;
+        if (pending >= 0 && bus_prefixed()) {  // the prefix's reply must not meet a page's
+            finish_page(pending);
+            pending = -1;
+        }
         page_send(part.address_bytes, a, data, n);
         if (pending >= 0 && !page_done(pending)) {
             page_reply();  // of the page that met the busy memory

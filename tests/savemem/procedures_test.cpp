@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "chips/infrared.h"
 #include "firmware_image.h"
 #include "frontend/procedures.h"
 #include "link/link.h"
@@ -270,6 +271,24 @@ TEST_F(Procedures, EepromRunsGoByPagesOnAFirmwareThatWritesThem) {
     EXPECT_EQ(ending.code, 1);
     EXPECT_NE(ending.output.find("Error: 書き込みが終わりませんでした(adr=0000)\n"),
               std::string::npos);
+}
+
+// An EEPROM behind an infrared transceiver: each page behind its own prefix request, whose
+// reply must not be taken for the page's, nor the page's for it.
+TEST_F(Procedures, EepromPagesBehindATransceiverAreWrittenOneAtATime) {
+    identified(emu::ChipKind::m95640, SAVE_EEPROM_16BIT);
+    emu::InfraredTransceiver transceiver(chip_.get());
+    adapter().insert(&transceiver);
+    bus_prefix(1);
+    load_image(save_size);
+    Console console;
+    write_run();
+    std::string output = console.text();
+    EXPECT_NE(output.find("書き込み結果をベリファイします"), std::string::npos) << output;
+    EXPECT_EQ(Bytes(memory().begin(), memory().end()), Bytes(image_buffer, image_buffer + save_size));
+    EXPECT_EQ(transceiver.timing_faults(), 0);
+    bus_prefix(0);
+    adapter().insert(chip_.get());
 }
 
 // The adapter loaded with another image, as a run of the release that carries it leaves it.
