@@ -46,7 +46,9 @@ void request_prefix() {
 
 }  // namespace
 
-void stream_read(int address, int count, int display) { stream_read_to(address, count, 0, display); }
+void stream_read(int address, int count, int display) {
+    stream_read_to(address, count, 0, display);
+}
 
 void stream_read_to(int address, int count, int offset, int display) {
     if (offset < 0 || offset > BUFFER_SIZE) return;

@@ -128,7 +128,16 @@ const PageCase page_cases[] = {
      32},
     {"the data in the header's packet", ChipKind::m95640, 2, 0x0160, 32, {}, {}, 0, 0x01, 32, 32},
     {"the data begun in the header's packet, the rest in two more",
-     ChipKind::m95512, 2, 0x0080, 128, {64, 9}, {}, 0, 0x01, 128, 55},
+     ChipKind::m95512,
+     2,
+     0x0080,
+     128,
+     {64, 9},
+     {},
+     0,
+     0x01,
+     128,
+     55},
 };
 
 TEST(FirmwarePageWrite, WritesOnePageAndReplies) {

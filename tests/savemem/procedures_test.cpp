@@ -285,7 +285,8 @@ TEST_F(Procedures, EepromPagesBehindATransceiverAreWrittenOneAtATime) {
     write_run();
     std::string output = console.text();
     EXPECT_NE(output.find("書き込み結果をベリファイします"), std::string::npos) << output;
-    EXPECT_EQ(Bytes(memory().begin(), memory().end()), Bytes(image_buffer, image_buffer + save_size));
+    EXPECT_EQ(Bytes(memory().begin(), memory().end()),
+              Bytes(image_buffer, image_buffer + save_size));
     EXPECT_EQ(transceiver.timing_faults(), 0);
     bus_prefix(0);
     adapter().insert(chip_.get());
