@@ -41,11 +41,15 @@ enum {
                            * OP_SAVE_PREFIX in the packet before, its commands are prefixed
                            * as a stream's.
                            * W: 1 (the 512-byte EEPROM), 2 (16-bit), 3 (24-bit addresses).
-                           * N = 0: no bus traffic, the reply PAGE_DONE at once: the host's
-                           * probe 0B 97 9B 01 00 00 00 00 00, then OP_READ_REG, gets two
-                           * reply bytes; a firmware without the operation skips 0Bh and
-                           * every parameter byte (97h, 9Bh, 01h, 00h are no codes of its
-                           * own) one at a time and gives only the register's byte.
+                           * N = 0: no bus traffic, the reply PAGE_DONE at once.
+                           * The host's probe: 0B 97 9B 01 00 00 00 00 00 (N = 0), 0B 97 9B
+                           * 00 00 00 00 00 (refused: W = 0), then OP_READ_REG. This
+                           * firmware gives two reply bytes, PAGE_DONE and PAGE_REFUSED; an
+                           * earlier one with the operation, which took the data from the
+                           * next packet on and went on with operations after a refused
+                           * header, three; one without it skips 0Bh and every parameter
+                           * byte (97h, 9Bh, 01h, 00h are no codes of its own) one at a
+                           * time and gives only the register's byte.
                            * N > 0: the bytes after the header in its packet and every
                            * byte of the next packets are data, until the N-th; the memory
                            * stays selected between packets; the reply comes after the

@@ -114,33 +114,34 @@ void finish_page(int page) {
 }
 
 // A firmware that writes EEPROM pages itself gets one page a time, and waits for its write
-// cycle. Each page is sent before the reply of the one before it is taken, so the adapter
-// holds the next page when a cycle ends. Where a cycle still ran after the firmware's wait,
-// the page sent behind it met a busy memory, which ignores a write: once the cycle has
-// ended (as the byte loop waits for it) that page is sent again. As in the byte loop, a
-// memory that reads busy before the first page (a data-in line stuck high) is not written
-// at all. An interrupt stops the run once the page under way is written. Behind an infrared
-// transceiver each page is asked for with its own OP_SAVE_PREFIX, whose reply comes after
-// that of the page before: the pages go one at a time there. The display is that of the
-// byte loop.
-void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value) {
+// cycle. Where it takes the next page while the one before is written (PAGES_AHEAD), each
+// page is sent before the reply of the one before it is taken, so the adapter holds the
+// next page when a cycle ends; not behind an infrared transceiver, where each page is asked
+// for with its own OP_SAVE_PREFIX, whose reply would meet that of the page before. Where a
+// cycle still ran after the firmware's wait, the page sent behind it met a busy memory,
+// which ignores a write: once the cycle has ended (as the byte loop waits for it) that page
+// is sent again. As in the byte loop, a memory that reads busy before the first page (a
+// data-in line stuck high) is not written at all. An interrupt stops the run once the page
+// under way is written. The display is that of the byte loop.
+void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int value, int pages) {
     static unsigned char fill[PAGE_WRITE_MAX];
     std::memset(fill, value, sizeof fill);
     if (wait_write_done() != 0) fail_write_unfinished(0);
+    bool ahead = pages == PAGES_AHEAD && !bus_prefixed();
     int pending = -1;  // the page whose reply is still to be taken
     for (int a = 0; a < save_size; a += part.page) {
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
         const unsigned char* data = source ? source + a : fill;
-        if (pending >= 0 && bus_prefixed()) {  // the prefix's reply must not meet a page's
+        if (pending >= 0 && !ahead) {
             finish_page(pending);
             pending = -1;
         }
-        page_send(part.address_bytes, a, data, n);
+        page_send(part.address_bytes, a, data, n, pages);
         if (pending >= 0 && !page_done(pending)) {
             page_reply();  // of the page that met the busy memory
             if (wait_write_done() != 0) fail_write_unfinished(pending);
-            page_send(part.address_bytes, a, data, n);
+            page_send(part.address_bytes, a, data, n, pages);
         }
         pending = a;
         if (interrupt_pending()) {
@@ -156,8 +157,9 @@ void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int 
 // that has not ended by far ends the run before anything else is sent to the memory.
 void fill_eeprom(const unsigned char* source, int value) {
     const EepromPart* part = eeprom_part(save_type, save_size);
-    if (part != nullptr && part->page <= PAGE_WRITE_MAX && probe_page_write()) {
-        fill_eeprom_pages(*part, source, value);
+    int pages = part != nullptr && part->page <= PAGE_WRITE_MAX ? probe_page_write() : PAGES_NONE;
+    if (pages != PAGES_NONE) {
+        fill_eeprom_pages(*part, source, value, pages);
         return;
     }
     for (int a = 0; a < save_size; a++) {

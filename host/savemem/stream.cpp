@@ -174,22 +174,30 @@ void stream_write_pages(int count, const unsigned char* program, int display) {
 }
 
 // The probe is a page write of no bytes, which the firmware answers with PAGE_DONE and
-// nothing on the bus; a firmware without the operation skips its bytes one by one (none
-// is an operation of its own), so that the register read behind it gives the only reply.
+// nothing on the bus, and a refused one, after which this firmware skips the rest of the
+// packet; a firmware without the operation skips their bytes one by one (none is an
+// operation of its own), so that the register read behind them gives the only reply.
 int probe_page_write() {
-    packet[0] = OP_PAGE_WRITE;
-    packet[1] = REG_OUTB;
-    packet[2] = REG_PINSC;
-    packet[3] = 1;
-    std::memset(packet + 4, 0, OP_PAGE_WRITE_SIZE - 4);
-    packet[OP_PAGE_WRITE_SIZE] = OP_READ_REG;
-    packet[OP_PAGE_WRITE_SIZE + 1] = REG_PINSC;
-    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + OP_READ_REG_SIZE);
-    return bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 2) == 2 && packet[0] == PAGE_DONE;
+    unsigned char* at = packet;
+    for (int width : {1, 0}) {
+        at[0] = OP_PAGE_WRITE;
+        at[1] = REG_OUTB;
+        at[2] = REG_PINSC;
+        at[3] = (unsigned char)width;
+        std::memset(at + 4, 0, OP_PAGE_WRITE_SIZE - 4);
+        at += OP_PAGE_WRITE_SIZE;
+    }
+    at[0] = OP_READ_REG;
+    at[1] = REG_PINSC;
+    bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, 2 * OP_PAGE_WRITE_SIZE + OP_READ_REG_SIZE);
+    int got = bulk_read(&adapter_handle, EP1_IN_PIPE, packet, 3);
+    if (got < 2 || packet[0] != PAGE_DONE || packet[1] != PAGE_REFUSED) return PAGES_NONE;
+    return got == 2 ? PAGES_AHEAD : PAGES_SPLIT;
 }
 
-// The header and the first data bytes share a packet.
-int page_send(int address_bytes, int address, const unsigned char* data, int count) {
+// The header and, where the firmware takes them there, the first data bytes share a
+// packet.
+int page_send(int address_bytes, int address, const unsigned char* data, int count, int pages) {
     if (count <= 0 || count > PAGE_WRITE_MAX) return PAGE_REFUSED;
     request_prefix();
     packet[0] = OP_PAGE_WRITE;
@@ -199,7 +207,7 @@ int page_send(int address_bytes, int address, const unsigned char* data, int cou
     put24(packet + 4, (unsigned int)address);
     packet[7] = (unsigned char)(count >> 8);
     packet[8] = (unsigned char)count;
-    int sent = std::min(count, PACKET_SIZE - OP_PAGE_WRITE_SIZE);
+    int sent = pages == PAGES_AHEAD ? std::min(count, PACKET_SIZE - OP_PAGE_WRITE_SIZE) : 0;
     std::memcpy(packet + OP_PAGE_WRITE_SIZE, data, (size_t)sent);
     bulk_write(&adapter_handle, EP1_OUT_PIPE, packet, OP_PAGE_WRITE_SIZE + sent);
     while (sent < count)  // every byte of these packets is data

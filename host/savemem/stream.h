@@ -22,14 +22,20 @@ void stream_write(int address, int count, int display);
 // programmed is one streamed write. The display is that of one streamed write of count
 // bytes, the pages left out counted as sent.
 void stream_write_pages(int count, const unsigned char* program, int display);
-// 1 when the adapter's firmware writes EEPROM pages itself (OP_PAGE_WRITE), 0 when it is
-// an older one without the operation (or no answer came).
+// What the adapter's firmware does with EEPROM pages (OP_PAGE_WRITE).
+enum {
+    PAGES_NONE = 0,   // nothing: an older firmware without the operation (or no answer came)
+    PAGES_SPLIT = 1,  // an earlier one: the data after the header's packet, a page a time
+    PAGES_AHEAD = 2,  // the data from the header's packet on, the next page sent before the
+                      // reply of the one before is taken
+};
 int probe_page_write();
 // Sends the write of count bytes (1 to 256, inside one page of the memory) from data into
-// an EEPROM whose WRITE takes address_bytes address bytes, from address on; the firmware
-// waits for the write cycle and then has the reply for page_reply. Returns 0, or
-// PAGE_REFUSED for a count out of range, when nothing is sent.
-int page_send(int address_bytes, int address, const unsigned char* data, int count);
+// an EEPROM whose WRITE takes address_bytes address bytes, from address on, as the
+// firmware's pages (PAGES_SPLIT or PAGES_AHEAD) take it; the firmware waits for the write
+// cycle and then has the reply for page_reply. Returns 0, or PAGE_REFUSED for a count out
+// of range, when nothing is sent.
+int page_send(int address_bytes, int address, const unsigned char* data, int count, int pages);
 // The reply of the page sent before it: PAGE_DONE, PAGE_BUSY when the cycle had not ended
 // (or no reply came), PAGE_REFUSED. The next page may be sent before it is taken.
 int page_reply();

@@ -87,16 +87,25 @@ TEST_F(TransferCosts, EveryOperationIssuesExactlyItsTransfers) {
          14,
          0,
          {9, 64, 64, 64, 64, 64, 64, 64, 64, 9, 64, 64, 64, 64}},
-        {"probe_page_write", K::m95640, [] { probe_page_write(); }, 1, 1, {11}},
-        {"page_send 128",
+        {"probe_page_write", K::m95640, [] { probe_page_write(); }, 1, 1, {20}},
+        {"page_send 128 ahead",
          K::m95512,
          [] {
-             page_send(2, 0x80, scratch, 128);
+             page_send(2, 0x80, scratch, 128, PAGES_AHEAD);
              page_reply();
          },
          3,
          1,
          {64, 64, 9}},
+        {"page_send 128 split",
+         K::m95512,
+         [] {
+             page_send(2, 0x80, scratch, 128, PAGES_SPLIT);
+             page_reply();
+         },
+         3,
+         1,
+         {9, 64, 64}},
         {"stream_read_eeprom 1",
          K::m95040,
          [] { stream_read_eeprom(1, 0x200, DISPLAY_NONE); },

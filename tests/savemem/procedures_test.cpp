@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "adapter_protocol.h"
 #include "chips/infrared.h"
 #include "firmware_image.h"
 #include "frontend/procedures.h"
@@ -299,17 +300,20 @@ void reload_adapter(const unsigned char* image) {
     bus_open();
 }
 
+Bytes image_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // An adapter that the previous release loaded keeps its firmware, which has no page write:
 // the probe finds that out, and the EEPROM runs go byte by byte, a write cycle a byte, with
 // the same output.
 TEST_F(Procedures, OnThePreviousFirmwareEepromRunsGoByteByByte) {
-    std::ifstream in(PREVIOUS_FIRMWARE, std::ios::binary);
-    std::vector<unsigned char> previous((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
+    const Bytes previous = image_file(PREVIOUS_FIRMWARE);
     ASSERT_EQ(previous.size(), 4096u);
-    EXPECT_EQ(probe_page_write(), 1);
+    EXPECT_EQ(probe_page_write(), PAGES_AHEAD);
     reload_adapter(previous.data());
-    EXPECT_EQ(probe_page_write(), 0);
+    EXPECT_EQ(probe_page_write(), PAGES_NONE);
     for (bool erase : {false, true}) {
         identified(emu::ChipKind::m95040, SAVE_EEPROM_9BIT);
         load_image(save_size);
@@ -326,7 +330,38 @@ TEST_F(Procedures, OnThePreviousFirmwareEepromRunsGoByteByByte) {
         for (uint32_t a = 0; a < 0x200; a++) EXPECT_EQ(chip_->cycles()[a].address, a);
     }
     reload_adapter(firmware_image);
-    EXPECT_EQ(probe_page_write(), 1);
+    EXPECT_EQ(probe_page_write(), PAGES_AHEAD);
+}
+
+// An adapter still running the earlier firmware whose page write takes its data from the
+// packet after the header, and loads its reply whether EP1 IN is free or not: each page's
+// header alone, its reply taken before the next page is sent.
+TEST_F(Procedures, OnTheEarlierPageFirmwarePagesGoOneAtATime) {
+    const Bytes earlier = image_file(EARLIER_PAGE_FIRMWARE);
+    ASSERT_EQ(earlier.size(), 4096u);
+    reload_adapter(earlier.data());
+    EXPECT_EQ(probe_page_write(), PAGES_SPLIT);
+    for (bool erase : {false, true}) {
+        identified(emu::ChipKind::m95640, SAVE_EEPROM_16BIT);
+        load_image(save_size);
+        clear_record();
+        Console console;
+        erase ? erase_run() : write_run();
+        console.text();
+        Bytes wanted = erase ? Bytes(0x2000, 0xFF) : Bytes(image_buffer, image_buffer + 0x2000);
+        EXPECT_EQ(Bytes(memory().begin(), memory().end()), wanted) << erase;
+        EXPECT_EQ(chip_->cycles().size(), 0x2000u / 32) << erase;
+        const PipeTraffic pipes = traffic();
+        int alone = 0;
+        for (size_t i = 0; i + 1 < pipes.out.size(); i++) {
+            if (pipes.out[i].size() == OP_PAGE_WRITE_SIZE && pipes.out[i][0] == OP_PAGE_WRITE) {
+                alone++;
+                EXPECT_EQ(pipes.out[i + 1].size(), 32u) << "the data in a packet of its own";
+            }
+        }
+        EXPECT_EQ(alone, 0x2000 / 32) << erase;
+    }
+    reload_adapter(firmware_image);
 }
 
 }  // namespace
