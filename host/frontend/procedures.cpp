@@ -133,10 +133,6 @@ void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int 
         int n = save_size - a < part.page ? save_size - a : part.page;
         for (int i = 0; i < n; i++) show_progress(a + i, save_size);
         const unsigned char* data = source ? source + a : fill;
-        if (pending >= 0 && !ahead) {
-            finish_page(pending);
-            pending = -1;
-        }
         page_send(part.address_bytes, a, data, n, pages);
         if (pending >= 0 && !page_done(pending)) {
             page_reply();  // of the page that met the busy memory
@@ -144,8 +140,9 @@ void fill_eeprom_pages(const EepromPart& part, const unsigned char* source, int 
             page_send(part.address_bytes, a, data, n, pages);
         }
         pending = a;
-        if (interrupt_pending()) {
+        if (!ahead || interrupt_pending()) {
             finish_page(pending);
+            pending = -1;
             check_interrupt();
         }
     }
